@@ -49,6 +49,7 @@ constexpr BYTE CN_MSG_TYPE_TIMER = 8;
 struct CN_TimerRecord {
     Timer_Para tPara;
     long lReactorId;     // the reactor timer serving this record; -1 once it no longer runs
+    int64_t qwPeriodMs;  // the length it was started with
 };
 
 class CN_Job_Base final {

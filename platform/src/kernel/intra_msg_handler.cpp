@@ -1,0 +1,87 @@
+// intra_msg_handler.cpp - the process's intra-board UDP endpoint: bound to 127.0.0.1 at the own
+// port, it turns each received datagram back into a queued job-message block.
+#include "kernel_internal.h"
+
+#include <cstring>
+#include <sys/socket.h>
+
+namespace {
+constexpr int kSocketBufferBytes = 1048576;
+}
+
+int CNIntraMsgHandler::Open(WORD16 wPort)
+{
+    wPort_ = wPort;
+    local_.set(wPort, "127.0.0.1");
+    if (sock_.open(local_, AF_INET, 0, 0) == -1) {
+        CN_PlatLog("can't open socket with port[%d], Reason:Another process for this module[%d]/unit[%d] is running\n",
+                   wPort, _thisModuleNo, _thisUnit);
+        return -1;
+    }
+    int size = kSocketBufferBytes;
+    sock_.set_option(SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    sock_.set_option(SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    std::memset(abRecvBuf_, 0, sizeof abRecvBuf_);
+    return 0;
+}
+
+ACE_HANDLE CNIntraMsgHandler::get_handle() const { return sock_.get_handle(); }
+
+int CNIntraMsgHandler::handle_input(ACE_HANDLE fd)
+{
+    ACE_INET_Addr from;
+    ssize_t n = sock_.recv(abRecvBuf_, sizeof abRecvBuf_, from);
+    if (n > 0) {
+        Deliver(abRecvBuf_, n);
+    }
+    return 0;
+}
+
+void CNIntraMsgHandler::Deliver(const BYTE* pData, ssize_t len)
+{
+    if (len <= 0) {
+        return;
+    }
+    if (static_cast<size_t>(len) < sizeof(T_CNMessageHead)) {
+        CN_PlatLog("CNIntraMsgHandler: datagram of %zd bytes is shorter than a message header, dropped\n", len);
+        return;
+    }
+    T_CNMessageHead head;
+    std::memcpy(&head, pData, sizeof head);
+    if (head.dwMsgLen != static_cast<size_t>(len) - sizeof head) {
+        CN_PlatLog("CNIntraMsgHandler: datagram of %zd bytes announces dwMsgLen=%u, dropped (dwMsgId=%u)\n", len,
+                   head.dwMsgLen, head.dwMsgID);
+        return;
+    }
+    CN_Job_Base* job = cn_kernel::delivery_job(head, false);
+    if (job == nullptr || job->GetParentTask() == nullptr) {
+        return;
+    }
+    ACE_Message_Block* mb = cn_kernel::make_block(static_cast<size_t>(len), MB_USER_JOB_MESSAGE, 0);
+    if (mb == nullptr) {
+        CN_PlatLog("Copy failure at filename=%s,line+%d!\n", __FILE__, __LINE__);
+        return;
+    }
+    std::memcpy(mb->wr_ptr(), pData, static_cast<size_t>(len));
+    mb->wr_ptr(static_cast<size_t>(len));
+    if (job->GetParentTask()->PutBlock(mb, false) == -1) {
+        mb->release();
+        CN_PlatLog("CNIntraMsgHandler input but msg queue is full err!\n");
+    }
+}
+
+int CNIntraMsgHandler::handle_exception(ACE_HANDLE fd) { return 0; }
+
+int CNIntraMsgHandler::handle_close(ACE_HANDLE fd, ACE_Reactor_Mask mask)
+{
+    sock_.close();
+    delete this;
+    return 0;
+}
+
+int CNIntraMsgHandler::SendDatagram(const void* pData, size_t len, WORD16 wPort)
+{
+    ACE_INET_Addr to(wPort, "127.0.0.1");
+    ssize_t n = sock_.send(pData, len, to);
+    return (n == static_cast<ssize_t>(len)) ? 0 : -1;
+}
