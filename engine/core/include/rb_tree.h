@@ -1,0 +1,315 @@
+// rb_tree.h - the engine's insert-only red-black tree, keyed by the `id` field of its
+// values (64-bit hardware or tag ids): the anchor-id map and each selector's tag table.
+//
+// A tree only grows: there is no erase, and its nodes, their values and the sentinel live
+// until the process ends (the destructor frees nothing). A tree has no lock: the anchor-id
+// map is used under its mutex, a selector's tag tree only by its own job's thread.
+// The sentinel RBNode<K, V>::Nil() is one node per template instance, shared by every
+// tree of that instance on every thread; it is created once (thread-safe) and never
+// written afterwards, so trees on different threads never touch common memory.
+// Iteration is pre-order (node, left subtree, right subtree), not key order.
+// Never throws: an insert that cannot allocate returns null.
+#pragma once
+
+#include <cstddef>
+#include <new>
+#include <vector>
+
+enum RBColor : int { Black = 0, Red = 1 };
+
+template <class K, class V>
+class RBNode {
+public:
+    RBNode() = default;
+    // The value is built from the key: `new V(key)`.
+    explicit RBNode(K key) : data(new V(key)) {}
+    virtual ~RBNode() { delete data; }
+
+    RBNode(const RBNode&) = delete;
+    RBNode& operator=(const RBNode&) = delete;
+
+    // The shared sentinel: Black, no data, its links null for ever.
+    static RBNode* Nil()
+    {
+        static RBNode* const nil = new RBNode();
+        return nil;
+    }
+
+    V* data = nullptr;
+    RBNode* left = nullptr;
+    RBNode* right = nullptr;
+    RBNode* parent = nullptr;
+    RBColor color = Black;
+};
+
+template <class K, class V>
+class RBIterator {
+public:
+    using Node = RBNode<K, V>;
+
+    // Positioned at `root`, with the sentinel at the bottom of the stack: popping it ends
+    // the walk. An empty tree's iterator is already at the end.
+    explicit RBIterator(Node* root) : node(root) { backtrack.push_back(Node::Nil()); }
+    RBIterator(const RBIterator& other) = default;
+    RBIterator& operator=(const RBIterator& other) = default;
+    ~RBIterator() = default;
+
+    explicit operator bool() const { return node != Node::Nil(); }
+    V* operator->() const { return node->data; }
+    operator V*() const { return node->data; }
+
+    RBIterator& operator++()
+    {
+        Node* const nil = Node::Nil();
+        if (node == nil) {
+            return *this;  // past the end: stays there
+        }
+        if (node->right != nil) {
+            backtrack.push_back(node->right);
+        }
+        if (node->left == nil) {
+            node = backtrack.back();
+            backtrack.pop_back();
+        } else {
+            node = node->left;
+        }
+        return *this;
+    }
+
+    RBIterator operator++(int)
+    {
+        RBIterator before(*this);
+        ++*this;
+        return before;
+    }
+
+    Node* node;
+    std::vector<Node*> backtrack;
+};
+
+template <class K, class V>
+class RBTree {
+public:
+    using Node = RBNode<K, V>;
+    using iterator = RBIterator<K, V>;
+
+    RBTree() : Root(Node::Nil()), count(0) {}
+    ~RBTree() {}  // nodes live until the process ends
+
+    RBTree(const RBTree&) = delete;
+    RBTree& operator=(const RBTree&) = delete;
+
+    V* find_key(K key) const
+    {
+        Node* const nil = Node::Nil();
+        Node* x = Root;
+        while (x != nil) {
+            const K k = x->data->id;
+            if (k == key) {
+                return x->data;
+            }
+            x = (key > k) ? x->right : x->left;
+        }
+        return nullptr;
+    }
+
+    // The new value, or null when the key is present already (nothing changes then) or
+    // when memory runs out.
+    V* insert_key(K key)
+    {
+        Node* const nil = Node::Nil();
+        Node* y = nil;
+        Node* x = Root;
+        while (x != nil) {
+            y = x;
+            const K k = x->data->id;
+            if (k == key) {
+                return nullptr;
+            }
+            x = (k < key) ? x->right : x->left;
+        }
+        Node* z = make_node(key);
+        if (z == nullptr) {
+            return nullptr;
+        }
+        z->parent = y;
+        z->color = Red;
+        z->left = nil;
+        z->right = nil;
+        if (y == nil) {
+            Root = z;
+        } else if (y->data->id < key) {
+            y->right = z;
+        } else {
+            y->left = z;
+        }
+        fixup(z);
+        ++count;
+        return z->data;
+    }
+
+    iterator begin() const { return iterator(Root); }
+
+    int fixup(Node* z)
+    {
+        while (z->parent->color == Red) {
+            // A red parent is never the root, so the grandparent is a real node.
+            Node* const gp = z->parent->parent;
+            if (z->parent == gp->left) {
+                Node* const u = gp->right;
+                if (u->color == Red) {
+                    z->parent->color = Black;
+                    u->color = Black;
+                    gp->color = Red;
+                    z = gp;
+                } else {
+                    if (z == z->parent->right) {
+                        z = z->parent;
+                        leftRotate(z);
+                    }
+                    z->parent->color = Black;
+                    z->parent->parent->color = Red;
+                    rightRotate(z->parent->parent);
+                }
+            } else {
+                Node* const u = gp->left;
+                if (u->color == Red) {
+                    z->parent->color = Black;
+                    u->color = Black;
+                    gp->color = Red;
+                    z = gp;
+                } else {
+                    if (z == z->parent->left) {
+                        z = z->parent;
+                        rightRotate(z);
+                    }
+                    z->parent->color = Black;
+                    z->parent->parent->color = Red;
+                    leftRotate(z->parent->parent);
+                }
+            }
+        }
+        Root->color = Black;
+        return 0;
+    }
+
+    int leftRotate(Node* x)
+    {
+        Node* const nil = Node::Nil();
+        Node* const y = x->right;
+        x->right = y->left;
+        if (y->left != nil) {
+            y->left->parent = x;
+        }
+        y->parent = x->parent;
+        if (x->parent == nil) {
+            Root = y;
+        } else if (x == x->parent->left) {
+            x->parent->left = y;
+        } else {
+            x->parent->right = y;
+        }
+        y->left = x;
+        x->parent = y;
+        return 0;
+    }
+
+    int rightRotate(Node* x)
+    {
+        Node* const nil = Node::Nil();
+        Node* const y = x->left;
+        x->left = y->right;
+        if (y->right != nil) {
+            y->right->parent = x;
+        }
+        y->parent = x->parent;
+        if (x->parent == nil) {
+            Root = y;
+        } else if (x == x->parent->right) {
+            x->parent->right = y;
+        } else {
+            x->parent->left = y;
+        }
+        y->right = x;
+        x->parent = y;
+        return 0;
+    }
+
+    // Checks every invariant: keys ordered, links consistent, root black, no red node
+    // with a red child, equal black height on every path, `count` nodes, and the sentinel
+    // untouched. Returns null when all hold, else what is broken.
+    const char* validate() const
+    {
+        Node* const nil = Node::Nil();
+        if (nil->color != Black || nil->data != nullptr || nil->left != nullptr || nil->right != nullptr ||
+            nil->parent != nullptr) {
+            return "sentinel written";
+        }
+        if (Root == nil) {
+            return count == 0 ? nullptr : "empty tree with a count";
+        }
+        if (Root->parent != nil) {
+            return "root has a parent";
+        }
+        if (Root->color != Black) {
+            return "red root";
+        }
+        std::size_t nodes = 0;
+        const char* error = nullptr;
+        check_subtree(Root, nullptr, nullptr, &nodes, &error);
+        if (error != nullptr) {
+            return error;
+        }
+        return nodes == count ? nullptr : "count differs from the nodes";
+    }
+
+    Node* Root;
+    std::size_t count;
+
+private:
+    static Node* make_node(K key)
+    {
+        try {
+            return new Node(key);
+        } catch (...) {
+            return nullptr;
+        }
+    }
+
+    // Black height of the subtree, keys strictly between *lo and *hi.
+    static int check_subtree(const Node* n, const K* lo, const K* hi, std::size_t* nodes, const char** error)
+    {
+        Node* const nil = Node::Nil();
+        if (n == nil) {
+            return 1;
+        }
+        if (n == nullptr || n->data == nullptr) {
+            *error = "node without a value";
+            return 0;
+        }
+        ++*nodes;
+        const K key = n->data->id;
+        if ((lo != nullptr && !(*lo < key)) || (hi != nullptr && !(key < *hi))) {
+            *error = "keys out of order";
+            return 0;
+        }
+        if ((n->left != nil && n->left->parent != n) || (n->right != nil && n->right->parent != n)) {
+            *error = "child's parent link wrong";
+            return 0;
+        }
+        if (n->color == Red && (n->left->color == Red || n->right->color == Red)) {
+            *error = "red node with a red child";
+            return 0;
+        }
+        const int lh = check_subtree(n->left, lo, &key, nodes, error);
+        const int rh = check_subtree(n->right, &key, hi, nodes, error);
+        if (*error != nullptr) {
+            return 0;
+        }
+        if (lh != rh) {
+            *error = "black heights differ";
+            return 0;
+        }
+        return lh + (n->color == Black ? 1 : 0);
+    }
+};

@@ -1,0 +1,115 @@
+// The engine context: one record, built once, zero defaults, constructed members.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "zub_public.h"
+
+TEST(engine_core_Context, EveryCallerGetsTheSameRecordEvenWhenRacing)
+{
+    std::vector<context_t*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([i, &seen] { seen[i] = zub_context(); });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    for (context_t* c : seen) {
+        EXPECT_EQ(c, seen[0]);
+    }
+    EXPECT_EQ(zub_context(), seen[0]);
+}
+
+TEST(engine_core_Context, ConfigurationStartsAtZero)
+{
+    const context_t* c = zub_context();
+    EXPECT_EQ(c->anchorListenPort, 0);
+    EXPECT_EQ(c->zubControlPort, 0);
+    EXPECT_EQ(c->zubRTLSStarted, 0);
+    EXPECT_EQ(c->zubWirelessSync, 0);
+    EXPECT_EQ(c->min_mulitiple, 0);
+    EXPECT_FALSE(c->anchor_cfg_finish);
+    EXPECT_EQ(c->dac_interface.blink_port, 0);
+    EXPECT_EQ(c->time_variance, 0.0);
+    EXPECT_EQ(c->max_human_speed, 0.0f);
+    EXPECT_EQ(c->log_ctrl.log_level, 0);
+    EXPECT_EQ(c->log_ctrl.tag_print_flag, 0);
+    EXPECT_EQ(c->displayer_type, ZUB_DISPLAYER_TYPE_ORIGINAL);
+    EXPECT_EQ(c->tad_id_prefix, 0u);
+    EXPECT_EQ(c->tag_loc.port, 0);
+    EXPECT_EQ(c->anc_stat.sleep_time, 0);
+    EXPECT_EQ(c->anchor_count, 0);
+    EXPECT_EQ(c->data_server_port, 0);
+    EXPECT_EQ(c->jid_display.dwJno, 0u);
+    EXPECT_EQ(c->jid_selector[17].dwJno, 0u);
+    EXPECT_EQ(c->jid_manager[2].wModule, 0);
+    EXPECT_EQ(c->reactor_info.ctrl_sock, 0);
+    EXPECT_EQ(c->reactor_info.ctrl_client.sock, 0);
+    EXPECT_EQ(c->reactor_info.data_server_client[31].flag, 0);
+    EXPECT_EQ(c->reactor_info.sock_handle, nullptr);
+    EXPECT_EQ(c->tag_trace_cfg.cnt, 0);
+    EXPECT_EQ(c->anc_trace_cfg.cnt, 0);
+    EXPECT_EQ(c->areas.head, nullptr);
+    EXPECT_EQ(c->areas.count, 0);
+}
+
+TEST(engine_core_Context, AnchorsAreBuiltInPlaceButNotInitialised)
+{
+    context_t* c = zub_context();
+    for (unsigned i : {0u, 1u, 4999u, 9999u}) {
+        const Anchor& a = c->anchors[i];
+        EXPECT_EQ(a.hardware_id, 0u) << i;
+        EXPECT_EQ(a.id, 0) << i;
+        EXPECT_EQ(a.tag_cnt, 0) << i;
+        EXPECT_EQ(a.nMaster, 0) << i;
+        EXPECT_TRUE(a.masters.empty());
+        EXPECT_TRUE(a.pendingSync.empty());
+        EXPECT_TRUE(a.rfDistanceToMaster.empty());
+        EXPECT_EQ(a.position.n_elem, 0u);
+        EXPECT_EQ(a.tcp_sock.sock, 0u);
+        EXPECT_EQ(a.tcp_sock.ev, nullptr);
+        // The slots are constructed: filter start values, sequence 255, valid.
+        EXPECT_EQ(a.csMaster[15].seqNum, 255);
+        EXPECT_TRUE(a.csMaster[0].valid_sync);
+        EXPECT_EQ(a.csMaster[3].cs_kalman.x1, 1.0);
+        EXPECT_EQ(a.csMaster[3].master, nullptr);
+    }
+    EXPECT_EQ(c->anchor_id_manager.mappings.count, 0u);
+    EXPECT_EQ(c->anchor_id_manager.mappings.Root, (RBNode<unsigned long, anchor_id_t>::Nil()));
+    EXPECT_FALSE(c->anchor_id_manager.used[0]);
+}
+
+TEST(engine_core_Context, RfConfigDefaults)
+{
+    EXPECT_EQ(rfConfig.chan, 2);
+    EXPECT_EQ(rfConfig.prf, RXQ_PRF_64M);
+    EXPECT_EQ(rfConfig.rate, RXQ_BR_6M8);
+    EXPECT_EQ(rfConfig.code, 9);
+    EXPECT_EQ(rfConfig.plen, 0x14);
+    EXPECT_EQ(rfConfig.pac, RXQ_PAC8);
+    EXPECT_EQ(rfConfig.nsfd, 0);
+    EXPECT_EQ(rfConfig.ant_delay, 16454);
+    EXPECT_EQ(rfConfig.use_tof, 0);
+    EXPECT_EQ(rfConfig.four_anc_mode, 0);
+    EXPECT_EQ(rfConfig.use_ant_delay, 1);
+    EXPECT_EQ(rfConfig.tof_delayed, 1000);
+    EXPECT_EQ(rfConfig.tof_anc_id, 0);
+    EXPECT_EQ(rfConfig.anc_power, 0u);
+}
+
+TEST(engine_core_Context, WireCodesHaveTheirValues)
+{
+    EXPECT_EQ(RTLS_CMD_REPORT_TOA_V4, '2');
+    EXPECT_EQ(RTLS_CMD_REQ_CFG, 'B');
+    EXPECT_EQ(RTLS_ASYMM_TWR_MODE_REQ, '[');
+    EXPECT_EQ(RTLS_CMD_REPORT_TOF_V4, RTLS_RANGE_MEAS_IND);
+    EXPECT_EQ(RTLS_LOG_ACCUMULATOR_IND, 0x91);
+    EXPECT_EQ(RTLS_DATA_BLINK_EXT, 0x65);
+    EXPECT_EQ(RXQ_PLEN_4096, 0x0C);
+    EXPECT_EQ(ZUB_EV_SELECTOR_DISPLAY_RAW_BLIBK, 0x70002u);
+    EXPECT_EQ(ZUB_EV_XX_RECON_ANCHOR_CON_STATE, 0x20002u);
+    EXPECT_EQ(QE_JOBTYPE_ZUB_SELECTOR_END, 0x4019);
+}
