@@ -56,8 +56,8 @@ XOS_STATUS XOS_GetSelfJID(JID* ptSelf);
 XOS_STATUS OSS_GetSelfPID(PID* ptSelf);
 XOS_STATUS XOS_GetJIDByJNO(WORD32 dwJno, JID* ptJid);   // own JID with dwJno in front; null gives 1
 XOS_STATUS OSS_GetPIDByPNO(WORD32 dwPno, PID* ptPid);
-WORD32 XOS_ConstructJNO(WORD16 wJobType, WORD16 wInstance);
-WORD32 OSS_ConstructPNO(WORD16 wJobType, WORD16 wInstance);
+WORD32 XOS_ConstructJNO(WORD16 wJobType, WORD32 dwInstance);
+WORD32 OSS_ConstructPNO(WORD16 wJobType, WORD32 dwInstance);
 WORD32 OSS_ConstructPID(WORD32 dwPno, WORD32 dwDevId, WORD16 wModule, WORD16 wUnit, BYTE ucSUnit,
                         BYTE ucSubSystem, BYTE ucRouteType, PID* ptPid); // 1542 for null
 WORD32 XOS_GetJobType(const JID* ptJid);                // dwJno >> 16; 0 for null

@@ -352,12 +352,12 @@ XOS_STATUS OSS_GetPIDByPNO(WORD32 dwPno, PID* ptPid)
     return 0;
 }
 
-WORD32 XOS_ConstructJNO(WORD16 wJobType, WORD16 wInstance)
+WORD32 XOS_ConstructJNO(WORD16 wJobType, WORD32 dwInstance)
 {
-    return (static_cast<WORD32>(wJobType) << 16) + (wInstance & 0xFFFFu);
+    return (static_cast<WORD32>(wJobType) << 16) + (dwInstance & 0xFFFFu);
 }
 
-WORD32 OSS_ConstructPNO(WORD16 wJobType, WORD16 wInstance) { return XOS_ConstructJNO(wJobType, wInstance); }
+WORD32 OSS_ConstructPNO(WORD16 wJobType, WORD32 dwInstance) { return XOS_ConstructJNO(wJobType, dwInstance); }
 
 WORD32 OSS_ConstructPID(WORD32 dwPno, WORD32 dwDevId, WORD16 wModule, WORD16 wUnit, BYTE ucSUnit, BYTE ucSubSystem,
                         BYTE ucRouteType, PID* ptPid)
