@@ -10,7 +10,7 @@ using kt::Recorder;
 
 namespace {
 
-class JobPlatform : public ::testing::Test {
+class PlatformKernelJobs : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(kt::start_platform()); }
     void TearDown() override { kt::stop_platform(); }
@@ -18,7 +18,7 @@ protected:
 
 bool same_jid(const JID& a, const JID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-TEST_F(JobPlatform, BuildsJobsFromTheTableOnTheirTasks)
+TEST_F(PlatformKernelJobs, BuildsJobsFromTheTableOnTheirTasks)
 {
     struct Expect {
         WORD16 row, type, task;
@@ -58,7 +58,7 @@ TEST_F(JobPlatform, BuildsJobsFromTheTableOnTheirTasks)
     EXPECT_EQ(CNCtrlTask::gaCNCtrlTask[29], nullptr);
 }
 
-TEST_F(JobPlatform, NoCurrentJobOffTaskThreads)
+TEST_F(PlatformKernelJobs, NoCurrentJobOffTaskThreads)
 {
     EXPECT_EQ(CN_Job_Base::GetPCB(), nullptr);
     EXPECT_EQ(XOS_GetSelfJNO(), 0u);
@@ -81,7 +81,7 @@ TEST_F(JobPlatform, NoCurrentJobOffTaskThreads)
     EXPECT_EQ(XOS_GetParaOfCurTimer(), 0u);
 }
 
-TEST_F(JobPlatform, RoundTripBetweenJobsOnDifferentTasks)
+TEST_F(PlatformKernelJobs, RoundTripBetweenJobsOnDifferentTasks)
 {
     const BYTE request[] = {1, 2, 3, 4, 5};
     const BYTE answer[] = {9, 8, 7};
@@ -128,7 +128,7 @@ TEST_F(JobPlatform, RoundTripBetweenJobsOnDifferentTasks)
     EXPECT_TRUE(same_jid(atA[0].receiver, JID{}));
 }
 
-TEST_F(JobPlatform, AccessorsInsideAJob)
+TEST_F(PlatformKernelJobs, AccessorsInsideAJob)
 {
     JID self{}, byNo{};
     PID pid{};
@@ -168,7 +168,7 @@ TEST_F(JobPlatform, AccessorsInsideAJob)
     EXPECT_EQ(XOS_GetJIDByJNO(0x42, nullptr), 1u);
 }
 
-TEST_F(JobPlatform, UnknownTypeReachesNotexistWhichAcknowledgesOnce)
+TEST_F(PlatformKernelJobs, UnknownTypeReachesNotexistWhichAcknowledgesOnce)
 {
     WORD32 rc1 = 99, rc2 = 99, rc3 = 99;
     ASSERT_TRUE(kt::run_on_job(kt::kTypeA, [&] {
@@ -197,13 +197,13 @@ TEST_F(JobPlatform, UnknownTypeReachesNotexistWhichAcknowledgesOnce)
     EXPECT_EQ(CN_Job_Base::GetJobHandlerByJid(&unknown), CNCtrlTask::g_JobObj[1]);
 }
 
-TEST_F(JobPlatform, RowZeroStateIsReported)
+TEST_F(PlatformKernelJobs, RowZeroStateIsReported)
 {
     ASSERT_TRUE(kt::run_on_job(kt::kTypeScs, [] { XOS_SetNextState(3); }));
     EXPECT_EQ(XOS_GetJobAppState(0x0000FFFF), 3);
 }
 
-TEST_F(JobPlatform, ForeignModuleIsDroppedWithALogLine)
+TEST_F(PlatformKernelJobs, ForeignModuleIsDroppedWithALogLine)
 {
     JID foreign = kt::local_jid(kt::kTypeB);
     foreign.wModule = static_cast<WORD16>(_thisModuleNo + 7);
@@ -226,7 +226,7 @@ TEST_F(JobPlatform, ForeignModuleIsDroppedWithALogLine)
     EXPECT_TRUE(Recorder::instance().calls(kt::kTypeB, 0x99).empty());
 }
 
-TEST_F(JobPlatform, InvalidBlockKindsAreDropped)
+TEST_F(PlatformKernelJobs, InvalidBlockKindsAreDropped)
 {
     ACE_Message_Block* mb = new ACE_Message_Block(64, MB_USER_PKT);
     mb->wr_ptr(64);
@@ -247,7 +247,7 @@ TEST_F(JobPlatform, InvalidBlockKindsAreDropped)
     EXPECT_TRUE(Recorder::instance().calls(kt::kTypeD).empty());
 }
 
-TEST_F(JobPlatform, LocalSendRefusals)
+TEST_F(PlatformKernelJobs, LocalSendRefusals)
 {
     WORD32 nullData = 99, tooLong = 99, nullReceiver = 99;
     static BYTE big[21505];
@@ -277,7 +277,7 @@ TEST_F(JobPlatform, LocalSendRefusals)
     EXPECT_EQ(c.body[21503], 0xA5);
 }
 
-TEST_F(JobPlatform, ExplicitSenderFormsDeliverFromAnyThread)
+TEST_F(PlatformKernelJobs, ExplicitSenderFormsDeliverFromAnyThread)
 {
     JID sender = kt::local_jid(0x0AAA);
     JID dest = kt::local_jid(kt::kTypeB2);
@@ -298,7 +298,7 @@ TEST_F(JobPlatform, ExplicitSenderFormsDeliverFromAnyThread)
     EXPECT_TRUE(pthread_equal(calls[0].thread, CNCtrlTask::thisThrNo[3].load()));
 }
 
-TEST_F(JobPlatform, StateApiTwinsAndConstructors)
+TEST_F(PlatformKernelJobs, StateApiTwinsAndConstructors)
 {
     WORD16 seen = 0;
     ASSERT_TRUE(kt::run_on_job(kt::kTypeC, [&] {
@@ -331,7 +331,7 @@ TEST_F(JobPlatform, StateApiTwinsAndConstructors)
     EXPECT_FALSE(XOS_IsOmp());
 }
 
-TEST_F(JobPlatform, DumpWritesTheJobAndTaskLines)
+TEST_F(PlatformKernelJobs, DumpWritesTheJobAndTaskLines)
 {
     kt::job_of(kt::kTypeC)->dump();
     std::string log = kt::log_text();
@@ -342,7 +342,7 @@ TEST_F(JobPlatform, DumpWritesTheJobAndTaskLines)
     EXPECT_NE(log.find("\n===\nwSchIndex=4|ThrNo="), std::string::npos);
 }
 
-TEST_F(JobPlatform, ExceptionFromAnEntryIsContained)
+TEST_F(PlatformKernelJobs, ExceptionFromAnEntryIsContained)
 {
     Recorder::instance().set_reaction(kt::kTypeC, [](const kt::Call& c) {
         if (c.msgId == 0x666) {

@@ -15,7 +15,7 @@ using Bytes = std::vector<BYTE>;
 
 namespace {
 
-class Transport : public ::testing::Test {
+class PlatformKernelTransport : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -97,7 +97,7 @@ const Bytes kPeerBytes = {0x01, 0x00, 0x05, 0x40, 0x01, 0x00, 0x00, 0x01, 0x0C, 
 // Job A: type 0x100, instance 1, bureau 1, module 11, whole module.
 const Bytes kJobABytes = {0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x01, 0x0B, 0x00, 0xFF, 0xFF, 0, 0, 0, 0};
 
-TEST_F(Transport, PortRule)
+TEST_F(PlatformKernelTransport, PortRule)
 {
     EXPECT_EQ(CN_IntraBoardPort(11, 0xFFFF), 20110);
     EXPECT_EQ(CN_IntraBoardPort(1, 0xFFFF), 20010);
@@ -107,7 +107,7 @@ TEST_F(Transport, PortRule)
     EXPECT_EQ(CNCtrlTask::get_intramsghandler()->LocalPort(), 20110);
 }
 
-TEST_F(Transport, SendAsynMsgWritesHeaderVersionAndData)
+TEST_F(PlatformKernelTransport, SendAsynMsgWritesHeaderVersionAndData)
 {
     int peer = listen_on(20120);
     WORD32 rc1 = 99, rc2 = 99;
@@ -125,7 +125,7 @@ TEST_F(Transport, SendAsynMsgWritesHeaderVersionAndData)
     EXPECT_EQ(kt::recv_datagram(peer, 2s), wire(kPeerBytes, kJobABytes, 0x55, {0xDE}, 0));
 }
 
-TEST_F(Transport, ExplicitSenderFormsOverUdp)
+TEST_F(PlatformKernelTransport, ExplicitSenderFormsOverUdp)
 {
     int peer = listen_on(20120);
     JID sender = jid_of(0x12340001, 77, 4, 5);
@@ -145,7 +145,7 @@ TEST_F(Transport, ExplicitSenderFormsOverUdp)
     EXPECT_EQ(XOS_SendAsynMsgNJ(0x68, nullptr, 0, 0, 0, &sender, &kPeer), 0xFFFFFFFFu);
 }
 
-TEST_F(Transport, PowerOnAckAnswersTheSenderOverUdp)
+TEST_F(PlatformKernelTransport, PowerOnAckAnswersTheSenderOverUdp)
 {
     int peer = listen_on(20120);
     Recorder::instance().set_reaction(kt::kTypeA, [](const kt::Call& c) {
@@ -160,7 +160,7 @@ TEST_F(Transport, PowerOnAckAnswersTheSenderOverUdp)
     EXPECT_EQ(kt::recv_datagram(peer, 2s), wire(kPeerBytes, kJobABytes, CN_MSG_POWER_ON_ACK, {0xAB, 0xCD}, 0x17));
 }
 
-TEST_F(Transport, RouteTypeFiveGoesToPort20010AndUnitFfffCountsAsZero)
+TEST_F(PlatformKernelTransport, RouteTypeFiveGoesToPort20010AndUnitFfffCountsAsZero)
 {
     int omp = listen_on(20010);
     int unit3 = listen_on(20123);
@@ -180,7 +180,7 @@ TEST_F(Transport, RouteTypeFiveGoesToPort20010AndUnitFfffCountsAsZero)
     EXPECT_EQ(kt::recv_datagram(ownUnit3, 2s).size(), 44u);
 }
 
-TEST_F(Transport, RouteTypeFiveToTheOwnModuleStaysInTheProcess)
+TEST_F(PlatformKernelTransport, RouteTypeFiveToTheOwnModuleStaysInTheProcess)
 {
     int omp = listen_on(20010);
     JID ownRoute5 = kt::local_jid(kt::kTypeB);
@@ -193,7 +193,7 @@ TEST_F(Transport, RouteTypeFiveToTheOwnModuleStaysInTheProcess)
     EXPECT_TRUE(kt::recv_datagram(omp, 100ms).empty());
 }
 
-TEST_F(Transport, NullDataAndOversizeRules)
+TEST_F(PlatformKernelTransport, NullDataAndOversizeRules)
 {
     int peer = listen_on(20120);
     static BYTE big[21505];
@@ -219,7 +219,7 @@ TEST_F(Transport, NullDataAndOversizeRules)
               std::string::npos);
 }
 
-TEST_F(Transport, InputIsDispatchedToTheNamedJob)
+TEST_F(PlatformKernelTransport, InputIsDispatchedToTheNamedJob)
 {
     Bytes payload(20436);
     for (size_t i = 0; i < payload.size(); ++i) {
@@ -237,7 +237,7 @@ TEST_F(Transport, InputIsDispatchedToTheNamedJob)
     EXPECT_TRUE(pthread_equal(c.thread, CNCtrlTask::thisThrNo[3].load()));
 }
 
-TEST_F(Transport, MalformedDatagramsAreDroppedWithALogLine)
+TEST_F(PlatformKernelTransport, MalformedDatagramsAreDroppedWithALogLine)
 {
     Bytes dest = jid_bytes(kt::local_jid(kt::kTypeC));
     Bytes shortOne(10, 0xAA);
@@ -259,7 +259,7 @@ TEST_F(Transport, MalformedDatagramsAreDroppedWithALogLine)
     EXPECT_NE(log.find("datagram of 49 bytes announces dwMsgLen=3, dropped"), std::string::npos);
 }
 
-TEST_F(Transport, InputForAForeignModuleIsDroppedWithTheLookupLine)
+TEST_F(PlatformKernelTransport, InputForAForeignModuleIsDroppedWithTheLookupLine)
 {
     Bytes in = wire(kPeerBytes, kJobABytes, 0x80, {}, 0);
     ASSERT_TRUE(kt::send_datagram(in.data(), in.size(), 20110));
@@ -270,7 +270,7 @@ TEST_F(Transport, InputForAForeignModuleIsDroppedWithTheLookupLine)
     EXPECT_NE(kt::log_text().find("JID not local, wModule=12(own 11), wUnit=65535(own 65535)"), std::string::npos);
 }
 
-TEST_F(Transport, RouteTypeFiveInputRunsTheJobOnItsOwnTask)
+TEST_F(PlatformKernelTransport, RouteTypeFiveInputRunsTheJobOnItsOwnTask)
 {
     // In a process without the diversion, a route-type-5 message is delivered by its DestJID,
     // and the job runs on its own task's thread, not on that of the placeholder job.
@@ -282,7 +282,7 @@ TEST_F(Transport, RouteTypeFiveInputRunsTheJobOnItsOwnTask)
     EXPECT_TRUE(pthread_equal(Recorder::instance().calls(kt::kTypeD, 0x90)[0].thread, CNCtrlTask::thisThrNo[5].load()));
 }
 
-TEST(TransportStart, TakenPortEndsStartWithPortTaken)
+TEST(PlatformKernelStart, TakenPortEndsStartWithPortTaken)
 {
     if (!kt::in_private_netns()) {
         GTEST_SKIP() << "needs a network namespace of its own";
@@ -316,7 +316,7 @@ TEST(TransportStart, TakenPortEndsStartWithPortTaken)
 
 // ---- queue high-water mark --------------------------------------------------------------
 
-class QueueLimits : public ::testing::Test {
+class PlatformKernelQueue : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(kt::start_platform()); }
     void TearDown() override { kt::stop_platform(); }
@@ -347,7 +347,7 @@ protected:
     bool released_ = false;
 };
 
-TEST_F(QueueLimits, NonWaitingPutsFailOnAFullQueueWaitingPutsWait)
+TEST_F(PlatformKernelQueue, NonWaitingPutsFailOnAFullQueueWaitingPutsWait)
 {
     hold_c();
     ACE_Message_Queue<ACE_MT_SYNCH>* q = CNCtrlTask::gaCNCtrlTask[4]->msg_queue();
@@ -392,7 +392,7 @@ TEST_F(QueueLimits, NonWaitingPutsFailOnAFullQueueWaitingPutsWait)
     EXPECT_EQ(calls[7].msgId, 0x202u);
 }
 
-TEST_F(QueueLimits, UdpInputIsDroppedOnAFullQueue)
+TEST_F(PlatformKernelQueue, UdpInputIsDroppedOnAFullQueue)
 {
     hold_c();
     ACE_Message_Queue<ACE_MT_SYNCH>* q = CNCtrlTask::gaCNCtrlTask[4]->msg_queue();
