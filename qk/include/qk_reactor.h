@@ -8,8 +8,10 @@
 // other than the loop's, the event's callback is not running and never runs again, so the
 // caller may free the callback argument. A foreign thread must therefore not hold, while
 // detaching, a lock that the event's callback takes. A callback may detach its own event.
-// qk_reactor_free from another thread is safe only for a loop started in thread mode, or
-// once a blocking or single-pass run has returned.
+// Detach an event before closing its descriptor: a closed number may be reused at once by
+// another thread's new socket. qk_reactor_free releases the base, not the events still
+// attached; call it from outside the loop, for a loop started in thread mode (it stops and
+// joins that thread) or once a blocking or single-pass run has returned.
 #pragma once
 
 #include <pthread.h>

@@ -212,9 +212,14 @@ TEST(qk_reactor_thread, FreeRightAfterStartingTheThreadStillStopsIt) {
         SocketPair keeper;
         Hits hits;
         PlacedEvent keeper_ev(handle, keeper.reader(), &hits);
-        ASSERT_EQ(qk_reactor_run(handle, REACTOR_RUN_THREAD), 0);
-        auto freed = std::async(std::launch::async, [handle] { return qk_reactor_free(handle); });
+        // Start and free back to back: the loop thread has most likely not yet entered
+        // its dispatch when the free asks it to stop.
+        auto freed = std::async(std::launch::async, [handle] {
+            const int started = qk_reactor_run(handle, REACTOR_RUN_THREAD);
+            return started == 0 ? qk_reactor_free(handle) : -1;
+        });
         ASSERT_EQ(freed.wait_for(5s), std::future_status::ready) << "round " << round;
+        EXPECT_EQ(freed.get(), 0);
     }
 }
 
