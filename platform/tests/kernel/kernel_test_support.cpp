@@ -78,6 +78,14 @@ const T_JobCreatReg kProbeTable[] = {
     {0x5FFF, 1, 1, 1, "END", nullptr, 0, 0, 0},
 };
 
+const T_JobCreatReg kProbeTableOmp[] = {
+    {kTypeScs, 10, 1, 1, "T_SCS", probe_entry, 0, 1024, 0},
+    {kTypeNotExist, 10, 1, 1, "notexist", notexist_Job_Entry, 0, 4096, CN_JOB_FLAG_WAIT_POWERON_ACK},
+    {kTypeBackComm, 11, 2, 1, "BackComm", probe_entry, 0, 4096, 0},
+    {kTypeA, 10, 1, 1, "T_A", probe_entry, 0, 64, 0},
+    {0x5FFF, 1, 1, 1, "END", nullptr, 0, 0, 0},
+};
+
 std::shared_ptr<Work> queue_work(WORD16 jobType, std::function<void()> fn)
 {
     auto work = std::make_shared<Work>();
@@ -101,6 +109,7 @@ bool wait_work(Work& work, std::chrono::milliseconds timeout)
 } // namespace
 
 const T_JobCreatReg* probe_table() { return kProbeTable; }
+const T_JobCreatReg* probe_table_omp() { return kProbeTableOmp; }
 
 Recorder& Recorder::instance()
 {

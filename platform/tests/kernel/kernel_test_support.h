@@ -34,6 +34,8 @@ constexpr WORD16 kTaskCount = 28;
 constexpr WORD32 kRunFnMsg = 0xFEED0001;
 
 const T_JobCreatReg* probe_table();
+// A maintenance-program-like table: T_SCS, notexist and T_A on task 1, BackComm on task 2.
+const T_JobCreatReg* probe_table_omp();
 
 // One entry call as the probe saw it, with the accessors read inside the call.
 struct Call {
