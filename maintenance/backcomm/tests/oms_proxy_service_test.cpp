@@ -291,3 +291,18 @@ TEST_F(Proxy, PeerResettingMidSendClosesOnlyItsLink) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Proxy, ReadWithNothingThereIsNotADeadLink) {
+    auto peer = registered_peer(60);
+    LinkHold<OmsProxyService> link = links_.find(60);
+    ASSERT_TRUE(link);
+    // Called on the reactor thread with nothing to read: the non-blocking receive says "try again".
+    ASSERT_TRUE(run_on_reactor(reactor_.get(), [&] { link->handle_input(link->peer().get_handle()); }));
+    EXPECT_FALSE(link->closed());
+    peer->send(peer_frame(801, peer_jid(60), local_jid(0x4000, 11), bytes_of("still open")));
+    EXPECT_EQ(job_.wait_for(1, 2s).size(), 1u);
+}
+
+} // namespace

@@ -257,3 +257,41 @@ Bytes next_message(Peer& peer, std::chrono::milliseconds limit) {
         return head;
     }
 }
+
+namespace {
+
+class ReactorRunner final : public ACE_Event_Handler {
+public:
+    explicit ReactorRunner(const std::function<void()>& fn) : fn_(fn) {}
+    int handle_exception(ACE_HANDLE) override {
+        fn_();
+        std::lock_guard<std::mutex> g(lock_);
+        done_ = true;
+        cv_.notify_all();
+        return 0;
+    }
+    bool wait(std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> g(lock_);
+        return cv_.wait_for(g, limit, [this] { return done_; });
+    }
+
+private:
+    std::function<void()> fn_;
+    std::mutex lock_;
+    std::condition_variable cv_;
+    bool done_ = false;
+};
+
+} // namespace
+
+bool run_on_reactor(ACE_Reactor* reactor, const std::function<void()>& fn) {
+    auto runner = std::make_unique<ReactorRunner>(fn);
+    if (reactor->notify(runner.get(), ACE_Event_Handler::EXCEPT_MASK) == -1) {
+        return false;
+    }
+    if (!runner->wait(std::chrono::seconds(5))) {
+        runner.release(); // still referenced by a pending notification: leak rather than free
+        return false;
+    }
+    return true;
+}

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -96,3 +97,6 @@ bool eventually(Pred pred, std::chrono::milliseconds limit) {
 
 // The next message from the program other than a heartbeat (head and body), empty on timeout.
 Bytes next_message(Peer& peer, std::chrono::milliseconds limit);
+
+// Runs fn on the reactor's thread (as a notification) and waits for it; false on time-out.
+bool run_on_reactor(ACE_Reactor* reactor, const std::function<void()>& fn);
