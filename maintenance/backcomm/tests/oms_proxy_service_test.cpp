@@ -306,3 +306,25 @@ TEST_F(Proxy, ReadWithNothingThereIsNotADeadLink) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Proxy, SendBytesMarksTheCopysByteOrderAndLeavesTheCallersBuffer) {
+    auto peer = registered_peer(61);
+    LinkHold<OmsProxyService> link = links_.find(61);
+    ASSERT_TRUE(link);
+    Bytes frame = head_bytes(omc_link_head(0x31));
+    frame[12] = 0x78; // a caller's stale mark
+    frame[13] = 0x56;
+    frame[14] = 0x34;
+    frame[15] = 0x12;
+    const Bytes before = frame;
+    ASSERT_EQ(link->sendBytes(frame.data(), frame.size()), 1);
+    EXPECT_EQ(frame, before);
+    const Bytes got = next_message(*peer, 2s);
+    ASSERT_EQ(got.size(), 48u);
+    EXPECT_EQ(Bytes(got.begin() + 12, got.begin() + 16), (Bytes{0xFF, 0xFF, 0x00, 0x00}));
+    EXPECT_EQ(got[8], 0x31);
+}
+
+} // namespace
