@@ -1,10 +1,12 @@
 // seq_lock.h - a sequence lock: one writer at a time publishes a group of fields, any
 // number of readers take a consistent copy of them without writing shared memory.
 //
-// A reader reads the sequence (even = stable), copies the fields with relaxed atomic
-// loads, and retries when the sequence moved meanwhile; it therefore never sees half of
-// one update and half of another. A writer makes the sequence odd, stores the fields with
-// relaxed atomic stores, and makes it even again. Writers must be serialised by the owner
+// A reader reads the sequence (even = stable), copies the fields with acquire loads, and
+// retries when the sequence moved meanwhile; it therefore never sees half of one update
+// and half of another. A writer makes the sequence odd, stores the fields with release
+// stores, and makes it even again. (A release store keeps the odd sequence before it; an
+// acquire load keeps the second sequence read after it: no fence is needed, and on x86-64
+// both are plain moves.) Writers must be serialised by the owner
 // (a mutex named beside the lock); a writer may read the fields plainly, since no other
 // thread stores them meanwhile. Readers must not read guarded fields plainly.
 //
@@ -26,7 +28,7 @@ namespace seq_detail {
 typedef uint64_t __attribute__((may_alias)) alias_u64;
 typedef unsigned char __attribute__((may_alias)) alias_u8;
 
-// Copies n bytes from guarded `src` to private `dst`, one atomic load per word.
+// Copies n bytes from guarded `src` to private `dst`, one acquire load per word.
 inline void atomic_load_bytes(void* dst, const void* src, std::size_t n)
 {
     auto* d = static_cast<unsigned char*>(dst);
@@ -34,16 +36,16 @@ inline void atomic_load_bytes(void* dst, const void* src, std::size_t n)
     std::size_t i = 0;
     if (reinterpret_cast<std::uintptr_t>(s) % alignof(uint64_t) == 0) {
         for (; i + 8 <= n; i += 8) {
-            const uint64_t w = __atomic_load_n(reinterpret_cast<const alias_u64*>(s + i), __ATOMIC_RELAXED);
+            const uint64_t w = __atomic_load_n(reinterpret_cast<const alias_u64*>(s + i), __ATOMIC_ACQUIRE);
             std::memcpy(d + i, &w, 8);
         }
     }
     for (; i < n; ++i) {
-        d[i] = __atomic_load_n(reinterpret_cast<const alias_u8*>(s + i), __ATOMIC_RELAXED);
+        d[i] = __atomic_load_n(reinterpret_cast<const alias_u8*>(s + i), __ATOMIC_ACQUIRE);
     }
 }
 
-// Copies n bytes from private `src` into guarded `dst`, one atomic store per word.
+// Copies n bytes from private `src` into guarded `dst`, one release store per word.
 inline void atomic_store_bytes(void* dst, const void* src, std::size_t n)
 {
     auto* d = static_cast<unsigned char*>(dst);
@@ -53,11 +55,11 @@ inline void atomic_store_bytes(void* dst, const void* src, std::size_t n)
         for (; i + 8 <= n; i += 8) {
             uint64_t w;
             std::memcpy(&w, s + i, 8);
-            __atomic_store_n(reinterpret_cast<alias_u64*>(d + i), w, __ATOMIC_RELAXED);
+            __atomic_store_n(reinterpret_cast<alias_u64*>(d + i), w, __ATOMIC_RELEASE);
         }
     }
     for (; i < n; ++i) {
-        __atomic_store_n(reinterpret_cast<alias_u8*>(d + i), s[i], __ATOMIC_RELAXED);
+        __atomic_store_n(reinterpret_cast<alias_u8*>(d + i), s[i], __ATOMIC_RELEASE);
     }
 }
 
@@ -87,11 +89,15 @@ public:
             seq_detail::cpu_relax();
         }
     }
-    // True when the copy taken since read_begin may be torn and must be taken again.
-    bool read_retry(uint32_t begin) const
+    // True when the copy taken since read_begin (with load()) may be torn and must be
+    // taken again.
+    bool read_retry(uint32_t begin) const { return seq_.load(std::memory_order_relaxed) != begin; }
+
+    // One guarded field, read between read_begin and read_retry.
+    template <class T>
+    static T load(const T& field)
     {
-        std::atomic_thread_fence(std::memory_order_acquire);
-        return seq_.load(std::memory_order_relaxed) != begin;
+        return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_acquire);
     }
 
     // A consistent copy of one guarded object.
@@ -116,9 +122,15 @@ public:
     {
         const uint32_t s = seq_.load(std::memory_order_relaxed);
         seq_.store(s + 1, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
     }
     void write_end() { seq_.store(seq_.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+
+    // One guarded field, written between write_begin and write_end.
+    template <class T, class U>
+    static void store(T& field, U value)
+    {
+        std::atomic_ref<T>(field).store(static_cast<T>(value), std::memory_order_release);
+    }
 
     // Publishes `value` into one guarded object.
     template <class T>

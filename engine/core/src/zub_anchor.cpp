@@ -152,13 +152,13 @@ AnchorConfig Anchor::config_snapshot() const
     AnchorConfig c{};
     for (;;) {
         const uint32_t s = cfg_seq.read_begin();
-#define ZUB_LOAD_FIELD(f) c.f = zub_load(f);
+#define ZUB_LOAD_FIELD(f) c.f = SeqLock::load(f);
         ZUB_ANCHOR_CONFIG_FIELDS(ZUB_LOAD_FIELD)
 #undef ZUB_LOAD_FIELD
         // position is sized only by init, before the jobs start; its elements are guarded.
         const double* p = position.memptr();
         for (unsigned i = 0; i < 3; ++i) {
-            c.position[i] = (position.n_elem == 3) ? zub_load(p[i]) : 0.0;
+            c.position[i] = (position.n_elem == 3) ? SeqLock::load(p[i]) : 0.0;
         }
         if (!cfg_seq.read_retry(s)) {
             return c;
@@ -169,13 +169,13 @@ AnchorConfig Anchor::config_snapshot() const
 void Anchor::config_publish(const AnchorConfig& c)
 {
     cfg_seq.write_begin();
-#define ZUB_STORE_FIELD(f) zub_store(f, c.f);
+#define ZUB_STORE_FIELD(f) SeqLock::store(f, c.f);
     ZUB_ANCHOR_CONFIG_FIELDS(ZUB_STORE_FIELD)
 #undef ZUB_STORE_FIELD
     if (position.n_elem == 3) {
         double* p = position.memptr();
         for (unsigned i = 0; i < 3; ++i) {
-            zub_store(p[i], c.position[i]);
+            SeqLock::store(p[i], c.position[i]);
         }
     }
     cfg_seq.write_end();

@@ -12,9 +12,9 @@ void replace(SeqLock& seq, WORD16& cnt, WORD64* slots, const WORD64* ids, unsign
     const unsigned kept = ids == nullptr ? 0 : std::min(n, ZUB_TRACE_MAX_IDS);
     seq.write_begin();
     for (unsigned i = 0; i < kept; ++i) {
-        zub_store(slots[i], ids[i]);
+        SeqLock::store(slots[i], ids[i]);
     }
-    zub_store(cnt, static_cast<WORD16>(kept));
+    SeqLock::store(cnt, static_cast<WORD16>(kept));
     seq.write_end();
 }
 
@@ -22,10 +22,10 @@ bool contains(const SeqLock& seq, const WORD16& cnt, const WORD64* slots, WORD64
 {
     for (;;) {
         const uint32_t s = seq.read_begin();
-        const unsigned n = std::min<unsigned>(zub_load(cnt), ZUB_TRACE_MAX_IDS);
+        const unsigned n = std::min<unsigned>(SeqLock::load(cnt), ZUB_TRACE_MAX_IDS);
         bool found = false;
         for (unsigned i = 0; i < n && !found; ++i) {
-            found = zub_load(slots[i]) == id;
+            found = SeqLock::load(slots[i]) == id;
         }
         if (!seq.read_retry(s)) {
             return found;
@@ -40,9 +40,9 @@ unsigned copy(const SeqLock& seq, const WORD16& cnt, const WORD64* slots, WORD64
     }
     for (;;) {
         const uint32_t s = seq.read_begin();
-        const unsigned n = std::min<unsigned>(zub_load(cnt), ZUB_TRACE_MAX_IDS);
+        const unsigned n = std::min<unsigned>(SeqLock::load(cnt), ZUB_TRACE_MAX_IDS);
         for (unsigned i = 0; i < n; ++i) {
-            out[i] = zub_load(slots[i]);
+            out[i] = SeqLock::load(slots[i]);
         }
         if (!seq.read_retry(s)) {
             return n;

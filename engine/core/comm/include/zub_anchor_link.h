@@ -1,0 +1,54 @@
+// zub_anchor_link.h - the engine's TCP link to one anchor: open, close, raw sends.
+//
+// The engine is the anchor's client: it connects to the anchor's address at anchorListenPort
+// (blocking the calling job for at most 10 s) and attaches the link to the socket job's
+// reactor, whose read callback (reactor_info.rcv_from_server) then gets the anchor as its
+// argument. Every open and every close is reported to the reconnection job as
+// ZUB_EV_XX_RECON_ANCHOR_CON_STATE with an anc_con_stat_t.
+//
+// Threads: opened by the reconnection job; closed by whichever job finds the link dead (socket,
+// reconnection or control job): the link is taken under the anchor's link_lock, so exactly one
+// of several closers detaches it from the reactor, closes the descriptor and reports it, and a
+// link already closed costs nothing. Sends may come from any job thread; each holds link_lock
+// around its send, so the descriptor cannot be closed and reused under it. Reports need the
+// caller to be a job (the platform takes the sender from it).
+#pragma once
+
+#include "VorlenTypes.h"
+
+class Anchor;
+
+// Body of ZUB_EV_XX_RECON_ANCHOR_CON_STATE, 4 bytes, little-endian.
+struct anc_con_stat_t {
+    WORD16 anc_id;    // local anchor id
+    WORD16 con_stat;  // ZUB_ANC_LINK_OPENED or ZUB_ANC_LINK_CLOSED
+};
+static_assert(sizeof(anc_con_stat_t) == 4, "anc_con_stat_t is a 4-byte message body");
+
+constexpr WORD16 ZUB_ANC_LINK_CLOSED = 0;
+constexpr WORD16 ZUB_ANC_LINK_OPENED = 1;
+
+// How long a connect may take before it counts as failed.
+constexpr int ZUB_ANCHOR_CONNECT_TIMEOUT_MS = 10000;
+// How long one send to an anchor or to the controller may wait for room in the socket's
+// buffer; an anchor that stops reading then fails the send instead of holding the job.
+constexpr int ZUB_SOCKET_SEND_TIMEOUT_MS = 3000;
+
+// Opens the anchor's link, attaches it to the reactor and reports it. False (printed) for a
+// null anchor, a reactor that does not exist yet, a link that is already open, and every
+// failure of the socket, the connect or the attach; nothing is left open then.
+bool zub_socket_tcp_client_create(Anchor* anchor);
+
+// Waits up to 10 s for a pending connect of `sock` to complete; true when it succeeded.
+bool zub_socket_conn_check(int sock);
+
+// SO_KEEPALIVE on, TCP_KEEPIDLE 100 s, TCP_KEEPINTVL 10 s, TCP_KEEPCNT 10.
+void socket_set_keep_alive(int sock);
+
+// Closes the anchor's link and reports it; nothing for a null anchor or a link already closed.
+void zub_socket_anchor_close(Anchor* anchor);
+
+// Sends all `len` bytes to the anchor. False without a print for a null buffer, a null anchor
+// or no link; false with a print when the send fails or times out, and the link is closed when
+// the anchor is gone (ECONNRESET, EPIPE).
+bool zub_socket_msg_send_to_anc(const BYTE* buf, WORD16 len, Anchor* anchor);

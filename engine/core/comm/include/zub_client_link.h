@@ -1,0 +1,39 @@
+// zub_client_link.h - sends to the controller client and the removal of client sockets from
+// the socket job's reactor tables (reactor_info in the context).
+//
+// Threads: any job thread (control, reconnection, socket). The controller client and the
+// client lists are guarded by reactor_info.clients_lock (zub_reactor_info.h); a send holds it
+// around the write, and a removal takes the slot under it, then detaches the event and closes
+// the descriptor after releasing it, in that order.
+#pragma once
+
+#include <string>
+
+#include "VorlenTypes.h"
+#include "zub_reactor_info.h"
+
+// Socket kinds of zub_socket_reactor_delete.
+enum : WORD32 {
+    ZUB_SOCKET_KIND_CTRL = 0,
+    ZUB_SOCKET_KIND_DSPLY = 1,
+    ZUB_SOCKET_KIND_TAG_LOC = 2,
+    ZUB_SOCKET_KIND_TAG_EXT = 3,
+    ZUB_SOCKET_KIND_ANC_STAT = 4,
+    ZUB_SOCKET_KIND_DAC_BLINK = 5,
+    ZUB_SOCKET_KIND_DAC_POS = 6,
+    ZUB_SOCKET_KIND_DAC_CCP = 7,
+    ZUB_SOCKET_KIND_DATA_SERVER = 8,
+};
+
+// Sends all `len` bytes to the controller client. False for a null buffer or no controller,
+// and (printed) when the send fails or times out; on EPIPE the controller is removed.
+bool zub_socket_msg_send_to_ctrl(const BYTE* buf, WORD16 len);
+// The same for the bytes of a string, whatever its length; false for a null string.
+bool zub_socket_stirng_send_to_ctrl(const std::string* text);
+
+// Removes client `sock` of that kind: kind 0 the controller client (its flag stays), kinds 1..8
+// the matching slot of that kind's list; other kinds nothing. False for sock 0, else true.
+bool zub_socket_reactor_delete(int sock, WORD32 kind);
+// Removes the first used slot of `list` (one of reactor_info's lists) holding `sock`: its event
+// is detached and its socket closed. Nothing for a null list or no match.
+void zub_socket_reactor_delete_display(int sock, sock_info_t* list);

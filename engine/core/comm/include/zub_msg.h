@@ -1,0 +1,12 @@
+// zub_msg.h - sending one engine event to another engine job.
+//
+// The platform copies header and body, so the caller keeps its buffer. Only a job's own thread
+// can send (the platform takes the sender from the current job); from any other thread the
+// send fails and is printed. Event ids: zub_msg_id.h; job types: pub_pqe_jobtype.h.
+#pragma once
+
+#include "VorlenTypes.h"
+
+// Sends `len` bytes of `buf` as event `msg_id` to `dst` (version 0, priority 2). False for a
+// null destination and when the platform refuses the message (printed at error level).
+bool zub_asyn_msg_send(WORD32 msg_id, const BYTE* buf, WORD16 len, const JID* dst);

@@ -1,0 +1,194 @@
+#include "zub_print_layer.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "XOS_Api.h"
+#include "trace/CNTrace.h"
+#include "zub_context.h"
+#include "zub_job_dir.h"
+#include "zub_shared_field.h"
+#include "zub_trace_list.h"
+
+BYTE g_bMQESPrnFlag = 0;
+
+namespace {
+
+constexpr BYTE kTraceLevelError = 1;
+constexpr BYTE kTraceLevelEvent = 2;
+constexpr BYTE kTraceLevelMsg = 3;
+constexpr BYTE kMaxTraceLevel = 3;
+
+struct PrintBuffers {
+    char buf[QE_PRINT_BUF_NUM][QE_PRINT_BUF_LEN];
+};
+
+// Each thread prints into buffers of its own, allocated on its first print.
+thread_local std::unique_ptr<PrintBuffers> g_szqePrintStrBuf;
+
+PrintBuffers* thread_buffers()
+{
+    if (!g_szqePrintStrBuf) {
+        g_szqePrintStrBuf.reset(new (std::nothrow) PrintBuffers);
+    }
+    return g_szqePrintStrBuf.get();
+}
+
+// The directory index of this job number, or -1.
+int directory_index(WORD32 job_number)
+{
+    const unsigned n = qe_job_dir_count();
+    for (unsigned i = 0; i < n; ++i) {
+        if (g_tMPAllJobInitInfo.tJobInfo[i].tJID.dwJno == job_number) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// Appends formatted text at `used` within the buffer and returns the new length; a text that
+// does not fit is cut at the end of the buffer.
+size_t append(char* buf, size_t used, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+size_t append(char* buf, size_t used, const char* fmt, ...)
+{
+    if (used >= QE_PRINT_BUF_LEN - 1) {
+        return QE_PRINT_BUF_LEN - 1;
+    }
+    va_list args;
+    va_start(args, fmt);
+    const int n = std::vsnprintf(buf + used, QE_PRINT_BUF_LEN - used, fmt, args);
+    va_end(args);
+    if (n < 0) {
+        buf[used] = '\0';
+        return used;
+    }
+    return std::min<size_t>(used + static_cast<size_t>(n), QE_PRINT_BUF_LEN - 1);
+}
+
+const char* base_name(const char* path)
+{
+    const char* slash = std::strrchr(path, '/');
+    return slash != nullptr ? slash + 1 : nullptr;
+}
+
+// The sink of zub_print while the flag is on: prefix, source position, text, trace log.
+void qe_print_sink(BYTE level, const char* file, int line, const char* text)
+{
+    if (zub_load(g_bMQESPrnFlag) == 0) {
+        return;
+    }
+    char* buf = nullptr;
+    size_t used = static_cast<size_t>(qePrintJobName(&buf));
+    if (buf == nullptr) {
+        return;
+    }
+    const char* base = file != nullptr ? base_name(file) : nullptr;
+    if (base != nullptr) {
+        used = append(buf, used, "[%s %d line]. ", base, line);
+    }
+    append(buf, used, "%s", text != nullptr ? text : "");
+    qePrintStr(level, buf);
+}
+
+BYTE trace_level(BYTE level)
+{
+    switch (level) {
+    case ZUB_PRINT_ERROR:
+        return kTraceLevelError;
+    case ZUB_PRINT_EVENT:
+        return kTraceLevelEvent;
+    default:
+        return kTraceLevelMsg;
+    }
+}
+
+}  // namespace
+
+char* qePrintBuffGet(WORD32 index)
+{
+    PrintBuffers* set = thread_buffers();
+    if (set == nullptr) {
+        return nullptr;
+    }
+    char* buf = set->buf[std::min<WORD32>(index, QE_PRINT_BUF_NUM - 1)];
+    std::memset(buf, 0, QE_PRINT_BUF_LEN);
+    return buf;
+}
+
+char* qeJobPrintBuffGet(WORD32 job_number)
+{
+    const int index = directory_index(job_number);
+    return qePrintBuffGet(index >= 0 ? static_cast<WORD32>(index) : QE_PRINT_BUF_SHARED);
+}
+
+int qePrintJobName(char** out)
+{
+    if (out == nullptr) {
+        return 0;
+    }
+    char name[QE_JOB_NAME_LEN] = "Sh";
+    WORD32 index = QE_PRINT_BUF_SHARED;
+    JID self{};
+    if (XOS_GetSelfJID(&self) == XOS_SUCCESS) {
+        const int found = directory_index(self.dwJno);
+        if (found >= 0) {
+            index = static_cast<WORD32>(found);
+            std::memcpy(name, g_tMPAllJobInitInfo.tJobInfo[found].szJobName, QE_JOB_NAME_LEN - 1);
+            name[QE_JOB_NAME_LEN - 1] = '\0';
+        } else {
+            std::strcpy(name, "UNKNOWN");
+        }
+    }
+    char* buf = qePrintBuffGet(index);
+    *out = buf;
+    if (buf == nullptr) {
+        return 0;
+    }
+    return static_cast<int>(append(buf, 0, "[%s] ", name));
+}
+
+int qePrintStr(BYTE level, const char* text)
+{
+    if (text == nullptr || zub_load(g_bMQESPrnFlag) == 0) {
+        return 0;
+    }
+    if (XOS_IsOmp()) {
+        return 1;
+    }
+    CN_PrintToLog(trace_level(level), text);
+    return 1;
+}
+
+void qeSetPrnFlag(BYTE flag)
+{
+    std::puts("=============================================================\r");
+    std::puts("Func Prototype    : void qeSetPrnFlag(BYTE bFlag)\r");
+    std::puts("qeSetPrnFlag( 0 ):   Forbid All App Jobs' Prints Except ERROR \r");
+    std::puts("qeSetPrnFlag( 1 ):   All App Jobs' Prints set to ERROR  \r");
+    std::puts("qeSetPrnFlag( 2 ):   All App Jobs' Prints set to EVENT  \r");
+    std::puts("qeSetPrnFlag( 3 ):   All App Jobs' Prints set to MSG  \r");
+    std::puts("qeSetPrnFlag( x ):   All App Jobs' Prints set to MSG(X>=3)  \r");
+    std::puts("=============================================================\r\n\r");
+    zub_store(g_bMQESPrnFlag, flag, std::memory_order_release);
+    zub_print_set_sink(flag != 0 ? qe_print_sink : nullptr);
+    std::puts(flag != 0 ? "Print Flag has been opened \r" : "Print Flag has been closed \r");
+    CN_SetLogLevel(std::min(flag, kMaxTraceLevel));
+}
+
+bool zub_tag_print_allowed(WORD64 tag_id)
+{
+    const BYTE limited = zub_load(zub_context()->log_ctrl.tag_print_flag);
+    return limited != 1 || tag_trace_cfg_check(tag_id);
+}
+
+void zub_select_tag_print(WORD64 tag_id, BYTE level, const char* text)
+{
+    if (!zub_tag_print_allowed(tag_id)) {
+        return;
+    }
+    qePrintStr(level, text);
+}
