@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sched.h>
+#include <unistd.h>
 
 #include "kernel_test_support.h"
 
@@ -355,6 +357,85 @@ TEST_F(PlatformKernelJobs, ExceptionFromAnEntryIsContained)
     ASSERT_EQ(XOS_SendAsynMsgNJ(0x667, nullptr, 0, 0, 0, &sender, &dest), 0u);
     ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeC, 0x667, 1, 5s));
     EXPECT_NE(kt::log_text().find("exception from its entry on message 0x666: boom"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PlatformKernelJobs, WakeUpMessageReachesRowZero)
+{
+    ASSERT_EQ(CN_WakeSequencer(), 0);
+    ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeScs, 0, 1, 5s));
+    kt::Call c = Recorder::instance().calls(kt::kTypeScs, 0)[0];
+    EXPECT_EQ(c.len, 0);
+    EXPECT_EQ(c.type, CN_MSG_TYPE_JOB);
+    EXPECT_EQ(c.sender.dwJno, 1u);
+    EXPECT_EQ(c.sender.wModule, _thisModuleNo);
+    EXPECT_TRUE(pthread_equal(c.thread, CNCtrlTask::thisThrNo[1].load()));
+}
+
+TEST_F(PlatformKernelJobs, ScheduleIndexOutsideTheRangeGetsNoJobsAndNoQueueSettings)
+{
+    size_t defaultMark = ACE_Message_Queue<ACE_MT_SYNCH>().high_water_mark();
+    CNCtrlTask outside(0x600 | 31);
+    EXPECT_EQ(outside.GetSchIndex(), 31);
+    EXPECT_EQ(outside.msg_queue()->high_water_mark(), defaultMark);
+    CNCtrlTask zero(0x600);
+    EXPECT_EQ(zero.msg_queue()->high_water_mark(), defaultMark);
+    for (CN_Job_Base* job : CNCtrlTask::g_JobObj) {
+        if (job != nullptr) {
+            EXPECT_NE(job->GetParentTask(), &outside);
+            EXPECT_NE(job->GetParentTask(), &zero);
+        }
+    }
+}
+
+class PlatformKernelModuleType : public ::testing::Test {
+protected:
+    void TearDown() override { kt::stop_platform(); }
+};
+
+TEST_F(PlatformKernelModuleType, BitOneGivesEveryTaskButTheFirst120MiB)
+{
+    ASSERT_TRUE(kt::start_platform([](CN_PlatformProfile& p) { p.dwModuleType = 2; }));
+    EXPECT_EQ(CNCtrlTask::gaCNCtrlTask[1]->msg_queue()->high_water_mark(), 0x20000000u);
+    for (WORD16 i = 2; i <= kt::kTaskCount; ++i) {
+        EXPECT_EQ(CNCtrlTask::gaCNCtrlTask[i]->msg_queue()->high_water_mark(), 0x7800000u) << i;
+    }
+}
+
+TEST_F(PlatformKernelModuleType, BitTwoGivesTasksAboveThree512MiB)
+{
+    ASSERT_TRUE(kt::start_platform([](CN_PlatformProfile& p) {
+        p.dwModuleType = 4 | 2;
+        p.qwHighWaterMark = 0x2800000;
+    }));
+    for (WORD16 i = 1; i <= 3; ++i) {
+        EXPECT_EQ(CNCtrlTask::gaCNCtrlTask[i]->msg_queue()->high_water_mark(), 0x2800000u) << i;
+    }
+    for (WORD16 i = 4; i <= kt::kTaskCount; ++i) {
+        EXPECT_EQ(CNCtrlTask::gaCNCtrlTask[i]->msg_queue()->high_water_mark(), 0x20000000u) << i;
+    }
+}
+
+TEST(PlatformKernelCoreBind, ReadsBothSectionsInOrder)
+{
+    char path[] = "/tmp/platform_kernel_corebind_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const char text[] = "[SMP]\nthread2core=3\nthread2core= 5\nother=9\n[SMPEND]\nthread2core=7\n"
+                        "[UP]\nthread2core=0\n[UPEND]\n";
+    ASSERT_EQ(write(fd, text, sizeof text - 1), static_cast<ssize_t>(sizeof text - 1));
+    close(fd);
+    EXPECT_EQ(LoadCoreBindCfg(path), 3);
+    EXPECT_EQ(g_SMP_CoreBindCfg[0], 3);
+    EXPECT_EQ(g_SMP_CoreBindCfg[1], 5);
+    EXPECT_EQ(g_UP_CoreBindCfg[0], 0);
+    EXPECT_EQ(LoadCoreBindCfg("/nonexistent/corebind.cfg"), -1);
+    EXPECT_EQ(bindthread2core(pthread_self(), 5000), -1);
+    EXPECT_EQ(bindthread2core(pthread_self(), static_cast<unsigned>(sched_getcpu())), 0);
+    unlink(path);
 }
 
 } // namespace
