@@ -92,8 +92,14 @@ TEST(engine_core_ClockSyncGuard, SelectorsNeverSeeATornSlotWhileTheClockSyncJobU
     }
     // The clock-sync job: every update edits a copy of the live slot and publishes it.
     std::thread clocksync([&] {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-        for (uint64_t n = 1; std::chrono::steady_clock::now() < until; ++n) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto until = start + std::chrono::milliseconds(300);
+        const auto limit = start + std::chrono::seconds(10);
+        for (uint64_t n = 1;; ++n) {
+            const auto now = std::chrono::steady_clock::now();
+            if ((now >= until && uses.load() >= 1000) || now >= limit) {
+                break;
+            }
             std::lock_guard<std::mutex> lock(zub_ccp_lock());
             ClockSync* pair = slave.GetCCPSynchronizer(0x100);
             if (pair == nullptr) {
@@ -191,8 +197,14 @@ TEST(engine_core_ConfigGuard, ReadersTakeOneConsistentConfiguration)
         });
     }
     // The control job rewriting positions and roles ("anchor cfg").
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-    for (int n = 0; std::chrono::steady_clock::now() < until; ++n) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto until = start + std::chrono::milliseconds(200);
+    const auto limit = start + std::chrono::seconds(10);
+    for (int n = 0;; ++n) {
+        const auto now = std::chrono::steady_clock::now();
+        if ((now >= until && reads.load() >= 1000) || now >= limit) {
+            break;
+        }
         std::lock_guard<GuardMutex> lock(a.cfg_lock);
         AnchorConfig c = a.config_snapshot();
         c.position[0] = c.position[1] = c.position[2] = n;

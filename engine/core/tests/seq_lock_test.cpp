@@ -80,8 +80,15 @@ TEST(engine_core_SeqLock, ReadersNeverSeeATornRecordWhileOneWriterPublishes)
         });
     }
     uint64_t n = 0;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-    while (std::chrono::steady_clock::now() < until) {
+    // At least 300 ms and 1000 reads (a loaded machine gets up to 10 s for them).
+    const auto start = std::chrono::steady_clock::now();
+    const auto until = start + std::chrono::milliseconds(300);
+    const auto limit = start + std::chrono::seconds(10);
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if ((now >= until && reads.load() >= 1000) || now >= limit) {
+            break;
+        }
         lock.write(shared, make(++n));
     }
     stop.store(true);

@@ -71,13 +71,16 @@ TEST(engine_core_TraceList, ReadersSeeTheOldListOrTheNewNeverAMixture)
             }
         });
     }
+    // The display job replaces the lists every 5 s; here far faster, with a breath between
+    // replacements so that the readers' copies of 200 ids can complete.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-    for (int n = 0; std::chrono::steady_clock::now() < until; ++n) {
+    for (int n = 0; std::chrono::steady_clock::now() < until || reads.load() < 200; ++n) {
         if (n % 2) {
             zub_trace_replace(c->tag_trace_cfg, a.data(), 200);
         } else {
             zub_trace_replace(c->tag_trace_cfg, b.data(), 100);
         }
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
     stop.store(true);
     for (auto& t : readers) {
