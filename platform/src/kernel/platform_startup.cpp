@@ -198,7 +198,7 @@ void CN_SetTimerQueueClock(ACE_Time_Value (*pfnNow)())
 
 int CN_StartControlTasks()
 {
-    if (!g_platform_up) {
+    if (!g_platform_up || CNCtrlTask::gaCNCtrlTask[1] != nullptr) {
         return CN_START_FAILED;
     }
     long priority = task_priority(g_profile);

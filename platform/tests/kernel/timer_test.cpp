@@ -2,7 +2,10 @@
 // expiry messages the job receives.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ace/Reactor.h>
+#include <ace/Timer_Queue.h>
 #include <ctime>
 #include <sys/time.h>
 #include <thread>
@@ -279,6 +282,25 @@ TEST_F(PlatformKernelTimers, ExpiryForAFullQueueIsDroppedAndLogged)
     ASSERT_TRUE(kt::run_on_job(kt::kTypeC, [] {}));
     EXPECT_TRUE(Recorder::instance().calls(kt::kTypeC, 2029).empty());
     EXPECT_EQ(kt::job_of(kt::kTypeC)->TimerCount(), 0u);
+}
+
+ACE_Time_Value monotonic_now()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ACE_Time_Value(ts.tv_sec, static_cast<suseconds_t>(ts.tv_nsec / 1000));
+}
+
+TEST_F(PlatformKernelTimers, TimersRunOnAMonotonicTimerQueueClock)
+{
+    CN_SetTimerQueueClock(monotonic_now);
+    ACE_Time_Value queueNow = CN_GetProcessReactor()->timer_queue()->gettimeofday();
+    EXPECT_LT(std::labs(static_cast<long>(queueNow.sec() - monotonic_now().sec())), 2L);
+    auto started = Clock::now();
+    ASSERT_NE(in_a([] { return XOS_SetRelativeTimer(2029, 40, 1); }), XOS_INVALID_TIMER_ID);
+    ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeA, 2029, 1, 5s));
+    EXPECT_GE(Recorder::instance().calls(kt::kTypeA, 2029)[0].at - started, 35ms);
+    EXPECT_EQ(CN_StartControlTasks(), CN_START_FAILED); // the tasks are up already
 }
 
 } // namespace
