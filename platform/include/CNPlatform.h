@@ -90,8 +90,9 @@ extern struct timeval tPowerOnTimeStamp;
 void CN_StampPowerOnTime();
 
 // Copies the profile, sets the identity globals from it and creates the process reactor
-// (an ACE_Reactor over an ACE_Select_Reactor). 0, or -1 for a null profile/table or when the
-// platform is already up.
+// (an ACE_Reactor over an ACE_Select_Reactor), which also becomes ACE_Reactor::instance(), so
+// library code that takes the default reactor lands on it. 0, or -1 for a null profile/table,
+// more than 30 tasks, or when the platform is already up.
 int CN_PlatformInit(const CN_PlatformProfile* ptProfile);
 const CN_PlatformProfile* CN_GetPlatformProfile();
 
@@ -100,8 +101,12 @@ const CN_PlatformProfile* CN_GetPlatformProfile();
 // Calls on it from other threads wait for the reactor thread's token: handlers on it stay short.
 ACE_Reactor* CN_GetProcessReactor();
 
-// Makes pfnNow the time source of the process reactor's timer queue (e.g. a monotonic clock).
-// Call before any timer is scheduled.
+// Makes pfnNow the time source of the process reactor's timer queue (e.g. a monotonic clock;
+// the job timers only ever use relative delays). Call before any timer is scheduled.
+//
+// Job timers rely on the select reactor's token: the reactor thread holds it while it
+// dispatches, and timer starts and kills take it through reactor->lock(), so a kill from a job
+// thread waits for a running handle_timeout. Handlers registered on this reactor stay short.
 void CN_SetTimerQueueClock(ACE_Time_Value (*pfnNow)());
 
 // Results of CN_StartControlTasks.
@@ -109,9 +114,10 @@ constexpr int CN_START_OK = 0;
 constexpr int CN_START_PORT_TAKEN = 1; // the intra-board port is taken: the program exits with 1
 constexpr int CN_START_FAILED = -1;
 
-// Builds and opens control tasks 1..wTaskCount in order (task 1 creates the intra-board handler
-// first; a taken port stops there with CN_START_PORT_TAKEN), then a CNCommTask is not started
-// (that is the caller's). Blocks SIGINT/SIGTERM/SIGABRT in the task threads.
+// Builds and opens control tasks 1..wTaskCount in order, each opened before the next is built
+// (task 1 creates the intra-board handler first; a taken port stops there with
+// CN_START_PORT_TAKEN, logged). Starting the CNCommTask is left to the caller. Blocks
+// SIGINT/SIGTERM/SIGABRT in the task threads. CN_START_FAILED when called a second time.
 int CN_StartControlTasks();
 
 // Puts the wake-up message (id 0, no data, from and to job number 1 of this module and unit) on
