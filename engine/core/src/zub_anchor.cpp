@@ -1,6 +1,8 @@
 #include "zub_anchor.h"
 
 #include <arpa/inet.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -15,6 +17,27 @@ timeval time_of_day()
     timeval tv{};
     gettimeofday(&tv, nullptr);
     return tv;
+}
+
+// Zeroes n bytes. The whole pages inside are handed back instead of written: they read as
+// zero again and stay out of resident memory until a tag is counted into them (the tag
+// table is 160 KB per anchor, mostly never used).
+void zero_and_release(void* p, size_t n)
+{
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t end = begin + n;
+    const uintptr_t inner_begin = (begin + page - 1) & ~(page - 1);
+    const uintptr_t inner_end = end & ~(page - 1);
+    if (inner_end <= inner_begin) {
+        std::memset(p, 0, n);
+        return;
+    }
+    std::memset(p, 0, inner_begin - begin);
+    std::memset(reinterpret_cast<void*>(inner_end), 0, end - inner_end);
+    if (madvise(reinterpret_cast<void*>(inner_begin), inner_end - inner_begin, MADV_DONTNEED) != 0) {
+        std::memset(reinterpret_cast<void*>(inner_begin), 0, inner_end - inner_begin);
+    }
 }
 
 }  // namespace
@@ -73,7 +96,7 @@ void Anchor::init(WORD64 hw, WORD16 local_id)
         trainingState.clear();
     }
     ResetCCP();
-    std::memset(static_cast<void*>(tag_blink), 0, sizeof tag_blink);
+    zero_and_release(tag_blink, sizeof tag_blink);
 }
 
 void Anchor::ResetCCP()

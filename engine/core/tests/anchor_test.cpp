@@ -76,6 +76,34 @@ TEST(engine_core_Anchor, InitSetsItsDefaultsAndKeepsModeAddressAndLink)
     a.tcp_sock.sock = 0;
 }
 
+TEST(engine_core_Anchor, InitAgainClearsEveryTagCountEntry)
+{
+    Anchor& a = anchor(8);
+    a.init(0x8, 8);
+    for (WORD64 t = 1; t <= ZUB_MAX_TAG_PER_ANCHOR; ++t) {
+        a.count_tag_blink(t);
+        a.count_tag_blink(t);
+    }
+    ASSERT_EQ(a.blink_entry(9999).blink_cnt, 1u);
+    a.init(0x8, 8);
+    EXPECT_EQ(a.blink_table_size(), 0);
+    for (unsigned i = 0; i < ZUB_MAX_TAG_PER_ANCHOR; ++i) {
+        ASSERT_EQ(a.tag_blink[i].blink_cnt, 0u) << i;
+        ASSERT_EQ(a.tag_blink[i].tag_id, 0u) << i;
+    }
+    // The table works again from its first entry.
+    EXPECT_TRUE(a.count_tag_blink(77));
+    EXPECT_EQ(a.blink_entry(0).tag_id, 77u);
+    // A record outside the context (heap) is cleared the same way.
+    auto* heap = new Anchor();
+    heap->tag_blink[5000] = {3, 4};
+    heap->tag_cnt = 1;
+    heap->init(0x9, 9);
+    EXPECT_EQ(heap->tag_blink[5000].blink_cnt, 0u);
+    EXPECT_EQ(heap->tag_blink[5000].tag_id, 0u);
+    delete heap;
+}
+
 TEST(engine_core_Anchor, ResetCcpClearsPairsSequencesAndPendingButKeepsSlotState)
 {
     Anchor& master = anchor(1);

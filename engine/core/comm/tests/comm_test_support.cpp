@@ -1,0 +1,546 @@
+// comm_test_support.cpp - the engine probe table, recorder, in-job execution, the socket
+// job's reactor, fake anchors, print capture and the test main.
+#include "comm_test_support.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "zub_anchor.h"
+#include "zub_anchor_link.h"
+#include "zub_context.h"
+#include "zub_job_dir.h"
+#include "zub_print.h"
+#include "zub_shared_field.h"
+
+namespace ct {
+
+namespace {
+
+bool g_netns = false;
+
+struct Work {
+    std::function<void()> fn;
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+};
+
+void probe_entry(WORD16 /*state*/, WORD32 dwMsgId, void* pMsgBody, void* /*pPData*/, BYTE /*ucFlag*/)
+{
+    if (dwMsgId == kRunFnMsg && XOS_GetMsgType() == CN_MSG_TYPE_JOB) {
+        std::shared_ptr<Work>* holder = nullptr;
+        std::memcpy(&holder, pMsgBody, sizeof holder);
+        std::shared_ptr<Work> work = *holder;
+        delete holder;
+        work->fn();
+        std::lock_guard<std::mutex> lock(work->m);
+        work->done = true;
+        work->cv.notify_all();
+        return;
+    }
+    Call c;
+    c.jobType = static_cast<WORD16>(XOS_GetSelfJNO() >> 16);
+    c.msgId = dwMsgId;
+    WORD16 len = 0;
+    XOS_GetMsgDataLen(&len);
+    c.type = XOS_GetMsgType();
+    XOS_Sender(&c.sender);
+    const BYTE* body = static_cast<const BYTE*>(pMsgBody);
+    if (body != nullptr) {
+        c.body.assign(body, body + len);
+    }
+    c.timerPara = XOS_GetParaOfCurTimer();
+    c.timerId = XOS_GetTidOfCurTimer();
+    c.at = std::chrono::steady_clock::now();
+    Recorder::instance().record(c);
+}
+
+T_JobCreatReg row(WORD16 type, WORD16 pri, WORD16 task, const std::string& name, PTFUNCJOBENTRY entry,
+                  WORD32 data_size, WORD32 flags)
+{
+    T_JobCreatReg r{};
+    r.wJobType = type;
+    r.wPri = pri;
+    r.wSchIndex = task;
+    r.wInstance = 1;
+    std::snprintf(r.acName, sizeof r.acName, "%s", name.c_str());
+    r.PEntry = entry;
+    r.StckSize = 0;
+    r.DataSize = data_size;
+    r.dwFlags = flags;
+    return r;
+}
+
+std::array<T_JobCreatReg, 29> build_engine_table()
+{
+    std::array<T_JobCreatReg, 29> t{};
+    t[0] = row(kTypeScs, 10, 1, "CN_SCS_JOB", probe_entry, 1024, 0);
+    t[1] = row(kTypeNotExist, 10, 1, "notexist", notexist_Job_Entry, 4096, CN_JOB_FLAG_WAIT_POWERON_ACK);
+    t[2] = row(QE_JOBTYPE_ZUB_CONTROL, 11, 2, "ZUB_CONTROL", probe_entry, 81920, CN_JOB_FLAG_WAIT_POWERON_ACK);
+    for (WORD16 m = 0; m < 3; ++m) {
+        t[3 + m] = row(static_cast<WORD16>(QE_JOBTYPE_ZUB_MANAGER_BEGIN + m), 11, static_cast<WORD16>(3 + m),
+                       "ZUB_MANAGER" + std::to_string(m + 1), probe_entry, 81920, 0);
+    }
+    t[6] = row(QE_JOBTYPE_ZUB_SOCKET, 11, 6, "ZUB_SOCKET", probe_entry, 81920, 0);
+    t[7] = row(QE_JOBTYPE_ZUB_CLOCKSYNC, 11, 7, "ZUB_CLOCKSYNC", probe_entry, 81920, 0);
+    t[8] = row(QE_JOBTYPE_ZUB_DISPLAY, 11, 8, "ZUB_DISPLAY", probe_entry, 81920, 0);
+    t[9] = row(QE_JOBTYPE_ZUB_RECON, 11, 9, "ZUB_RECON", probe_entry, 81920, 0);
+    for (WORD16 r = 10; r <= 27; ++r) {
+        t[r] = row(static_cast<WORD16>(0x4000 + (r - 2)), 11, r, "ZUB_SELECT" + std::to_string(r - 9), probe_entry,
+                   81920, 0);
+    }
+    t[28] = row(0x5FFF, 1, 1, "END", nullptr, 0, 0);
+    return t;
+}
+
+std::shared_ptr<Work> queue_work(WORD16 jobType, std::function<void()> fn)
+{
+    auto work = std::make_shared<Work>();
+    work->fn = std::move(fn);
+    auto* holder = new std::shared_ptr<Work>(work);
+    const JID sender = local_jid(kTypeScs);
+    const JID dest = local_jid(jobType);
+    if (XOS_SendAsynMsgNJ(kRunFnMsg, reinterpret_cast<BYTE*>(&holder), sizeof holder, 0, 0, &sender, &dest) != 0) {
+        delete holder;
+        return nullptr;
+    }
+    return work;
+}
+
+// ---- print capture -------------------------------------------------------------------------
+
+std::mutex g_capture_mutex;
+std::vector<std::string> g_captured;
+
+void capture_sink(BYTE /*level*/, const char* /*file*/, int /*line*/, const char* text)
+{
+    std::lock_guard<std::mutex> lock(g_capture_mutex);
+    g_captured.emplace_back(text);
+}
+
+// ---- socket job reactor ------------------------------------------------------------------------
+
+std::mutex g_read_mutex;
+std::condition_variable g_read_cond;
+std::map<const Anchor*, ReadLog> g_reads;
+std::atomic<bool> g_close_on_eof{true};
+
+void on_anchor_read(int fd, short /*what*/, void* arg)
+{
+    auto* anchor = static_cast<Anchor*>(arg);
+    const WORD32 seen = anchor->link_socket();
+    BYTE buf[8192];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    bool close_link = false;
+    {
+        std::lock_guard<std::mutex> lock(g_read_mutex);
+        ReadLog& log = g_reads[anchor];
+        log.link_socket_seen.push_back(seen);
+        log.fds.push_back(fd);
+        if (n > 0) {
+            log.bytes.insert(log.bytes.end(), buf, buf + n);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            log.eof = true;
+            close_link = g_close_on_eof.load();
+        }
+    }
+    g_read_cond.notify_all();
+    if (close_link) {
+        zub_socket_anchor_close(anchor);
+    } else if (n <= 0) {
+        std::this_thread::sleep_for(1ms);  // the end of stream stays readable until the link goes
+    }
+}
+
+void on_wake(int fd, short /*what*/, void* /*arg*/)
+{
+    char c[16];
+    while (read(fd, c, sizeof c) > 0) {
+    }
+}
+
+// ---- environment ---------------------------------------------------------------------------
+
+bool enter_private_netns()
+{
+    if (unshare(CLONE_NEWNET) != 0) {
+        return false;
+    }
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) {
+        return false;
+    }
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    bool ok = ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
+    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP | IFF_RUNNING);
+    ok = ok && ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
+    close(fd);
+    return ok;
+}
+
+class PlatformEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        static const std::array<T_JobCreatReg, 29> table = build_engine_table();
+        CN_PlatformProfile prof = CN_EngineProfile(table.data());
+        prof.wTaskCount = kTaskCount;
+        if (!g_netns) {
+            // Outside a namespace of our own, keep off the engine's real intra-board port.
+            prof.wModule = static_cast<WORD16>(1000 + getpid() % 276);
+        }
+        log_ = std::fopen("platform.log", "a");
+        ASSERT_EQ(CN_PlatformInit(&prof), 0);
+        CN_SetPlatLogFile(log_);
+        CN_StampPowerOnTime();
+        ASSERT_EQ(CN_StartControlTasks(), CN_START_OK);
+        ASSERT_EQ(CN_StartReactorThread(), 0);
+        wait_tasks_ready();
+        // As the control job does at power-on: the directory, then the engine JIDs.
+        int built = 0;
+        ASSERT_TRUE(run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] {
+            built = qeGetMPProcJIDs();
+            qeGlobalJobsJIDInit();
+        }));
+        ASSERT_EQ(built, 1);
+        zub_context()->anchorListenPort = kAnchorPort;
+    }
+
+    void TearDown() override
+    {
+        CN_PlatformShutdown();
+        CN_SetPlatLogFile(nullptr);
+        if (log_ != nullptr) {
+            std::fclose(log_);
+        }
+    }
+
+private:
+    static void wait_tasks_ready()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        for (;;) {
+            bool all = true;
+            for (WORD16 i = 1; i <= kTaskCount; ++i) {
+                all = all && CNCtrlTask::thisThrNo[i].load() != pthread_t{};
+            }
+            for (CN_Job_Base* job : CNCtrlTask::g_JobObj) {
+                all = all && (job == nullptr || job->IsOwnerThrNoSet());
+            }
+            if (all || std::chrono::steady_clock::now() > deadline) {
+                return;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+
+    FILE* log_ = nullptr;
+};
+
+}  // namespace
+
+const T_JobCreatReg* engine_probe_table()
+{
+    static const std::array<T_JobCreatReg, 29> table = build_engine_table();
+    return table.data();
+}
+
+Recorder& Recorder::instance()
+{
+    static Recorder r;
+    return r;
+}
+
+void Recorder::record(const Call& c)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(c);
+    cond_.notify_all();
+}
+
+void Recorder::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.clear();
+}
+
+std::vector<Call> Recorder::calls(WORD16 jobType, WORD32 msgId)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Call> out;
+    for (const Call& c : calls_) {
+        if (c.jobType == jobType && c.msgId == msgId) {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+bool Recorder::wait_for(WORD16 jobType, WORD32 msgId, size_t n, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cond_.wait_for(lock, timeout, [&] {
+        size_t count = 0;
+        for (const Call& c : calls_) {
+            count += (c.jobType == jobType && c.msgId == msgId) ? 1 : 0;
+        }
+        return count >= n;
+    });
+}
+
+bool run_on_job(WORD16 jobType, const std::function<void()>& fn, std::chrono::milliseconds timeout)
+{
+    std::shared_ptr<Work> work = queue_work(jobType, fn);
+    if (work == nullptr) {
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(work->m);
+    return work->cv.wait_for(lock, timeout, [&] { return work->done; });
+}
+
+JID local_jid(WORD16 jobType)
+{
+    JID jid{};
+    jid.dwJno = (static_cast<WORD32>(jobType) << 16) + 1;
+    jid.dwDevId = (static_cast<WORD32>(_thisBureauID) << 24) + 1;
+    jid.wModule = _thisModuleNo;
+    jid.wUnit = _thisUnit;
+    return jid;
+}
+
+bool private_netns() { return g_netns; }
+
+PrintCapture::PrintCapture()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_capture_mutex);
+        g_captured.clear();
+    }
+    zub_print_set_sink(capture_sink);
+}
+
+PrintCapture::~PrintCapture() { zub_print_set_sink(nullptr); }
+
+std::vector<std::string> PrintCapture::lines()
+{
+    std::lock_guard<std::mutex> lock(g_capture_mutex);
+    return g_captured;
+}
+
+size_t PrintCapture::count_of(const std::string& text)
+{
+    size_t n = 0;
+    for (const std::string& line : lines()) {
+        n += line == text ? 1 : 0;
+    }
+    return n;
+}
+
+SocketJobReactor::SocketJobReactor()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_read_mutex);
+        g_reads.clear();
+    }
+    g_close_on_eof = true;
+    handle_ = qk_reactor_new();
+    if (handle_ == nullptr || pipe2(wake_, O_NONBLOCK) != 0) {
+        return;
+    }
+    // The wake pipe keeps one event in the base, so each pass waits for activity.
+    wake_ev_ = qk_reactor_attach(handle_, wake_[0], on_wake, nullptr, REACTOR_LEVEL);
+    if (wake_ev_ == nullptr) {
+        return;
+    }
+    loop_ = [this] {
+        while (!stop_.load()) {
+            qk_reactor_run(handle_, REACTOR_RUN_ONCE);
+        }
+        done_ = true;
+    };
+    std::function<void()>* loop = &loop_;
+    if (queue_work(QE_JOBTYPE_ZUB_SOCKET, [loop] { (*loop)(); }) == nullptr) {
+        done_ = true;
+        return;
+    }
+    reactor_info_t& info = zub_context()->reactor_info;
+    zub_store(info.rcv_from_server, &on_anchor_read, std::memory_order_release);
+    zub_store(info.sock_handle, handle_, std::memory_order_release);
+    ok_ = true;
+}
+
+SocketJobReactor::~SocketJobReactor()
+{
+    reactor_info_t& info = zub_context()->reactor_info;
+    zub_store(info.sock_handle, static_cast<reactor_handle_t*>(nullptr), std::memory_order_release);
+    zub_store(info.rcv_from_server, static_cast<reactor_callback_func_t>(nullptr), std::memory_order_release);
+    stop_ = true;
+    if (wake_[1] >= 0) {
+        const char c = 1;
+        (void)!write(wake_[1], &c, 1);
+    }
+    while (ok_ && !done_.load()) {
+        std::this_thread::sleep_for(1ms);
+    }
+    if (wake_ev_ != nullptr) {
+        qk_reactor_detach(handle_, wake_ev_);
+    }
+    if (handle_ != nullptr) {
+        qk_reactor_free(handle_);
+    }
+    for (int fd : wake_) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+void SocketJobReactor::set_close_on_eof(bool on) { g_close_on_eof = on; }
+
+ReadLog SocketJobReactor::read_log(const Anchor* anchor)
+{
+    std::lock_guard<std::mutex> lock(g_read_mutex);
+    auto it = g_reads.find(anchor);
+    return it == g_reads.end() ? ReadLog{} : it->second;
+}
+
+bool SocketJobReactor::wait_bytes(const Anchor* anchor, size_t n, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(g_read_mutex);
+    return g_read_cond.wait_for(lock, timeout, [&] { return g_reads[anchor].bytes.size() >= n; });
+}
+
+bool SocketJobReactor::wait_eof(const Anchor* anchor, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(g_read_mutex);
+    return g_read_cond.wait_for(lock, timeout, [&] { return g_reads[anchor].eof; });
+}
+
+FakeAnchor::FakeAnchor(int host, int backlog) : host_(host)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return;
+    }
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(kAnchorPort);
+    addr.sin_addr = address();
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, backlog) != 0) {
+        close(fd);
+        return;
+    }
+    listen_fd_ = fd;
+}
+
+FakeAnchor::~FakeAnchor()
+{
+    for (int fd : accepted_) {
+        close(fd);
+    }
+    if (listen_fd_ >= 0) {
+        close(listen_fd_);
+    }
+}
+
+in_addr FakeAnchor::address() const
+{
+    in_addr a{};
+    a.s_addr = htonl((127u << 24) | static_cast<unsigned>(host_));
+    return a;
+}
+
+int FakeAnchor::accept_one(std::chrono::milliseconds timeout)
+{
+    pollfd p{listen_fd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(timeout.count())) != 1) {
+        return -1;
+    }
+    const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+        accepted_.push_back(fd);
+    }
+    return fd;
+}
+
+std::vector<BYTE> read_exactly(int fd, size_t n, std::chrono::milliseconds timeout)
+{
+    std::vector<BYTE> out;
+    out.reserve(n);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::vector<BYTE> buf(65536);
+    while (out.size() < n) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, static_cast<int>(left)) != 1) {
+            break;
+        }
+        const ssize_t got = recv(fd, buf.data(), std::min(buf.size(), n - out.size()), 0);
+        if (got <= 0) {
+            break;
+        }
+        out.insert(out.end(), buf.begin(), buf.begin() + got);
+    }
+    return out;
+}
+
+Anchor* configure_anchor(unsigned index, int host)
+{
+    Anchor* a = &zub_context()->anchors[index];
+    a->init(0x00AB000000000000ull + index, static_cast<WORD16>(index));
+    a->ip.s_addr = htonl((127u << 24) | static_cast<unsigned>(host));
+    a->port = kAnchorPort;
+    return a;
+}
+
+int open_fd_count()
+{
+    int n = 0;
+    DIR* d = opendir("/proc/self/fd");
+    if (d == nullptr) {
+        return -1;
+    }
+    while (readdir(d) != nullptr) {
+        ++n;
+    }
+    closedir(d);
+    return n - 3;  // ".", ".." and the directory's own descriptor
+}
+
+}  // namespace ct
+
+int main(int argc, char** argv)
+{
+    ct::g_netns = ct::enter_private_netns();
+    char dir[] = "/tmp/engine_comm_test_XXXXXX";
+    const bool have_dir = mkdtemp(dir) != nullptr && chdir(dir) == 0;
+    testing::InitGoogleTest(&argc, argv);
+    testing::AddGlobalTestEnvironment(new ct::PlatformEnvironment);
+    const int rc = RUN_ALL_TESTS();
+    if (have_dir) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    return rc;
+}
