@@ -5,6 +5,7 @@
 // functions; any thread. Readers never check lengths: the caller has checked the payload.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "VorlenTypes.h"
@@ -34,5 +35,6 @@ double convertdevicetimetomicrosec(int64_t ticks);
 // 0xFFFFFFFFFF), a time past the period wraps round it; a non-finite time gives 0.
 WORD64 convertmicrosectodevicetimeu(double us);
 
-// 1 on a big-endian host, else 0; a property of the build, fixed at compile time.
+// 1 on a big-endian host, else 0: a property of the build, fixed at compile time.
+constexpr int ZUB_BIG_ENDIAN_HOST = std::endian::native == std::endian::big ? 1 : 0;
 int isbigendian();

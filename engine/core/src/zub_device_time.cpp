@@ -1,6 +1,5 @@
 #include "zub_device_time.h"
 
-#include <bit>
 #include <cmath>
 
 namespace {
@@ -82,6 +81,5 @@ WORD64 convertmicrosectodevicetimeu(double us)
 
 int isbigendian()
 {
-    constexpr int kBig = std::endian::native == std::endian::big ? 1 : 0;
-    return kBig;
+    return ZUB_BIG_ENDIAN_HOST;
 }

@@ -1,7 +1,11 @@
 // The engine context: one record, built once, zero defaults, constructed members.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <set>
+#include <unistd.h>
 #include <thread>
 #include <vector>
 
@@ -112,4 +116,47 @@ TEST(engine_core_Context, WireCodesHaveTheirValues)
     EXPECT_EQ(ZUB_EV_SELECTOR_DISPLAY_RAW_BLIBK, 0x70002u);
     EXPECT_EQ(ZUB_EV_XX_RECON_ANCHOR_CON_STATE, 0x20002u);
     EXPECT_EQ(QE_JOBTYPE_ZUB_SELECTOR_END, 0x4019);
+}
+
+namespace {
+
+// Runs at exit after every static destructor that was registered later, as the job
+// threads would still run: the context and what it holds must be intact.
+void check_context_at_exit()
+{
+    context_t* c = zub_context();
+    const bool intact = zub_search_anchor_id(0xC0FFEE) == 0 && c->anchors[0].rf_distance_to(0x77) == 2.5 &&
+                        c->anchors[0].masters.size() == 1 && c->anchor_id_manager.mappings.validate() == nullptr;
+    _exit(intact ? 42 : 1);
+}
+
+[[noreturn]] void exit_while_a_job_thread_uses_the_context()
+{
+    std::atexit(check_context_at_exit);  // before the context exists: runs after its would-be destructor
+    if (zub_new_anchor_id(0xC0FFEE) != 0) {
+        _exit(3);
+    }
+    zub_context()->anchors[0].init(0xC0FFEE, 0);
+    zub_context()->anchors[0].add_master(anchor_idx_t{1, {0, 0, 0}, 0x77}, 2.5);
+    static std::atomic<bool> running{false};
+    std::thread job([] {
+        for (;;) {
+            running.store(true);
+            if (zub_search_anchor_id(0xC0FFEE) != 0 || zub_context()->anchors[0].rf_distance_to(0x77) != 2.5) {
+                _exit(2);
+            }
+        }
+    });
+    job.detach();
+    while (!running.load()) {
+    }
+    std::exit(0);
+}
+
+}  // namespace
+
+TEST(engine_core_Context, OutlivesProcessExitWhileJobThreadsStillRun)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(exit_while_a_job_thread_uses_the_context(), ::testing::ExitedWithCode(42), "");
 }

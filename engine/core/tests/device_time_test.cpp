@@ -82,4 +82,6 @@ TEST(engine_core_DeviceTime, ByteOrderIsKnownAtCompileTime)
     const uint16_t probe = 1;
     const bool little = *reinterpret_cast<const uint8_t*>(&probe) == 1;
     EXPECT_EQ(isbigendian(), little ? 0 : 1);
+    static_assert(ZUB_BIG_ENDIAN_HOST == 0 || ZUB_BIG_ENDIAN_HOST == 1, "usable in constant expressions");
+    EXPECT_EQ(isbigendian(), ZUB_BIG_ENDIAN_HOST);
 }
