@@ -1,0 +1,263 @@
+// The print layer: prefixes, source position, level filter, the flag, bounded lines and
+// per-thread buffers, with lines written through the real trace log.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "comm_test_support.h"
+#include "trace/CNTrace.h"
+#include "zub_comm.h"
+#include "zub_context.h"
+#include "zub_shared_field.h"
+#include "zub_trace_list.h"
+
+namespace {
+
+constexpr const char* kTraceFile = "log/zub/division1.log";
+
+// The texts of the trace log lines written since `from` (bytes), without their time stamps.
+std::vector<std::string> trace_texts_since(std::streamoff from)
+{
+    std::ifstream in(kTraceFile);
+    in.seekg(from);
+    std::vector<std::string> out;
+    std::string line;
+    static const std::regex stamped(R"(^\d\d/\d\d \d\d:\d\d:\d\d\.\d\d\d (.*)$)");
+    while (std::getline(in, line)) {
+        std::smatch m;
+        out.push_back(std::regex_match(line, m, stamped) ? m[1].str() : "<unstamped> " + line);
+    }
+    return out;
+}
+
+std::streamoff trace_size()
+{
+    std::ifstream in(kTraceFile, std::ios::ate);
+    return in ? static_cast<std::streamoff>(in.tellg()) : 0;
+}
+
+class PrintLayer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // As the control job opens the log at start: level 3, 25000 MB, no thread column.
+        CN_initCNLogFile(3, 25000);
+        CN_ClearLogOptions(CNTrace::Thread);
+    }
+
+    void SetUp() override
+    {
+        testing::internal::CaptureStdout();
+        qeSetPrnFlag(3);
+        testing::internal::GetCapturedStdout();
+        from_ = trace_size();
+    }
+
+    void TearDown() override
+    {
+        testing::internal::CaptureStdout();
+        qeSetPrnFlag(3);
+        testing::internal::GetCapturedStdout();
+        zub_store(zub_context()->log_ctrl.tag_print_flag, 0);
+        zub_trace_replace(zub_context()->tag_trace_cfg, nullptr, 0);
+    }
+
+    std::vector<std::string> new_lines() const { return trace_texts_since(from_); }
+
+    std::streamoff from_ = 0;
+};
+
+TEST_F(PrintLayer, LineCarriesTheJobNameTheSourcePositionAndTheText)
+{
+    int line = 0;
+    ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] {
+        line = __LINE__ + 1;
+        ZUB_PRINT(ZUB_PRINT_ERROR, "anchor %d lost, errno %d", 7, 104);
+    }));
+    const auto lines = new_lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "[CONTROL] [print_test.cpp " + std::to_string(line) + " line]. anchor 7 lost, errno 104");
+}
+
+TEST_F(PrintLayer, CallerOutsideAnyJobIsSh)
+{
+    const int line = __LINE__ + 1;
+    ZUB_PRINT(ZUB_PRINT_EVENT, "from %s", "main");
+    const auto lines = new_lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "[Sh] [print_test.cpp " + std::to_string(line) + " line]. from main");
+}
+
+TEST_F(PrintLayer, SourceWithoutADirectoryHasNoPosition)
+{
+    zub_print(ZUB_PRINT_MSG, "plain.cpp", 12, "no position %u", 1u);
+    const auto lines = new_lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "[Sh] no position 1");
+}
+
+TEST_F(PrintLayer, FlagSetsTheLevelThatPasses)
+{
+    auto print_all_three = [] {
+        zub_print(ZUB_PRINT_ERROR, "x", 0, "error line");
+        zub_print(ZUB_PRINT_EVENT, "x", 0, "event line");
+        zub_print(ZUB_PRINT_MSG, "x", 0, "message line");
+        zub_print(70, "x", 0, "other level line");  // any other level counts as a message
+    };
+    const std::map<BYTE, std::vector<std::string>> expected = {
+        {1, {"[Sh] error line"}},
+        {2, {"[Sh] error line", "[Sh] event line"}},
+        {3, {"[Sh] error line", "[Sh] event line", "[Sh] message line", "[Sh] other level line"}},
+        {9, {"[Sh] error line", "[Sh] event line", "[Sh] message line", "[Sh] other level line"}},
+    };
+    for (const auto& [flag, lines] : expected) {
+        SCOPED_TRACE(static_cast<int>(flag));
+        testing::internal::CaptureStdout();
+        qeSetPrnFlag(flag);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(CNTrace::GetLevel(), std::min<WORD32>(flag, 3));
+        const std::streamoff from = trace_size();
+        print_all_three();
+        EXPECT_EQ(trace_texts_since(from), lines);
+    }
+}
+
+TEST_F(PrintLayer, FlagZeroPrintsNothingAndFormatsNothing)
+{
+    testing::internal::CaptureStdout();
+    qeSetPrnFlag(0);
+    const std::string banner = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(banner,
+              "=============================================================\r\n"
+              "Func Prototype    : void qeSetPrnFlag(BYTE bFlag)\r\n"
+              "qeSetPrnFlag( 0 ):   Forbid All App Jobs' Prints Except ERROR \r\n"
+              "qeSetPrnFlag( 1 ):   All App Jobs' Prints set to ERROR  \r\n"
+              "qeSetPrnFlag( 2 ):   All App Jobs' Prints set to EVENT  \r\n"
+              "qeSetPrnFlag( 3 ):   All App Jobs' Prints set to MSG  \r\n"
+              "qeSetPrnFlag( x ):   All App Jobs' Prints set to MSG(X>=3)  \r\n"
+              "=============================================================\r\n\r\n"
+              "Print Flag has been closed \r\n");
+    EXPECT_EQ(zub_load(g_bMQESPrnFlag), 0);
+    EXPECT_EQ(CNTrace::GetLevel(), 0u);
+    // No sink is installed, so zub_print formats nothing.
+    EXPECT_EQ(zub_print_set_sink(nullptr), nullptr);
+    ZUB_PRINT(ZUB_PRINT_ERROR, "never written");
+    EXPECT_EQ(qePrintStr(ZUB_PRINT_ERROR, "never written either"), 0);
+    EXPECT_TRUE(new_lines().empty());
+
+    testing::internal::CaptureStdout();
+    qeSetPrnFlag(2);
+    const std::string opened = testing::internal::GetCapturedStdout();
+    EXPECT_NE(opened.find("=============================================================\r\n\r\nPrint Flag has been opened \r\n"),
+              std::string::npos);
+    EXPECT_EQ(qePrintStr(ZUB_PRINT_ERROR, nullptr), 0);
+    EXPECT_EQ(qePrintStr(ZUB_PRINT_ERROR, "direct"), 1);
+    EXPECT_EQ(new_lines(), std::vector<std::string>{"direct"});
+}
+
+TEST_F(PrintLayer, LongTextIsCutAtTheEndOfTheBuffer)
+{
+    const std::string text(5000, 'q');
+    zub_print(ZUB_PRINT_ERROR, "/src/a.cpp", 3, "%s", text.c_str());
+    const auto lines = new_lines();
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string prefix = "[Sh] [a.cpp 3 line]. ";
+    EXPECT_EQ(lines[0].size(), QE_PRINT_BUF_LEN - 1);
+    EXPECT_EQ(lines[0], prefix + std::string(QE_PRINT_BUF_LEN - 1 - prefix.size(), 'q'));
+}
+
+TEST_F(PrintLayer, LinesFromManyJobsAndThreadsAtOnceStayWhole)
+{
+    constexpr int kJobs = 8;
+    constexpr int kThreads = 4;
+    constexpr int kLines = 150;
+    const std::string payload(300, '#');
+    std::vector<std::thread> threads;
+    std::atomic<int> go{0};
+    for (int j = 0; j < kJobs; ++j) {
+        threads.emplace_back([&, j] {
+            ct::run_on_job(static_cast<WORD16>(QE_JOBTYPE_ZUB_SELECTOR_BEGIN + j), [&] {
+                while (go.load() == 0) {
+                }
+                for (int i = 0; i < kLines; ++i) {
+                    zub_print(ZUB_PRINT_EVENT, "x", 0, "job %d line %d %s", j, i, payload.c_str());
+                }
+            });
+        });
+    }
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            while (go.load() == 0) {
+            }
+            for (int i = 0; i < kLines; ++i) {
+                zub_print(ZUB_PRINT_MSG, "x", 0, "thread %d line %d %s", t, i, payload.c_str());
+            }
+        });
+    }
+    go = 1;
+    for (auto& th : threads) {
+        th.join();
+    }
+    std::set<std::string> expected;
+    for (int j = 0; j < kJobs; ++j) {
+        for (int i = 0; i < kLines; ++i) {
+            expected.insert("[SELECT" + std::to_string(j + 1) + "] job " + std::to_string(j) + " line " +
+                            std::to_string(i) + " " + payload);
+        }
+    }
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kLines; ++i) {
+            expected.insert("[Sh] thread " + std::to_string(t) + " line " + std::to_string(i) + " " + payload);
+        }
+    }
+    const auto lines = new_lines();
+    ASSERT_EQ(lines.size(), expected.size());
+    std::set<std::string> seen;
+    for (const std::string& l : lines) {
+        EXPECT_EQ(expected.count(l), 1u) << "garbled: " << l.substr(0, 80);
+        seen.insert(l);
+    }
+    EXPECT_EQ(seen.size(), expected.size());
+}
+
+TEST_F(PrintLayer, EachThreadHasItsOwnBuffers)
+{
+    char* mine25 = qePrintBuffGet(25);
+    ASSERT_NE(mine25, nullptr);
+    std::strcpy(mine25, "kept");
+    char* theirs25 = nullptr;
+    std::thread([&] { theirs25 = qePrintBuffGet(25); }).join();
+    EXPECT_NE(theirs25, mine25);
+    EXPECT_STREQ(mine25, "kept");  // another thread's print does not touch this one's buffer
+    EXPECT_EQ(qePrintBuffGet(25), mine25);
+    EXPECT_EQ(mine25[0], '\0');  // taking a buffer clears it
+    EXPECT_EQ(qePrintBuffGet(31), qePrintBuffGet(40));
+    EXPECT_NE(qePrintBuffGet(30), qePrintBuffGet(31));
+    EXPECT_EQ(qeJobPrintBuffGet(0x40000001), qePrintBuffGet(0));   // the control job: entry 0
+    EXPECT_EQ(qeJobPrintBuffGet(0x40190001), qePrintBuffGet(25));  // selector 18: entry 25
+    EXPECT_EQ(qeJobPrintBuffGet(0x12340001), qePrintBuffGet(25));  // unknown
+}
+
+TEST_F(PrintLayer, TagPrintsFollowTheTraceListWhenLimited)
+{
+    context_t* ctx = zub_context();
+    zub_select_tag_print(0xA1, ZUB_PRINT_EVENT, "tag a1 unlimited");
+    zub_store(ctx->log_ctrl.tag_print_flag, 1);
+    zub_select_tag_print(0xA1, ZUB_PRINT_EVENT, "tag a1 with an empty list");
+    ZUB_TAG_PRINT(0xA1, ZUB_PRINT_EVENT, "macro for tag %x", 0xA1);
+    const WORD64 traced[] = {0xB2};
+    zub_trace_replace(ctx->tag_trace_cfg, traced, 1);
+    zub_select_tag_print(0xA1, ZUB_PRINT_EVENT, "tag a1 not traced");
+    zub_select_tag_print(0xB2, ZUB_PRINT_EVENT, "tag b2 traced");
+    zub_print_set_sink(nullptr);  // ZUB_TAG_PRINT goes through the sink; check its filter alone
+    EXPECT_FALSE(zub_tag_print_allowed(0xA1));
+    EXPECT_TRUE(zub_tag_print_allowed(0xB2));
+    EXPECT_EQ(new_lines(), (std::vector<std::string>{"tag a1 unlimited", "tag b2 traced"}));
+}
+
+}  // namespace
