@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -460,6 +461,15 @@ FakeAnchor::~FakeAnchor()
     }
     if (listen_fd_ >= 0) {
         close(listen_fd_);
+    }
+}
+
+void FakeAnchor::close_peer(int fd)
+{
+    auto it = std::find(accepted_.begin(), accepted_.end(), fd);
+    if (it != accepted_.end()) {
+        accepted_.erase(it);
+        close(fd);
     }
 }
 

@@ -152,6 +152,8 @@ public:
     // Accepts one connection within the time-out: its descriptor, or -1.
     int accept_one(std::chrono::milliseconds timeout);
     int listen_fd() const { return listen_fd_; }
+    // Closes an accepted connection now (the anchor goes away).
+    void close_peer(int fd);
 
 private:
     int host_;

@@ -15,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class EngineJobs : public ::testing::Test {
+class engine_comm_Jobs : public ::testing::Test {
 protected:
     void SetUp() override { Recorder::instance().clear(); }
 
@@ -34,7 +34,7 @@ constexpr BYTE kSolveTimer = 140;  // a selector's solving round
 
 // ---- events -------------------------------------------------------------------------------
 
-TEST_F(EngineJobs, PositionEventReachesTheDisplayJobWithItsExactBody)
+TEST_F(engine_comm_Jobs, PositionEventReachesTheDisplayJobWithItsExactBody)
 {
     // msg_position_t, packed: mode 4 (multiple), tag 0x1122334455667788, anchor 0x0102030405060708,
     // x = 1500 mm, y = -2 mm, z = 0x01020304 mm, little-endian.
@@ -62,7 +62,7 @@ TEST_F(EngineJobs, PositionEventReachesTheDisplayJobWithItsExactBody)
     EXPECT_TRUE(same_jid(calls[0].sender, ct::local_jid(QE_JOBTYPE_ZUB_SELECTOR_BEGIN)));
 }
 
-TEST_F(EngineJobs, EmptyStartAcknowledgementReachesTheControlJob)
+TEST_F(engine_comm_Jobs, EmptyStartAcknowledgementReachesTheControlJob)
 {
     const bool sent = in_job(QE_JOBTYPE_ZUB_RECON, [] {
         return zub_asyn_msg_send(ZUB_EV_XX_CTRL_JOB_START_OK, nullptr, 0, &zub_context()->jid_control);
@@ -74,7 +74,7 @@ TEST_F(EngineJobs, EmptyStartAcknowledgementReachesTheControlJob)
     EXPECT_TRUE(same_jid(calls[0].sender, ct::local_jid(QE_JOBTYPE_ZUB_RECON)));
 }
 
-TEST_F(EngineJobs, RefusedSendsReturnFalseAndPrintTheFailure)
+TEST_F(engine_comm_Jobs, RefusedSendsReturnFalseAndPrintTheFailure)
 {
     ct::PrintCapture prints;
     const BYTE byte = 1;
@@ -95,7 +95,7 @@ TEST_F(EngineJobs, RefusedSendsReturnFalseAndPrintTheFailure)
 
 // ---- timers -------------------------------------------------------------------------------
 
-TEST_F(EngineJobs, OneShotTimerArrivesOnceAs2029WithItsParameterWord)
+TEST_F(engine_comm_Jobs, OneShotTimerArrivesOnceAs2029WithItsParameterWord)
 {
     const auto started = Clock::now();
     const WORD32 id = in_job(QE_JOBTYPE_ZUB_CONTROL, [] { return zub_SetMSecTimer(QE_CTRL_TIMER_TYPE_WAIT_RESP, 7, 40); });
@@ -111,7 +111,7 @@ TEST_F(EngineJobs, OneShotTimerArrivesOnceAs2029WithItsParameterWord)
     EXPECT_EQ(calls[0].timerId, id);
 }
 
-TEST_F(EngineJobs, PeriodicTimerArrivesAs2030EveryPeriodUntilDeleted)
+TEST_F(engine_comm_Jobs, PeriodicTimerArrivesAs2030EveryPeriodUntilDeleted)
 {
     const auto started = Clock::now();
     const WORD32 id = in_job(QE_JOBTYPE_ZUB_SELECTOR_BEGIN, [] { return zub_SetLoopMSecTimer(kSolveTimer, 5, 20); });
@@ -132,7 +132,7 @@ TEST_F(EngineJobs, PeriodicTimerArrivesAs2030EveryPeriodUntilDeleted)
     EXPECT_EQ(CN_Job_Base::GetJobByType(QE_JOBTYPE_ZUB_SELECTOR_BEGIN)->TimerCount(), 0u);
 }
 
-TEST_F(EngineJobs, JobReadsTheParameterWordOfTheTimerThatFired)
+TEST_F(engine_comm_Jobs, JobReadsTheParameterWordOfTheTimerThatFired)
 {
     // A value above 24 bits keeps its low 24 bits; the job reads the word back in its handler.
     const WORD32 id = in_job(QE_JOBTYPE_ZUB_DISPLAY, [] { return zub_SetMSecTimer(143, 0x12ABCDEF, 10); });
@@ -146,7 +146,7 @@ TEST_F(EngineJobs, JobReadsTheParameterWordOfTheTimerThatFired)
     EXPECT_EQ(zub_GetParaFromCurTimer(), 0u);
 }
 
-TEST_F(EngineJobs, SecondsFormsUseTheDefaultLengthAndMultiplyBy1000)
+TEST_F(engine_comm_Jobs, SecondsFormsUseTheDefaultLengthAndMultiplyBy1000)
 {
     CN_Job_Base* recon = CN_Job_Base::GetJobByType(QE_JOBTYPE_ZUB_RECON);
     auto period_of = [&](WORD32 id) {
@@ -183,7 +183,7 @@ TEST_F(EngineJobs, SecondsFormsUseTheDefaultLengthAndMultiplyBy1000)
     EXPECT_EQ(recon->TimerCount(), 0u);
 }
 
-TEST_F(EngineJobs, RefusedTimersArePrintedAndReturnTheInvalidId)
+TEST_F(engine_comm_Jobs, RefusedTimersArePrintedAndReturnTheInvalidId)
 {
     ct::PrintCapture prints;
     // Outside any job there is no timer owner.
@@ -201,7 +201,7 @@ TEST_F(EngineJobs, RefusedTimersArePrintedAndReturnTheInvalidId)
 
 // ---- job directory --------------------------------------------------------------------------
 
-TEST_F(EngineJobs, DirectoryHoldsEveryEngineRowOfTheTableWithItsNameAndJid)
+TEST_F(engine_comm_Jobs, DirectoryHoldsEveryEngineRowOfTheTableWithItsNameAndJid)
 {
     // Built by the test environment inside the control job, as the control job does at power-on.
     const T_qeJobInfo& dir = g_tMPAllJobInitInfo;
@@ -232,7 +232,7 @@ TEST_F(EngineJobs, DirectoryHoldsEveryEngineRowOfTheTableWithItsNameAndJid)
     }
 }
 
-TEST_F(EngineJobs, JidLookupByTypeAndTheContextJids)
+TEST_F(engine_comm_Jobs, JidLookupByTypeAndTheContextJids)
 {
     const JID* socket = qeGetJobJIDByJobType(QE_JOBTYPE_ZUB_SOCKET);
     ASSERT_NE(socket, nullptr);
@@ -254,7 +254,7 @@ TEST_F(EngineJobs, JidLookupByTypeAndTheContextJids)
     }
 }
 
-TEST_F(EngineJobs, JobNamePrefixComesFromTheDirectory)
+TEST_F(engine_comm_Jobs, JobNamePrefixComesFromTheDirectory)
 {
     auto prefix_in = [](WORD16 type) {
         std::string out;

@@ -41,7 +41,7 @@ std::streamoff trace_size()
     return in ? static_cast<std::streamoff>(in.tellg()) : 0;
 }
 
-class PrintLayer : public ::testing::Test {
+class engine_comm_PrintLayer : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
@@ -72,7 +72,7 @@ protected:
     std::streamoff from_ = 0;
 };
 
-TEST_F(PrintLayer, LineCarriesTheJobNameTheSourcePositionAndTheText)
+TEST_F(engine_comm_PrintLayer, LineCarriesTheJobNameTheSourcePositionAndTheText)
 {
     int line = 0;
     ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] {
@@ -84,7 +84,7 @@ TEST_F(PrintLayer, LineCarriesTheJobNameTheSourcePositionAndTheText)
     EXPECT_EQ(lines[0], "[CONTROL] [print_test.cpp " + std::to_string(line) + " line]. anchor 7 lost, errno 104");
 }
 
-TEST_F(PrintLayer, CallerOutsideAnyJobIsSh)
+TEST_F(engine_comm_PrintLayer, CallerOutsideAnyJobIsSh)
 {
     const int line = __LINE__ + 1;
     ZUB_PRINT(ZUB_PRINT_EVENT, "from %s", "main");
@@ -93,7 +93,7 @@ TEST_F(PrintLayer, CallerOutsideAnyJobIsSh)
     EXPECT_EQ(lines[0], "[Sh] [print_test.cpp " + std::to_string(line) + " line]. from main");
 }
 
-TEST_F(PrintLayer, SourceWithoutADirectoryHasNoPosition)
+TEST_F(engine_comm_PrintLayer, SourceWithoutADirectoryHasNoPosition)
 {
     zub_print(ZUB_PRINT_MSG, "plain.cpp", 12, "no position %u", 1u);
     const auto lines = new_lines();
@@ -101,7 +101,7 @@ TEST_F(PrintLayer, SourceWithoutADirectoryHasNoPosition)
     EXPECT_EQ(lines[0], "[Sh] no position 1");
 }
 
-TEST_F(PrintLayer, FlagSetsTheLevelThatPasses)
+TEST_F(engine_comm_PrintLayer, FlagSetsTheLevelThatPasses)
 {
     auto print_all_three = [] {
         zub_print(ZUB_PRINT_ERROR, "x", 0, "error line");
@@ -127,7 +127,7 @@ TEST_F(PrintLayer, FlagSetsTheLevelThatPasses)
     }
 }
 
-TEST_F(PrintLayer, FlagZeroPrintsNothingAndFormatsNothing)
+TEST_F(engine_comm_PrintLayer, FlagZeroPrintsNothingAndFormatsNothing)
 {
     testing::internal::CaptureStdout();
     qeSetPrnFlag(0);
@@ -160,7 +160,7 @@ TEST_F(PrintLayer, FlagZeroPrintsNothingAndFormatsNothing)
     EXPECT_EQ(new_lines(), std::vector<std::string>{"direct"});
 }
 
-TEST_F(PrintLayer, LongTextIsCutAtTheEndOfTheBuffer)
+TEST_F(engine_comm_PrintLayer, LongTextIsCutAtTheEndOfTheBuffer)
 {
     const std::string text(5000, 'q');
     zub_print(ZUB_PRINT_ERROR, "/src/a.cpp", 3, "%s", text.c_str());
@@ -171,7 +171,7 @@ TEST_F(PrintLayer, LongTextIsCutAtTheEndOfTheBuffer)
     EXPECT_EQ(lines[0], prefix + std::string(QE_PRINT_BUF_LEN - 1 - prefix.size(), 'q'));
 }
 
-TEST_F(PrintLayer, LinesFromManyJobsAndThreadsAtOnceStayWhole)
+TEST_F(engine_comm_PrintLayer, LinesFromManyJobsAndThreadsAtOnceStayWhole)
 {
     constexpr int kJobs = 8;
     constexpr int kThreads = 4;
@@ -225,7 +225,7 @@ TEST_F(PrintLayer, LinesFromManyJobsAndThreadsAtOnceStayWhole)
     EXPECT_EQ(seen.size(), expected.size());
 }
 
-TEST_F(PrintLayer, EachThreadHasItsOwnBuffers)
+TEST_F(engine_comm_PrintLayer, EachThreadHasItsOwnBuffers)
 {
     char* mine25 = qePrintBuffGet(25);
     ASSERT_NE(mine25, nullptr);
@@ -243,7 +243,7 @@ TEST_F(PrintLayer, EachThreadHasItsOwnBuffers)
     EXPECT_EQ(qeJobPrintBuffGet(0x12340001), qePrintBuffGet(25));  // unknown
 }
 
-TEST_F(PrintLayer, TagPrintsFollowTheTraceListWhenLimited)
+TEST_F(engine_comm_PrintLayer, TagPrintsFollowTheTraceListWhenLimited)
 {
     context_t* ctx = zub_context();
     zub_select_tag_print(0xA1, ZUB_PRINT_EVENT, "tag a1 unlimited");

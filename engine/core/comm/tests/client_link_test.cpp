@@ -1,0 +1,195 @@
+// Sends to the controller client and the removal of client sockets from the reactor tables.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <thread>
+
+#include "comm_test_support.h"
+#include "zub_comm.h"
+#include "zub_context.h"
+
+using namespace std::chrono_literals;
+using ct::SocketJobReactor;
+
+namespace {
+
+void ignore_input(int fd, short /*what*/, void* /*arg*/)
+{
+    char buf[256];
+    (void)!recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+}
+
+// A connected pair standing in for an accepted client (engine side, non-blocking as the socket
+// job leaves it) and the client program.
+struct ClientPair {
+    int engine = -1;
+    int client = -1;
+    ClientPair()
+    {
+        int sv[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) == 0) {
+            engine = sv[0];
+            client = sv[1];
+            fcntl(engine, F_SETFL, fcntl(engine, F_GETFL) | O_NONBLOCK);
+        }
+    }
+    ~ClientPair()
+    {
+        if (client >= 0) {
+            close(client);
+        }
+    }
+    void close_client()
+    {
+        close(client);
+        client = -1;
+    }
+};
+
+class engine_comm_ClientLinks : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        reactor_ = std::make_unique<SocketJobReactor>();
+        ASSERT_TRUE(reactor_->ok());
+    }
+
+    void TearDown() override
+    {
+        reactor_info_t& info = zub_context()->reactor_info;
+        if (info.ctrl_client.sock != 0) {
+            zub_socket_reactor_delete(info.ctrl_client.sock, ZUB_SOCKET_KIND_CTRL);
+        }
+        info.ctrl_client.flag = 0;
+        reactor_.reset();
+    }
+
+    // Lists the engine end as the controller, attached to the reactor as the socket job does.
+    void make_controller(ClientPair& pair)
+    {
+        reactor_info_t& info = zub_context()->reactor_info;
+        info.ctrl_client.ev = qk_reactor_attach(reactor_->handle(), pair.engine, ignore_input, nullptr, REACTOR_LEVEL);
+        info.ctrl_client.sock = pair.engine;
+        info.ctrl_client.flag = 1;
+    }
+
+    struct event* attach(int fd) { return qk_reactor_attach(reactor_->handle(), fd, ignore_input, nullptr, REACTOR_LEVEL); }
+
+    std::unique_ptr<SocketJobReactor> reactor_;
+};
+
+TEST_F(engine_comm_ClientLinks, ReplyLongerThan64KiBReachesTheControllerWhole)
+{
+    ClientPair pair;
+    ASSERT_GE(pair.engine, 0);
+    const int small = 4096;
+    setsockopt(pair.engine, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    make_controller(pair);
+    std::string reply = "<ind type=\"anchor list\">";
+    while (reply.size() < 200000) {
+        reply += "<anchor id=\"" + std::to_string(reply.size()) + "\"/>";
+    }
+    reply += "</ind>";
+    std::vector<BYTE> got;
+    std::thread reader([&] { got = ct::read_exactly(pair.client, reply.size(), 10s); });
+    bool sent = false;
+    ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] { sent = zub_socket_stirng_send_to_ctrl(&reply); }));
+    reader.join();
+    EXPECT_TRUE(sent);
+    ASSERT_EQ(got.size(), reply.size());  // not cut to reply.size() & 0xFFFF
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), reply.begin()));
+
+    const BYTE line[5] = {'<', 'o', 'k', '>', '\n'};
+    EXPECT_TRUE(zub_socket_msg_send_to_ctrl(line, sizeof line));
+    EXPECT_EQ(ct::read_exactly(pair.client, 5, 2s), std::vector<BYTE>(line, line + 5));
+}
+
+TEST_F(engine_comm_ClientLinks, SendsWithoutControllerOrTextFail)
+{
+    ct::PrintCapture prints;
+    const BYTE line[1] = {'x'};
+    EXPECT_FALSE(zub_socket_msg_send_to_ctrl(line, 1));  // no controller
+    EXPECT_FALSE(zub_socket_stirng_send_to_ctrl(nullptr));
+    ClientPair pair;
+    make_controller(pair);
+    EXPECT_FALSE(zub_socket_msg_send_to_ctrl(nullptr, 1));
+    EXPECT_TRUE(prints.lines().empty());
+}
+
+TEST_F(engine_comm_ClientLinks, EpipeRemovesTheControllerButKeepsItsFlag)
+{
+    ClientPair pair;
+    make_controller(pair);
+    const int fd = pair.engine;
+    pair.close_client();
+    ct::PrintCapture prints;
+    const std::string reply = "<ind type=\"rtls start\"/>";
+    EXPECT_FALSE(zub_socket_stirng_send_to_ctrl(&reply));
+    EXPECT_EQ(prints.count_of("qk_send to controller failed.errno is 32"), 1u);
+    EXPECT_EQ(prints.count_of("errno = EPIPE,close ctrl client socket "), 1u);
+    const reactor_info_t& info = zub_context()->reactor_info;
+    EXPECT_EQ(info.ctrl_client.sock, 0);
+    EXPECT_EQ(info.ctrl_client.ev, nullptr);
+    EXPECT_EQ(info.ctrl_client.flag, 1);
+    EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+}
+
+TEST_F(engine_comm_ClientLinks, DeleteOfTheControllerClearsSocketAndEventOnly)
+{
+    reactor_info_t& info = zub_context()->reactor_info;
+    EXPECT_FALSE(zub_socket_reactor_delete(0, ZUB_SOCKET_KIND_CTRL));
+    ClientPair pair;
+    make_controller(pair);
+    const int fd = pair.engine;
+    EXPECT_FALSE(zub_socket_reactor_delete(0, ZUB_SOCKET_KIND_CTRL));
+    EXPECT_EQ(info.ctrl_client.sock, fd);  // sock 0 changes nothing
+
+    // Another socket than the controller's leaves the controller alone.
+    EXPECT_TRUE(zub_socket_reactor_delete(fd + 1000, ZUB_SOCKET_KIND_CTRL));
+    EXPECT_EQ(info.ctrl_client.sock, fd);
+
+    EXPECT_TRUE(zub_socket_reactor_delete(fd, ZUB_SOCKET_KIND_CTRL));
+    EXPECT_EQ(info.ctrl_client.sock, 0);
+    EXPECT_EQ(info.ctrl_client.ev, nullptr);
+    EXPECT_EQ(info.ctrl_client.flag, 1);
+    EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+    EXPECT_TRUE(zub_socket_reactor_delete(fd, ZUB_SOCKET_KIND_CTRL));  // already gone: nothing
+}
+
+TEST_F(engine_comm_ClientLinks, DeleteOfAReportClientFreesItsSlotInItsOwnList)
+{
+    reactor_info_t& info = zub_context()->reactor_info;
+    sock_info_t* lists[8] = {info.dsply_client,     info.tag_loc_client, info.tag_ext_client, info.anc_stat_client,
+                             info.dac_blink_client, info.dac_pos_client, info.dac_ccp_client, info.data_server_client};
+    for (WORD32 kind = 1; kind <= 8; ++kind) {
+        SCOPED_TRACE(kind);
+        sock_info_t* list = lists[kind - 1];
+        ClientPair a, b;
+        ASSERT_TRUE(zub_clients_save(info, list, a.engine, attach(a.engine)));
+        ASSERT_TRUE(zub_clients_save(info, list, b.engine, attach(b.engine)));
+        // The same socket in a list of another kind is not touched.
+        const WORD32 other_kind = kind % 8 + 1;
+        EXPECT_TRUE(zub_socket_reactor_delete(b.engine, other_kind));
+        EXPECT_EQ(list[1].sock, b.engine);
+        EXPECT_NE(fcntl(b.engine, F_GETFD), -1);
+
+        EXPECT_TRUE(zub_socket_reactor_delete(b.engine, kind));
+        EXPECT_EQ(list[1].flag, 0);
+        EXPECT_EQ(list[1].sock, 0);
+        EXPECT_EQ(list[1].ev, nullptr);
+        EXPECT_EQ(fcntl(b.engine, F_GETFD), -1);
+        EXPECT_EQ(list[0].sock, a.engine);  // the other client stays
+        EXPECT_EQ(list[0].flag, 1);
+        zub_socket_reactor_delete_display(a.engine, list);
+        EXPECT_EQ(list[0].flag, 0);
+        EXPECT_EQ(fcntl(a.engine, F_GETFD), -1);
+    }
+    EXPECT_TRUE(zub_socket_reactor_delete(12345, 9));  // unknown kind: nothing
+    zub_socket_reactor_delete_display(12345, nullptr);
+}
+
+}  // namespace
