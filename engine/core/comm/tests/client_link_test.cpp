@@ -160,6 +160,33 @@ TEST_F(engine_comm_ClientLinks, DeleteOfTheControllerClearsSocketAndEventOnly)
     EXPECT_TRUE(zub_socket_reactor_delete(fd, ZUB_SOCKET_KIND_CTRL));  // already gone: nothing
 }
 
+TEST_F(engine_comm_ClientLinks, ConcurrentRemovalsOfTheControllerCloseItOnce)
+{
+    reactor_info_t& info = zub_context()->reactor_info;
+    for (int round = 0; round < 30; ++round) {
+        SCOPED_TRACE(round);
+        ClientPair pair;
+        make_controller(pair);
+        const int fd = pair.engine;
+        // The reconnection job's link check and the socket job's read of a closed link at once;
+        // exactly one takes the controller, detaches and closes it.
+        std::atomic<int> ready{0};
+        auto remover = [&] {
+            ready.fetch_add(1);
+            while (ready.load() < 2) {
+            }
+            zub_socket_reactor_delete(fd, ZUB_SOCKET_KIND_CTRL);
+        };
+        std::thread a(remover), b(remover);
+        a.join();
+        b.join();
+        EXPECT_EQ(info.ctrl_client.sock, 0);
+        EXPECT_EQ(info.ctrl_client.ev, nullptr);
+        EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+        // A second detach would free the event twice: AddressSanitizer stops the run there.
+    }
+}
+
 TEST_F(engine_comm_ClientLinks, DeleteOfAReportClientFreesItsSlotInItsOwnList)
 {
     reactor_info_t& info = zub_context()->reactor_info;

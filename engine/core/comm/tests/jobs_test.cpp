@@ -7,6 +7,7 @@
 
 #include "comm_test_support.h"
 #include "zub_comm.h"
+#include "zub_telnet_hook.h"
 #include "zub_context.h"
 
 using namespace std::chrono_literals;
@@ -273,6 +274,38 @@ TEST_F(engine_comm_Jobs, JobNamePrefixComesFromTheDirectory)
     EXPECT_EQ(qePrintJobName(&buf), 5);  // outside any job
     EXPECT_STREQ(buf, "[Sh] ");
     EXPECT_EQ(qePrintJobName(nullptr), 0);
+}
+
+TEST_F(engine_comm_Jobs, WallClockHelpersAndLinkStamps)
+{
+    timeval before{};
+    gettimeofday(&before, nullptr);
+    const WORD64 ms = zub_cur_time_ms_get();
+    timeval after{};
+    gettimeofday(&after, nullptr);
+    EXPECT_GE(ms, static_cast<WORD64>(before.tv_sec) * 1000 + static_cast<WORD64>(before.tv_usec) / 1000);
+    EXPECT_LE(ms, static_cast<WORD64>(after.tv_sec) * 1000 + static_cast<WORD64>(after.tv_usec) / 1000);
+
+    Anchor* a = &zub_context()->anchors[9];
+    a->timeConnected = timeval{};
+    a->timeDisconnected = timeval{};
+    EXPECT_FALSE(zub_anc_con_time_set(nullptr));
+    EXPECT_FALSE(zub_anc_discon_time_set(nullptr));
+    EXPECT_TRUE(zub_anc_con_time_set(a));
+    EXPECT_GE(a->timeConnected.tv_sec, before.tv_sec);
+    EXPECT_EQ(a->timeDisconnected.tv_sec, 0);
+    EXPECT_TRUE(zub_anc_discon_time_set(a));
+    EXPECT_GE(a->timeDisconnected.tv_sec, before.tv_sec);
+}
+
+TEST_F(engine_comm_Jobs, ConsoleHookAddsNoCommands)
+{
+    char table[100][512] = {};
+    unsigned char count = 0;
+    char command[] = "anchors";
+    TelnetProcCmd(command, table, &count);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(table[0][0], '\0');
 }
 
 }  // namespace
