@@ -71,7 +71,12 @@ TEST_F(MaintenanceProgram, StartsAsModuleOneAndPowersOnItsTableWithoutRegisterin
                           "succeed to tvWatchdog check timerVerify configuration module=1, unit=65535\n",
                           "Line1001\n", "CNCtrlTask set high_water_mark 40M.\n",
                           "----------------telnet service opened -------------------\r\n",
-                          "Timer signal not detect at ACE_TMAIN,line=1295!\n", "SCS starting at state=0, MsgId=0",
+                          "Timer signal not detect at ACE_TMAIN,line=1295!\n"},
+                         &missing))
+        << "missing or out of order: " << missing;
+    // The walk runs on task 1 beside the end of start-up on the main thread.
+    EXPECT_TRUE(in_order(log,
+                         {"----------------telnet service opened", "SCS starting at state=0, MsgId=0",
                           "send power on to JOB[notexist].\n",
                           "SCS got power on success message from JOB at state=2, MsgId=6003",
                           "send power on to JOB[BackComm].\n", "Power on success line="},
