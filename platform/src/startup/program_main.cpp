@@ -39,7 +39,7 @@ void load_omp_sections() {
     }
 }
 
-void start_watchdog(DogClientGuard*) {
+void start_watchdog() {
     DogClient* dog = DogClient::Instance();
     dog->Init();
     dog->SendMsg(e_status, "application module start");
@@ -112,7 +112,7 @@ void CN_ProgramMain(int argc, char** argv, const CN_ProgramSpec& spec) {
     CN_SetTimerQueueClock(gettimeofday_relative);
 
     DogClientGuard dog_guard;
-    start_watchdog(&dog_guard);
+    start_watchdog();
     CN_StampPowerOnTime();
 
     const int started = CN_StartControlTasks();

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "sandbox/daemon.h"
 #include "sandbox/files.h"
@@ -72,6 +73,25 @@ TEST_F(SystemStartupSandbox, KillsWhatIsLeftWhenTheCommandEnds) {
     std::this_thread::sleep_for(1500ms);
     EXPECT_FALSE(std::filesystem::exists(marker));
     std::filesystem::remove(marker);
+}
+
+// Without CAP_SYS_ADMIN the namespaces are refused: the tool says so and exits 77, and a harness
+// executable turns that into skipped cases instead of failures.
+TEST_F(SystemStartupSandbox, RefusedNamespacesGiveCode77AndSkippedCases) {
+    auto code = run_command({"/usr/bin/setpriv", "--bounding-set", "-sys_admin", VORLEN_SANDBOX_BIN, "--", "/bin/true"},
+                            10s);
+    ASSERT_TRUE(code);
+    EXPECT_EQ(*code, 77);
+    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    code = run_command({"/usr/bin/env", "-u", "VORLEN_SANDBOX", "/bin/sh", "-c",
+                        "exec /usr/bin/setpriv --bounding-set -sys_admin " + self +
+                            " --gtest_filter=SystemStartupSandbox.GivesAnEmptyPrivateQvxAndLoopback >/qvx/out 2>&1"},
+                       20s);
+    ASSERT_TRUE(code);
+    EXPECT_EQ(*code, 0);
+    const std::string out = read_file("/qvx/out");
+    EXPECT_NE(out.find("[  SKIPPED ] SystemStartupSandbox.GivesAnEmptyPrivateQvxAndLoopback"), std::string::npos) << out;
+    EXPECT_NE(out.find("sandbox: the system refused new network/mount/IPC/PID namespaces"), std::string::npos) << out;
 }
 
 }  // namespace
