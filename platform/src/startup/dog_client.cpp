@@ -3,7 +3,10 @@
 
 #include <cstring>
 
+#include <ace/Reactor.h>
+
 #include "CNPlatLog.h"
+#include "CNPlatform.h"
 
 namespace {
 DogClient* g_dog = nullptr;
@@ -47,6 +50,7 @@ int DogClient::handle_timeout(const ACE_Time_Value&, const void*) {
 }
 
 void DogClient::Close() {
+    if (ACE_Reactor* reactor = CN_GetProcessReactor()) reactor->cancel_timer(this);
     if (g_dog == this) g_dog = nullptr;
     delete this;
 }
