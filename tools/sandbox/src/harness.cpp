@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -66,6 +67,10 @@ bool refused() { return std::getenv(kRefusedEnv) != nullptr; }
 
 void SandboxTest::SetUp() {
     if (refused() || !inside()) GTEST_SKIP() << "no sandbox: the system refused the namespaces this test needs";
+    // Cases of one executable run in one sandbox when it is started by hand (ctest gives each
+    // case its own): each case starts from an empty /qvx all the same.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/qvx", ec)) std::filesystem::remove_all(entry.path(), ec);
 }
 
 int harness_main(int argc, char** argv) {
