@@ -283,6 +283,10 @@ public:
     // --- link
     // Records a new link and stamps timeConnected; false (nothing recorded) while one is open.
     bool link_record(WORD32 sock, struct event* ev);
+    // Adds the reactor event to a link recorded without one (a link is recorded before it
+    // is attached, so that a read callback firing at once finds it). False when the link
+    // was taken meanwhile or is another one: the caller then detaches the event itself.
+    bool link_set_event(WORD32 sock, struct event* ev);
     // Takes the open link away and stamps timeDisconnected: exactly one of several
     // concurrent callers gets true, with the socket and event that it must then detach
     // and close (after link_take has returned, holding no lock). False when no link is open.

@@ -294,6 +294,16 @@ bool Anchor::link_record(WORD32 sock, struct event* ev)
     return true;
 }
 
+bool Anchor::link_set_event(WORD32 sock, struct event* ev)
+{
+    std::lock_guard<GuardMutex> lock(link_lock);
+    if (sock == 0 || tcp_sock.sock != sock || tcp_sock.ev != nullptr) {
+        return false;
+    }
+    tcp_sock.ev = ev;
+    return true;
+}
+
 bool Anchor::link_take(WORD32* sock, struct event** ev)
 {
     std::lock_guard<GuardMutex> lock(link_lock);

@@ -104,20 +104,6 @@ TEST(engine_core_Context, RfConfigDefaults)
     EXPECT_EQ(rfConfig.anc_power, 0u);
 }
 
-TEST(engine_core_Context, WireCodesHaveTheirValues)
-{
-    EXPECT_EQ(RTLS_CMD_REPORT_TOA_V4, '2');
-    EXPECT_EQ(RTLS_CMD_REQ_CFG, 'B');
-    EXPECT_EQ(RTLS_ASYMM_TWR_MODE_REQ, '[');
-    EXPECT_EQ(RTLS_CMD_REPORT_TOF_V4, RTLS_RANGE_MEAS_IND);
-    EXPECT_EQ(RTLS_LOG_ACCUMULATOR_IND, 0x91);
-    EXPECT_EQ(RTLS_DATA_BLINK_EXT, 0x65);
-    EXPECT_EQ(RXQ_PLEN_4096, 0x0C);
-    EXPECT_EQ(ZUB_EV_SELECTOR_DISPLAY_RAW_BLIBK, 0x70002u);
-    EXPECT_EQ(ZUB_EV_XX_RECON_ANCHOR_CON_STATE, 0x20002u);
-    EXPECT_EQ(QE_JOBTYPE_ZUB_SELECTOR_END, 0x4019);
-}
-
 namespace {
 
 // Runs at exit after every static destructor that was registered later, as the job

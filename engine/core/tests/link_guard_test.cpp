@@ -33,6 +33,26 @@ TEST(engine_core_LinkGuard, RecordThenTakeStampsBothTimesAndTakeOfNoLinkIsFalse)
     EXPECT_FALSE(a.link_take(&sock, &taken));
 }
 
+TEST(engine_core_LinkGuard, EventJoinsTheRecordedLinkOnlyWhileItIsStillOpen)
+{
+    Anchor& a = zub_context()->anchors[62];
+    a.init(0x62, 62);
+    auto* ev = reinterpret_cast<struct event*>(0x2000);
+    ASSERT_TRUE(a.link_record(21, nullptr));
+    EXPECT_FALSE(a.link_set_event(22, ev));  // not this link
+    EXPECT_TRUE(a.link_set_event(21, ev));
+    EXPECT_FALSE(a.link_set_event(21, ev));  // it has one already
+    struct event* taken = nullptr;
+    ASSERT_TRUE(a.link_take(nullptr, &taken));
+    EXPECT_EQ(taken, ev);
+    // Closed between record and attach: the opener keeps its event and detaches it.
+    ASSERT_TRUE(a.link_record(23, nullptr));
+    ASSERT_TRUE(a.link_take(nullptr, &taken));
+    EXPECT_EQ(taken, nullptr);
+    EXPECT_FALSE(a.link_set_event(23, ev));
+    EXPECT_EQ(a.link_socket(), 0u);
+}
+
 TEST(engine_core_LinkGuard, ConcurrentClosersTakeTheLinkExactlyOnce)
 {
     Anchor& a = zub_context()->anchors[61];
