@@ -26,7 +26,8 @@ function(vorlen_add_tests name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
+               SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
 endfunction()
 
 # vorlen_add_benchmark(<name> SOURCES <files...> LIBS <targets...>)
