@@ -9,6 +9,7 @@
 #include "zub_comm.h"
 #include "zub_telnet_hook.h"
 #include "zub_context.h"
+#include "engine_jobs.h"
 
 using namespace std::chrono_literals;
 using ct::Recorder;
@@ -230,6 +231,27 @@ TEST_F(engine_comm_Jobs, DirectoryHoldsEveryEngineRowOfTheTableWithItsNameAndJid
         EXPECT_EQ(_thisModuleNo, 11);
         EXPECT_EQ(_thisUnit, 0xFFFF);
         EXPECT_EQ(dir.tJobInfo[0].tJID.dwDevId, 0x01000001u);
+    }
+}
+
+TEST(engine_comm_Table, ProbeTableIsTheProgramTableWithProbeEntries)
+{
+    // The jobs under test run on a copy of the program's own table whose entries are probes;
+    // every other field must stay the program's, or these tests would check another engine.
+    const T_JobCreatReg* probe = ct::engine_probe_table();
+    for (int i = 0; i < kEngineJobRows; ++i) {
+        const T_JobCreatReg& want = g_atJobRegTbl[i];
+        const T_JobCreatReg& got = probe[i];
+        SCOPED_TRACE(want.acName);
+        EXPECT_EQ(got.wJobType, want.wJobType);
+        EXPECT_EQ(got.wPri, want.wPri);
+        EXPECT_EQ(got.wSchIndex, want.wSchIndex);
+        EXPECT_EQ(got.wInstance, want.wInstance);
+        EXPECT_STREQ(got.acName, want.acName);
+        EXPECT_EQ(got.StckSize, want.StckSize);
+        EXPECT_EQ(got.DataSize, want.DataSize);
+        EXPECT_EQ(got.dwFlags, want.dwFlags);
+        EXPECT_EQ(got.PEntry == nullptr, want.PEntry == nullptr);
     }
 }
 
