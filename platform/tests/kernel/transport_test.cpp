@@ -381,7 +381,10 @@ TEST_F(PlatformKernelQueue, NonWaitingPutsFailOnAFullQueueWaitingPutsWait)
     EXPECT_FALSE(sent.load());
     release();
     ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeC, 0x202, 1, 5s));
-    EXPECT_TRUE(sent.load());
+    // C may take the message before A's send has returned; the lambda on A's thread must
+    // finish before its captures go out of scope.
+    for (int i = 0; i < 500 && !sent.load(); ++i) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(sent.load());
     EXPECT_EQ(rc.load(), 0u);
     auto calls = Recorder::instance().calls(kt::kTypeC);
     ASSERT_EQ(calls.size(), 8u); // the 7 queued ones in order, then the waiting one

@@ -114,6 +114,8 @@ TEST_F(SystemStartupProcess, TwoArgumentsGiveModuleZeroOnPort20000) {
     EXPECT_EQ(reg->bytes, header(1, 0, 1, 0xFFFF, 1, 1, 0, 0, 1));
     UdpProbe taken(20000);
     EXPECT_FALSE(taken.ok());
+    // The registration leaves before the signal handlers are in place (they come last).
+    ASSERT_TRUE(wait_for_text(kZubLog, "Timer signal not detect at ACE_TMAIN,line=1295!\n", 10s));
     ASSERT_TRUE(d.signal(SIGTERM));
     EXPECT_EQ(d.wait_exit(10s), 0);
 }
