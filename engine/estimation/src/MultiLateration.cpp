@@ -50,6 +50,7 @@ int MultiLateration::setAnchors(const arma::mat& anchor_coords, int zubSolver3D)
         const arma::uword d = zubSolver3D != 0 ? 3 : 2;
         if (anchor_coords.n_rows == 0 || anchor_coords.n_cols < d) {
             S.reset();
+            R.reset();
             refAnchorCoords.reset();
             return 0;
         }
@@ -69,6 +70,11 @@ int MultiLateration::setAnchors(const arma::mat& anchor_coords, int zubSolver3D)
 
 int MultiLateration::calculateSwTSw()
 {
+    // A refused geometry must not leave the previous one's distances behind for a
+    // multilaterate() that is called against the rule.
+    R.reset();
+    Sw.reset();
+    SwTSw.reset();
     try {
         const arma::mat x = S.t() * S;
         double det = 0.0;
@@ -121,14 +127,20 @@ arma::rowvec MultiLateration::multilaterate(const arma::rowvec& tdoa, const arma
         const double a = arma::dot(ddoa, ddoa);
         const arma::mat proj = a == 0.0 ? I : arma::mat(I - (ddoa * ddoa.t()) / a);
 
-        const arma::mat spw = S.t() * proj * W * proj;
+        // S' P W P, multiplied from the left: every product is then d x m by m x m,
+        // where the product of the two m x m factors first would cost m^3.
+        arma::mat spw = S.t() * proj;
+        spw = spw * W;
+        spw = spw * proj;
         const arma::mat inner = spw * S;
-        const double rc = arma::rcond(inner);
-        if (!(rc >= kMinRcond)) {
-            return {};
-        }
         arma::mat inner_inv;
         if (!arma::inv(inner_inv, inner)) {
+            return {};
+        }
+        // The exact reciprocal condition number in the 1-norm, from the d x d inverse
+        // that is needed anyway.
+        const double rc = 1.0 / (arma::norm(inner, 1) * arma::norm(inner_inv, 1));
+        if (!(rc >= kMinRcond)) {
             return {};
         }
         const arma::vec p = refAnchorCoords.t() + 0.5 * inner_inv * (spw * delta);

@@ -103,6 +103,24 @@ void adjust_degenerate_2d(const arma::mat& h, const arma::mat& dm, arma::vec& q)
     }
 }
 
+// Solves H q = f. A well-conditioned system goes through the d x d inverse (Armadillo's
+// direct formulas for tiny matrices, far cheaper than a factorisation with a condition
+// estimate); a nearly singular one goes to solve(), whose minimum-norm least-squares
+// fallback the corridor cases rely on.
+bool solve_centred(arma::vec& q, const arma::mat& h, const arma::vec& f)
+{
+    constexpr double kDirectRcond = 1e-8;
+    arma::mat h_inv;
+    if (arma::inv(h_inv, h)) {
+        const double rc = 1.0 / (arma::norm(h, 1) * arma::norm(h_inv, 1));
+        if (rc >= kDirectRcond) {
+            q = h_inv * f;
+            return true;
+        }
+    }
+    return arma::solve(q, h, f);
+}
+
 bool inputs_usable(const arma::mat& anchors, const arma::rowvec& tof, arma::uword min_rows,
                    arma::uword min_cols)
 {
@@ -126,7 +144,7 @@ arma::vec Multivariate2D(const arma::mat& anchors, const arma::rowvec& tof, bool
             q(0) = 0.0;
             q(1) = root_clamped(sys.D(1, 1));
         } else {
-            if (!arma::solve(q, sys.H, sys.f)) {
+            if (!solve_centred(q, sys.H, sys.f)) {
                 return {};
             }
             adjust_degenerate_2d(sys.H, sys.D, q);
@@ -154,7 +172,7 @@ arma::vec Multivariate3D(const arma::mat& anchors, const arma::rowvec& tof)
             // Symmetric layout with the tag on the normal through the centroid: only the
             // offset along z is left, and D(2,2) holds its square.
             q = {0.0, 0.0, root_clamped(sys.D(2, 2))};
-        } else if (!arma::solve(q, sys.H, sys.f)) {
+        } else if (!solve_centred(q, sys.H, sys.f)) {
             return {};
         }
         arma::vec pos = sys.c - q;

@@ -140,6 +140,16 @@ TEST(engine_estimation_cs_kalman, GateOpenDuringWarmUpThenRejectsAndRestores)
     EXPECT_EQ(k.outlier, 0);
     EXPECT_NEAR(k.measuredError, 1e-3, 1e-9);
 
+    // Call 31 on a filter fed 30 clean pairs: the gate is now open and the same jump
+    // is rejected.
+    CS_Kalman b;
+    master = 1.0;
+    feed_perfect_pairs(b, 30, master, 2.0);
+    master += 0.1;
+    b.updateFilter(std::fmod(master + 2.0 + 1e-3, kP), master);
+    EXPECT_EQ(b.counter, 31);
+    EXPECT_EQ(b.outlier, 1);
+
     // Re-settle, then a jump on a call beyond 30 is rejected.
     CS_Kalman g;
     master = 1.0;

@@ -160,6 +160,30 @@ TEST(engine_estimation_multilateration, SolveAfterRefusedGeometryGivesNoPosition
     EXPECT_TRUE(ml.multilaterate(arma::rowvec{0, 1e-8, 2e-8, 3e-8}, line, 0).is_empty());
     MultiLateration fresh;
     EXPECT_TRUE(fresh.multilaterate(arma::rowvec{0, 0, 0, 0}, kSquare, 0).is_empty());
+
+    // A good geometry, then a refused one of the same size: the old distances to the
+    // reference must not be solved against the new anchors.
+    ASSERT_EQ(ml.setAnchors(kSquare, 0), 1);
+    const arma::mat kinked = {{0, 0, 0}, {10, 1e-9, 0}, {20, 0, 0}, {5, 0, 0}};
+    ASSERT_EQ(ml.setAnchors(kinked, 0), 0);
+    EXPECT_TRUE(
+        ml.multilaterate(arrival_times(kinked, arma::rowvec{3, 4, 0}, 2), kinked, 0).is_empty());
+}
+
+TEST(engine_estimation_multilateration, SingularInnerSystemGivesNoPosition)
+{
+    // Range differences that lie in the column space of S: with ddoa = S (1, 0)' =
+    // (10, 0, 10) the projection removes the whole x direction and S'PWPS is singular,
+    // although the geometry itself is sound.
+    MultiLateration ml;
+    ASSERT_EQ(ml.setAnchors(kSquare, 0), 1);
+    const arma::rowvec t{0.0, 10.0 / kC, 0.0, 10.0 / kC};
+    arma::rowvec p;
+    EXPECT_NO_THROW(p = ml.multilaterate(t, kSquare, 0));
+    EXPECT_TRUE(p.is_empty());
+    // The same solver still solves a sound blink afterwards.
+    expect_position(ml.multilaterate(arrival_times(kSquare, arma::rowvec{3, 4, 0}, 2), kSquare, 0),
+                    3, 4, 0, 1e-6);
 }
 
 TEST(engine_estimation_multilateration, ManyAnchorsExact)

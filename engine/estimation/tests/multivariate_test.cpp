@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 
 namespace {
 
@@ -97,6 +98,52 @@ TEST(engine_estimation_multivariate_2d, CorridorWithNoSpreadAlongTheSecondAxis)
     ASSERT_EQ(on_line.n_elem, 2u);
     EXPECT_TRUE(on_line.is_finite());
     EXPECT_DOUBLE_EQ(on_line(1), 1.0);
+}
+
+TEST(engine_estimation_multivariate_2d, SmallCrossTermReplacesTheSecondOffset)
+{
+    // Anchors (-5,-0.1), (5,0.1), (0,0.3), (0,-0.3): centroid (0,0), Cov = [[12.5, 0.25],
+    // [0.25, 0.05]], so H = -2 Cov = [[-25, -0.5], [-0.5, -0.1]]. |H01| = 0.5 < 1,
+    // |H01| <= |H00| and |H11| < |H01|: q1 = sign(q1) sqrt(25), then q1 += sqrt(0.5)
+    // because H01 < 0. Tag (1, 2): the solve gives q = c - tag = (-1, -2), so
+    // q1 = -5 + sqrt(0.5) and the result is (1, 5 - sqrt(0.5)).
+    const arma::mat anchors = {{-5, -0.1, 0}, {5, 0.1, 0}, {0, 0.3, 0}, {0, -0.3, 0}};
+    const arma::vec p = Multivariate2D(anchors, ranges_to(anchors, {1.0, 2.0}, {0, 1}), true);
+    ASSERT_EQ(p.n_elem, 2u);
+    EXPECT_NEAR(p(0), 1.0, 1e-9);
+    EXPECT_NEAR(p(1), 5.0 - std::sqrt(0.5), 1e-9);
+}
+
+TEST(engine_estimation_multivariate_2d, SmallCrossTermReplacesTheFirstOffset)
+{
+    // The same layout with the axes exchanged: H = [[-0.1, -0.5], [-0.5, -25]], and
+    // |H01| > |H00|: q0 = sign(q0) sqrt(25) + sqrt(0.5). Tag (2, 1): q0 = -2 before,
+    // -5 + sqrt(0.5) after; result (5 - sqrt(0.5), 1).
+    const arma::mat anchors = {{-0.1, -5, 0}, {0.1, 5, 0}, {0.3, 0, 0}, {-0.3, 0, 0}};
+    const arma::vec p = Multivariate2D(anchors, ranges_to(anchors, {2.0, 1.0}, {0, 1}), true);
+    ASSERT_EQ(p.n_elem, 2u);
+    EXPECT_NEAR(p(0), 5.0 - std::sqrt(0.5), 1e-9);
+    EXPECT_NEAR(p(1), 1.0, 1e-9);
+}
+
+TEST(engine_estimation_multivariate_2d, SingularFitsStayQuiet)
+{
+    // The corridor fits hand solve() an exactly singular H; its fallback must not write
+    // a warning per fix.
+    static_assert(ARMA_WARN_LEVEL == 1);
+    const arma::mat corridor = {{4, 7, 0}, {4, -3, 5}, {4, 1, 10}};
+    const arma::mat line = {{0, 1, 0}, {6, 1, 0}, {15, 1, 0}};
+    testing::internal::CaptureStderr();
+    const arma::vec a =
+        Multivariate2D(corridor, ranges_to(corridor, {2.0, 3.0}, {0, 2}), false);
+    const arma::vec b = Multivariate2D(line, ranges_to(line, {5.0, -1.5}, {0, 1}), true);
+    const arma::vec c = Multivariate3D(arma::mat{{0, 0, 3}, {10, 0, 3}, {0, 10, 3}, {7, 3, 3}},
+                                       arma::rowvec{4, 9, 9, 5});
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(a.n_elem, 2u);
+    EXPECT_EQ(b.n_elem, 2u);
+    EXPECT_EQ(c.n_elem, 3u);
 }
 
 TEST(engine_estimation_multivariate_2d, UnusableInputGivesEmpty)
