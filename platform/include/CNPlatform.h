@@ -78,6 +78,10 @@ WORD16 CN_GetSelfModuleNo();
 WORD32 GetCurModuleType();
 WORD32 CN_GetSelfModuleType();
 
+// The JID of a job type in this process: instance 1, own module, unit and bureau. Any thread,
+// after CN_PlatformInit.
+JID CN_LocalJID(WORD16 wJobType);
+
 // Intra-board port of a (module, unit), as a 16-bit port; unit 0xFFFF counts as 0.
 WORD16 CN_IntraBoardPort(WORD16 wModule, WORD16 wUnit);
 

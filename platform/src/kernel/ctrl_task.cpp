@@ -55,7 +55,7 @@ CNCtrlTask::CNCtrlTask(WORD16 wTaskType)
         if (g_JobObj[row] != nullptr) {
             break;
         }
-        JID jid = cn_kernel::make_local_jid(table[row].wJobType);
+        JID jid = CN_LocalJID(table[row].wJobType);
         CN_Job_Base* job = new (std::nothrow) CN_Job_Base();
         if (job == nullptr || job->init(this, &jid, row) != 0) {
             CN_PlatLog("CNCtrlTask: cannot create job %s\n", table[row].acName);

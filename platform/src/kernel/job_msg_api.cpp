@@ -114,7 +114,7 @@ WORD32 send_from_job(WORD32 dwMsgId, const BYTE* pucData, WORD16 wMsgLen, BYTE u
         return kSendRefused;
     }
     CN_Job_Base* job = current_job();
-    JID self = job != nullptr ? job->SelfJID() : cn_kernel::make_local_jid(0);
+    JID self = job != nullptr ? job->SelfJID() : CN_LocalJID(0);
     if (!cn_kernel::same_module_unit(*pReceiver, self)) {
         return SendIntraBoardMsg(dwMsgId, pucData, wMsgLen, ucVer, pReceiver);
     }

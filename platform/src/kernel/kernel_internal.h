@@ -16,9 +16,6 @@ const CN_PlatformProfile& profile();
 // The job table of the profile, or null.
 const T_JobCreatReg* job_table();
 
-// The own JID of a job type in this process: instance 1, own module, unit and bureau.
-JID make_local_jid(WORD16 wJobType);
-
 // True when the JID's module and unit are this process's own.
 bool is_own_module_unit(const JID& jid);
 bool same_module_unit(const JID& a, const JID& b);

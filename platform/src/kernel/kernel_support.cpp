@@ -16,16 +16,6 @@ std::atomic<CNIntraMsgHandler*> g_intra_handler{nullptr};
 
 const T_JobCreatReg* job_table() { return profile().ptJobTable; }
 
-JID make_local_jid(WORD16 wJobType)
-{
-    JID jid{};
-    jid.dwJno = (static_cast<WORD32>(wJobType) << 16) + 1;
-    jid.dwDevId = (static_cast<WORD32>(_thisBureauID) << 24) + 1;
-    jid.wModule = _thisModuleNo;
-    jid.wUnit = _thisUnit;
-    return jid;
-}
-
 bool is_own_module_unit(const JID& jid) { return jid.wModule == _thisModuleNo && jid.wUnit == _thisUnit; }
 
 bool same_module_unit(const JID& a, const JID& b) { return a.wModule == b.wModule && a.wUnit == b.wUnit; }
@@ -101,3 +91,13 @@ CNIntraMsgHandler* intra_handler() { return g_intra_handler.load(std::memory_ord
 void set_intra_handler(CNIntraMsgHandler* pHandler) { g_intra_handler.store(pHandler, std::memory_order_release); }
 
 } // namespace cn_kernel
+
+JID CN_LocalJID(WORD16 wJobType)
+{
+    JID jid{};
+    jid.dwJno = (static_cast<WORD32>(wJobType) << 16) + 1;
+    jid.dwDevId = (static_cast<WORD32>(_thisBureauID) << 24) + 1;
+    jid.wModule = _thisModuleNo;
+    jid.wUnit = _thisUnit;
+    return jid;
+}

@@ -228,7 +228,7 @@ int CN_WakeSequencer()
         return -1;
     }
     T_CNMessageHead head{};
-    head.DestJID = cn_kernel::make_local_jid(0);
+    head.DestJID = CN_LocalJID(0);
     head.SrcJID = head.DestJID;
     ACE_Message_Block* mb = cn_kernel::make_block(sizeof(T_CNMessage), MB_USER_JOB_MESSAGE, 0);
     if (mb == nullptr) {

@@ -44,15 +44,7 @@ Batch* g_batch = nullptr;
 int g_remaining = 0;
 BYTE g_data[1024];
 
-JID jid_of(WORD16 type)
-{
-    JID j{};
-    j.dwJno = (static_cast<WORD32>(type) << 16) + 1;
-    j.dwDevId = (static_cast<WORD32>(_thisBureauID) << 24) + 1;
-    j.wModule = _thisModuleNo;
-    j.wUnit = _thisUnit;
-    return j;
-}
+JID jid_of(WORD16 type) { return CN_LocalJID(type); }
 
 void ping_entry(WORD16, WORD32 msgId, void*, void*, BYTE)
 {

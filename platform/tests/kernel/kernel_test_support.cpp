@@ -212,15 +212,7 @@ bool post_to_job(WORD16 jobType, std::function<void()>* pfn)
     return queue_work(jobType, [pfn] { (*pfn)(); }) != nullptr;
 }
 
-JID local_jid(WORD16 jobType)
-{
-    JID jid{};
-    jid.dwJno = (static_cast<WORD32>(jobType) << 16) + 1;
-    jid.dwDevId = (static_cast<WORD32>(_thisBureauID) << 24) + 1;
-    jid.wModule = _thisModuleNo;
-    jid.wUnit = _thisUnit;
-    return jid;
-}
+JID local_jid(WORD16 jobType) { return CN_LocalJID(jobType); }
 
 CN_Job_Base* job_of(WORD16 jobType) { return CN_Job_Base::GetJobByType(jobType); }
 

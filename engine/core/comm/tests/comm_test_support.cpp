@@ -317,15 +317,7 @@ bool run_on_job(WORD16 jobType, const std::function<void()>& fn, std::chrono::mi
     return work->cv.wait_for(lock, timeout, [&] { return work->done; });
 }
 
-JID local_jid(WORD16 jobType)
-{
-    JID jid{};
-    jid.dwJno = (static_cast<WORD32>(jobType) << 16) + 1;
-    jid.dwDevId = (static_cast<WORD32>(_thisBureauID) << 24) + 1;
-    jid.wModule = _thisModuleNo;
-    jid.wUnit = _thisUnit;
-    return jid;
-}
+JID local_jid(WORD16 jobType) { return CN_LocalJID(jobType); }
 
 bool private_netns() { return g_netns; }
 
