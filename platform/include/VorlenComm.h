@@ -14,5 +14,8 @@
 #include "CNPlatLog.h"
 #include "CNPlatform.h"
 #include "XOS_Api.h"
+#include "resource/XOS_Semaphore.h"
+#include "resource/XOS_ShareMem.h"
+#include "resource/XOS_CpuRate.h"
 #include "CN_Job_Base.h"
 #include "CNCtrlTask.h"
