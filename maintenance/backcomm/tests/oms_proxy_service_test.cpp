@@ -37,9 +37,12 @@ protected:
         return peer;
     }
 
-    ReactorThread reactor_;
+    // The map and the job outlive the reactor: a link that sees its peer go away while the
+    // fixture is torn down still unbinds itself, on the reactor thread or when the reactor
+    // closes its remaining handlers.
     OmsLinkManager links_;
     FakeJobPort job_{local_jid(0xC004, 1)};
+    ReactorThread reactor_;
     CommBackAcceptor acceptor_;
     std::uint16_t port_ = 0;
 };
