@@ -45,5 +45,7 @@ extern BYTE g_bKeyState;
 ACE_Reactor* telnet_reactor();
 
 // Supplied by the program: runs a command the console does not know. It may write up to 100
-// lines of 512 bytes into `table` and their number into `count`.
+// lines of 512 bytes into `table` and their number into `count`. The platform's own definition
+// is weak and adds no command, so a program (or test) without commands of its own links; a
+// program with commands defines it in an object it links directly.
 void TelnetProcCmd(char* command, char table[][TELNET_OUT_LINE_LEN], unsigned char* count);
