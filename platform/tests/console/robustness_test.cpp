@@ -9,6 +9,7 @@
 #include <string>
 
 #include <ace/INET_Addr.h>
+#include <ace/Reactor.h>
 #include <ace/SOCK_Stream.h>
 
 #include "CNPlatform.h"
@@ -45,18 +46,33 @@ private:
     struct sigaction old_ {};
 };
 
+// Opens a session on the reactor thread, as the listener does: a session may be closed by the
+// reactor as soon as it is registered, so it must not be created from any other thread.
+class SessionOpener : public ACE_Event_Handler {
+public:
+    explicit SessionOpener(ACE_HANDLE handle) : handle_(handle) {}
+    int handle_exception(ACE_HANDLE) override {
+        ACE_SOCK_Stream stream;
+        stream.set_handle(handle_);
+        new Network_Handler(stream);
+        return 0;
+    }
+
+private:
+    ACE_HANDLE handle_;
+};
+
 TEST_F(ConsoleRobustness, WritingToAPeerThatIsGoneRaisesNoSignal) {
     DefaultSigpipe sigpipe_ends_the_process;
     // A stream socket whose peer has closed fails every write with EPIPE (and SIGPIPE).
     int ends[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
     ::close(ends[1]);
-    ACE_SOCK_Stream stream;
-    stream.set_handle(ends[0]);
-    new Network_Handler(stream);  // its greeting fails; the reactor then closes it
+    SessionOpener opener(ends[0]);
+    ASSERT_EQ(telnet_reactor()->notify(&opener), 0);  // its greeting fails; the reactor then closes it
     EXPECT_TRUE(console_test::wait_for_log("Telnet::handle_close handle = "));
     // A broken pipe is the peer leaving, not an error worth a log line.
-    EXPECT_EQ(console_test::ace_log().find("Telnet send failed"), std::string::npos);
+    EXPECT_EQ(console_test::ace_log().find("Telnet send failed"), std::string::npos) << console_test::ace_log();
 }
 
 TEST_F(ConsoleRobustness, ClientsThatResetMidOutputAreClosed) {
