@@ -1,4 +1,4 @@
-// comm_test_support.cpp - the engine probe table, recorder, in-job execution, the socket
+// comm_test_support.cpp - the engine probe table, the platform brought up on it, the socket
 // job's reactor, fake anchors, print capture and the test main.
 #include "comm_test_support.h"
 
@@ -34,45 +34,6 @@ namespace ct {
 
 namespace {
 
-bool g_netns = false;
-
-struct Work {
-    std::function<void()> fn;
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-};
-
-void probe_entry(WORD16 /*state*/, WORD32 dwMsgId, void* pMsgBody, void* /*pPData*/, BYTE /*ucFlag*/)
-{
-    if (dwMsgId == kRunFnMsg && XOS_GetMsgType() == CN_MSG_TYPE_JOB) {
-        std::shared_ptr<Work>* holder = nullptr;
-        std::memcpy(&holder, pMsgBody, sizeof holder);
-        std::shared_ptr<Work> work = *holder;
-        delete holder;
-        work->fn();
-        std::lock_guard<std::mutex> lock(work->m);
-        work->done = true;
-        work->cv.notify_all();
-        return;
-    }
-    Call c;
-    c.jobType = static_cast<WORD16>(XOS_GetSelfJNO() >> 16);
-    c.msgId = dwMsgId;
-    WORD16 len = 0;
-    XOS_GetMsgDataLen(&len);
-    c.type = XOS_GetMsgType();
-    XOS_Sender(&c.sender);
-    const BYTE* body = static_cast<const BYTE*>(pMsgBody);
-    if (body != nullptr) {
-        c.body.assign(body, body + len);
-    }
-    c.timerPara = XOS_GetParaOfCurTimer();
-    c.timerId = XOS_GetTidOfCurTimer();
-    c.at = std::chrono::steady_clock::now();
-    Recorder::instance().record(c);
-}
-
 T_JobCreatReg row(WORD16 type, WORD16 pri, WORD16 task, const std::string& name, PTFUNCJOBENTRY entry,
                   WORD32 data_size, WORD32 flags)
 {
@@ -92,37 +53,23 @@ T_JobCreatReg row(WORD16 type, WORD16 pri, WORD16 task, const std::string& name,
 std::array<T_JobCreatReg, 29> build_engine_table()
 {
     std::array<T_JobCreatReg, 29> t{};
-    t[0] = row(kTypeScs, 10, 1, "CN_SCS_JOB", probe_entry, 1024, 0);
+    t[0] = row(kTypeScs, 10, 1, "CN_SCS_JOB", probe::entry, 1024, 0);
     t[1] = row(kTypeNotExist, 10, 1, "notexist", notexist_Job_Entry, 4096, CN_JOB_FLAG_WAIT_POWERON_ACK);
-    t[2] = row(QE_JOBTYPE_ZUB_CONTROL, 11, 2, "ZUB_CONTROL", probe_entry, 81920, CN_JOB_FLAG_WAIT_POWERON_ACK);
+    t[2] = row(QE_JOBTYPE_ZUB_CONTROL, 11, 2, "ZUB_CONTROL", probe::entry, 81920, CN_JOB_FLAG_WAIT_POWERON_ACK);
     for (WORD16 m = 0; m < 3; ++m) {
         t[3 + m] = row(static_cast<WORD16>(QE_JOBTYPE_ZUB_MANAGER_BEGIN + m), 11, static_cast<WORD16>(3 + m),
-                       "ZUB_MANAGER" + std::to_string(m + 1), probe_entry, 81920, 0);
+                       "ZUB_MANAGER" + std::to_string(m + 1), probe::entry, 81920, 0);
     }
-    t[6] = row(QE_JOBTYPE_ZUB_SOCKET, 11, 6, "ZUB_SOCKET", probe_entry, 81920, 0);
-    t[7] = row(QE_JOBTYPE_ZUB_CLOCKSYNC, 11, 7, "ZUB_CLOCKSYNC", probe_entry, 81920, 0);
-    t[8] = row(QE_JOBTYPE_ZUB_DISPLAY, 11, 8, "ZUB_DISPLAY", probe_entry, 81920, 0);
-    t[9] = row(QE_JOBTYPE_ZUB_RECON, 11, 9, "ZUB_RECON", probe_entry, 81920, 0);
+    t[6] = row(QE_JOBTYPE_ZUB_SOCKET, 11, 6, "ZUB_SOCKET", probe::entry, 81920, 0);
+    t[7] = row(QE_JOBTYPE_ZUB_CLOCKSYNC, 11, 7, "ZUB_CLOCKSYNC", probe::entry, 81920, 0);
+    t[8] = row(QE_JOBTYPE_ZUB_DISPLAY, 11, 8, "ZUB_DISPLAY", probe::entry, 81920, 0);
+    t[9] = row(QE_JOBTYPE_ZUB_RECON, 11, 9, "ZUB_RECON", probe::entry, 81920, 0);
     for (WORD16 r = 10; r <= 27; ++r) {
-        t[r] = row(static_cast<WORD16>(0x4000 + (r - 2)), 11, r, "ZUB_SELECT" + std::to_string(r - 9), probe_entry,
+        t[r] = row(static_cast<WORD16>(0x4000 + (r - 2)), 11, r, "ZUB_SELECT" + std::to_string(r - 9), probe::entry,
                    81920, 0);
     }
     t[28] = row(0x5FFF, 1, 1, "END", nullptr, 0, 0);
     return t;
-}
-
-std::shared_ptr<Work> queue_work(WORD16 jobType, std::function<void()> fn)
-{
-    auto work = std::make_shared<Work>();
-    work->fn = std::move(fn);
-    auto* holder = new std::shared_ptr<Work>(work);
-    const JID sender = local_jid(kTypeScs);
-    const JID dest = local_jid(jobType);
-    if (XOS_SendAsynMsgNJ(kRunFnMsg, reinterpret_cast<BYTE*>(&holder), sizeof holder, 0, 0, &sender, &dest) != 0) {
-        delete holder;
-        return nullptr;
-    }
-    return work;
 }
 
 // ---- print capture -------------------------------------------------------------------------
@@ -179,24 +126,6 @@ void on_wake(int fd, short /*what*/, void* /*arg*/)
 
 // ---- environment ---------------------------------------------------------------------------
 
-bool enter_private_netns()
-{
-    if (unshare(CLONE_NEWNET) != 0) {
-        return false;
-    }
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0) {
-        return false;
-    }
-    ifreq ifr{};
-    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = ioctl(fd, SIOCGIFFLAGS, &ifr) == 0;
-    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP | IFF_RUNNING);
-    ok = ok && ioctl(fd, SIOCSIFFLAGS, &ifr) == 0;
-    close(fd);
-    return ok;
-}
-
 class PlatformEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
@@ -204,7 +133,7 @@ public:
         static const std::array<T_JobCreatReg, 29> table = build_engine_table();
         CN_PlatformProfile prof = CN_EngineProfile(table.data());
         prof.wTaskCount = kTaskCount;
-        if (!g_netns) {
+        if (!probe::in_private_netns()) {
             // Outside a namespace of our own, keep off the engine's real intra-board port.
             prof.wModule = static_cast<WORD16>(1000 + getpid() % 276);
         }
@@ -214,7 +143,7 @@ public:
         CN_StampPowerOnTime();
         ASSERT_EQ(CN_StartControlTasks(), CN_START_OK);
         ASSERT_EQ(CN_StartReactorThread(), 0);
-        wait_tasks_ready();
+        ASSERT_TRUE(probe::wait_tasks_ready(kTaskCount, 10s));
         // As the control job does at power-on: the directory, then the engine JIDs.
         int built = 0;
         ASSERT_TRUE(run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] {
@@ -235,24 +164,6 @@ public:
     }
 
 private:
-    static void wait_tasks_ready()
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        for (;;) {
-            bool all = true;
-            for (WORD16 i = 1; i <= kTaskCount; ++i) {
-                all = all && CNCtrlTask::thisThrNo[i].load() != pthread_t{};
-            }
-            for (CN_Job_Base* job : CNCtrlTask::g_JobObj) {
-                all = all && (job == nullptr || job->IsOwnerThrNoSet());
-            }
-            if (all || std::chrono::steady_clock::now() > deadline) {
-                return;
-            }
-            std::this_thread::sleep_for(1ms);
-        }
-    }
-
     FILE* log_ = nullptr;
 };
 
@@ -264,62 +175,7 @@ const T_JobCreatReg* engine_probe_table()
     return table.data();
 }
 
-Recorder& Recorder::instance()
-{
-    static Recorder r;
-    return r;
-}
-
-void Recorder::record(const Call& c)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back(c);
-    cond_.notify_all();
-}
-
-void Recorder::clear()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.clear();
-}
-
-std::vector<Call> Recorder::calls(WORD16 jobType, WORD32 msgId)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<Call> out;
-    for (const Call& c : calls_) {
-        if (c.jobType == jobType && c.msgId == msgId) {
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
-bool Recorder::wait_for(WORD16 jobType, WORD32 msgId, size_t n, std::chrono::milliseconds timeout)
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cond_.wait_for(lock, timeout, [&] {
-        size_t count = 0;
-        for (const Call& c : calls_) {
-            count += (c.jobType == jobType && c.msgId == msgId) ? 1 : 0;
-        }
-        return count >= n;
-    });
-}
-
-bool run_on_job(WORD16 jobType, const std::function<void()>& fn, std::chrono::milliseconds timeout)
-{
-    std::shared_ptr<Work> work = queue_work(jobType, fn);
-    if (work == nullptr) {
-        return false;
-    }
-    std::unique_lock<std::mutex> lock(work->m);
-    return work->cv.wait_for(lock, timeout, [&] { return work->done; });
-}
-
-JID local_jid(WORD16 jobType) { return CN_LocalJID(jobType); }
-
-bool private_netns() { return g_netns; }
+bool private_netns() { return probe::in_private_netns(); }
 
 PrintCapture::PrintCapture()
 {
@@ -370,7 +226,7 @@ SocketJobReactor::SocketJobReactor()
         done_ = true;
     };
     std::function<void()>* loop = &loop_;
-    if (queue_work(QE_JOBTYPE_ZUB_SOCKET, [loop] { (*loop)(); }) == nullptr) {
+    if (!probe::post_to_job(QE_JOBTYPE_ZUB_SOCKET, loop)) {
         done_ = true;
         return;
     }
@@ -534,7 +390,7 @@ int open_fd_count()
 
 int main(int argc, char** argv)
 {
-    ct::g_netns = ct::enter_private_netns();
+    probe::enter_private_netns();
     char dir[] = "/tmp/engine_comm_test_XXXXXX";
     const bool have_dir = mkdtemp(dir) != nullptr && chdir(dir) == 0;
     testing::InitGoogleTest(&argc, argv);

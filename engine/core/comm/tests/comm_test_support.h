@@ -24,6 +24,7 @@
 #include <pthread.h>
 
 #include "VorlenComm.h"
+#include "job_probe.h"
 #include "pub_pqe_jobtype.h"
 #include "qk_reactor.h"
 
@@ -38,46 +39,21 @@ constexpr WORD16 kTypeNotExist = 0x0001;
 constexpr WORD16 kTaskCount = 28;
 constexpr int kAnchorPort = 3000;
 
-// Message id a probe takes as "run the function whose holder the body points at".
-constexpr WORD32 kRunFnMsg = 0xFEED0001;
-
 // The engine's job table: its 29 rows with their types, tasks, names, sizes and flags; every
 // engine row runs the probe entry instead of the engine job.
 const T_JobCreatReg* engine_probe_table();
 
-// One entry call as the probe saw it.
-struct Call {
-    WORD16 jobType = 0;
-    WORD32 msgId = 0;
-    BYTE type = 0;
-    JID sender{};
-    std::vector<BYTE> body;
-    WORD32 timerPara = 0;
-    XOS_TIMER_ID timerId = 0;
-    std::chrono::steady_clock::time_point at;
-};
-
-class Recorder {
-public:
-    static Recorder& instance();
-    void record(const Call& c);
-    void clear();
-    std::vector<Call> calls(WORD16 jobType, WORD32 msgId);
-    // Waits until at least n calls of (jobType, msgId) are recorded; false on time-out.
-    bool wait_for(WORD16 jobType, WORD32 msgId, size_t n, std::chrono::milliseconds timeout);
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cond_;
-    std::vector<Call> calls_;
-};
+// The probe jobs, their recorder and in-job execution are the shared job probe's.
+using probe::Call;
+using probe::local_jid;
+using probe::Recorder;
 
 // Runs fn inside job jobType and waits for it; false when it could not be queued or did not
 // finish within the time-out.
-bool run_on_job(WORD16 jobType, const std::function<void()>& fn, std::chrono::milliseconds timeout = 30s);
-
-// The JID a job of this process has.
-JID local_jid(WORD16 jobType);
+inline bool run_on_job(WORD16 jobType, const std::function<void()>& fn, std::chrono::milliseconds timeout = 30s)
+{
+    return probe::run_on_job(jobType, fn, timeout);
+}
 
 // The platform of this process (started once by the test main's environment).
 bool private_netns();
