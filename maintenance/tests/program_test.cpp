@@ -26,19 +26,6 @@ protected:
     }
 };
 
-bool in_order(const std::string& text, const std::vector<std::string>& parts, std::string* missing) {
-    size_t at = 0;
-    for (const auto& p : parts) {
-        size_t found = text.find(p, at);
-        if (found == std::string::npos) {
-            *missing = p;
-            return false;
-        }
-        at = found + p.size();
-    }
-    return true;
-}
-
 // A 44-byte header without data; JIDs in host (little-endian) order.
 std::vector<uint8_t> header(uint32_t dest_dev, uint16_t dest_module, uint16_t dest_unit, uint32_t src_dev,
                             uint16_t src_module, uint16_t src_unit, uint32_t msg) {

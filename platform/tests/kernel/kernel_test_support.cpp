@@ -150,4 +150,17 @@ bool send_datagram(const void* data, size_t len, WORD16 port)
     return n == static_cast<ssize_t>(len);
 }
 
+T_SysSoftClock clock_of(int y, int mo, int d, int h, int mi, int s, int ms)
+{
+    T_SysSoftClock c = {};
+    c.wSysYear = static_cast<WORD16>(y);
+    c.ucSysMon = static_cast<BYTE>(mo);
+    c.ucSysDay = static_cast<BYTE>(d);
+    c.ucSysHour = static_cast<BYTE>(h);
+    c.ucSysMin = static_cast<BYTE>(mi);
+    c.ucSysSec = static_cast<BYTE>(s);
+    c.wMilliSec = static_cast<WORD16>(ms);
+    return c;
+}
+
 } // namespace kt

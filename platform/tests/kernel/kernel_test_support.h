@@ -59,6 +59,9 @@ using probe::in_private_netns;
 bool start_platform(const std::function<void(CN_PlatformProfile&)>& adjust = {});
 void stop_platform();
 
+// A soft clock reading of the given local date and time.
+T_SysSoftClock clock_of(int y, int mo, int d, int h = 12, int mi = 0, int s = 0, int ms = 0);
+
 // The platform log written so far.
 std::string log_text();
 

@@ -11,8 +11,11 @@
 #include <unistd.h>
 
 #include "VorlenComm.h"
+#include "kernel_test_support.h"
 
 namespace {
+
+using kt::clock_of;
 
 // Sets a POSIX TZ string for one test and restores the previous one.
 class Zone {
@@ -77,19 +80,6 @@ private:
     std::string path_;
     FILE* fp_ = nullptr;
 };
-
-T_SysSoftClock clock_of(int y, int mo, int d, int h, int mi, int s, int ms = 0)
-{
-    T_SysSoftClock c = {};
-    c.wSysYear = static_cast<WORD16>(y);
-    c.ucSysMon = static_cast<BYTE>(mo);
-    c.ucSysDay = static_cast<BYTE>(d);
-    c.ucSysHour = static_cast<BYTE>(h);
-    c.ucSysMin = static_cast<BYTE>(mi);
-    c.ucSysSec = static_cast<BYTE>(s);
-    c.wMilliSec = static_cast<WORD16>(ms);
-    return c;
-}
 
 TEST(PlatformKernelServices, WeekdaysAndMonthLengths)
 {

@@ -13,6 +13,7 @@
 #include "kernel_test_support.h"
 
 using namespace std::chrono_literals;
+using kt::clock_of;
 using kt::Recorder;
 using Clock = std::chrono::steady_clock;
 
@@ -182,40 +183,28 @@ int64_t unix_ms_now()
     return static_cast<int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
 }
 
-T_SysSoftClock date(int y, int mo, int d, int h = 12, int mi = 0, int s = 0)
-{
-    T_SysSoftClock c = {};
-    c.wSysYear = static_cast<WORD16>(y);
-    c.ucSysMon = static_cast<BYTE>(mo);
-    c.ucSysDay = static_cast<BYTE>(d);
-    c.ucSysHour = static_cast<BYTE>(h);
-    c.ucSysMin = static_cast<BYTE>(mi);
-    c.ucSysSec = static_cast<BYTE>(s);
-    return c;
-}
-
 TEST_F(PlatformKernelTimers, AbsoluteTimerDateChecks)
 {
     auto abs = [&](T_SysSoftClock c, WORD32 no = 1) { return in_a([c, no] { return XOS_SetAbsTimer(no, 0, &c); }); };
     // Far-future dates that pass the checks start a timer (cancelled again below).
-    std::vector<XOS_TIMER_ID> ok = {abs(date(2028, 2, 29)), abs(date(2120, 12, 31, 23, 59, 59)),
-                                    abs(date(2100, 2, 28)), abs(date(2400 - 300, 4, 30))};
+    std::vector<XOS_TIMER_ID> ok = {abs(clock_of(2028, 2, 29)), abs(clock_of(2120, 12, 31, 23, 59, 59)),
+                                    abs(clock_of(2100, 2, 28)), abs(clock_of(2400 - 300, 4, 30))};
     for (XOS_TIMER_ID id : ok) {
         EXPECT_NE(id, XOS_INVALID_TIMER_ID);
     }
     EXPECT_EQ(a_timers(), ok.size());
-    EXPECT_EQ(abs(date(2100, 2, 29)), XOS_INVALID_TIMER_ID); // 2100 is no leap year
-    EXPECT_EQ(abs(date(2121, 1, 1)), XOS_INVALID_TIMER_ID);
-    EXPECT_EQ(abs(date(1999, 12, 31)), XOS_INVALID_TIMER_ID);
-    EXPECT_EQ(abs(date(2030, 13, 1)), XOS_INVALID_TIMER_ID);
-    EXPECT_EQ(abs(date(2030, 0, 1)), XOS_INVALID_TIMER_ID);
-    EXPECT_EQ(abs(date(2030, 4, 31)), XOS_INVALID_TIMER_ID);
-    EXPECT_EQ(abs(date(2030, 1, 0)), XOS_INVALID_TIMER_ID);
-    EXPECT_EQ(abs(date(2030, 1, 1, 24)), XOS_INVALID_TIMER_ID);
-    EXPECT_EQ(abs(date(2030, 1, 1, 1, 60)), XOS_INVALID_TIMER_ID);
-    EXPECT_EQ(abs(date(2030, 1, 1, 1, 1, 60)), XOS_INVALID_TIMER_ID);
-    EXPECT_EQ(abs(date(2030, 1, 1), 0), XOS_INVALID_TIMER_ID); // timer number 0
-    EXPECT_EQ(abs(date(2000, 2, 29)), XOS_INVALID_TIMER_ID);   // a valid date, but past
+    EXPECT_EQ(abs(clock_of(2100, 2, 29)), XOS_INVALID_TIMER_ID); // 2100 is no leap year
+    EXPECT_EQ(abs(clock_of(2121, 1, 1)), XOS_INVALID_TIMER_ID);
+    EXPECT_EQ(abs(clock_of(1999, 12, 31)), XOS_INVALID_TIMER_ID);
+    EXPECT_EQ(abs(clock_of(2030, 13, 1)), XOS_INVALID_TIMER_ID);
+    EXPECT_EQ(abs(clock_of(2030, 0, 1)), XOS_INVALID_TIMER_ID);
+    EXPECT_EQ(abs(clock_of(2030, 4, 31)), XOS_INVALID_TIMER_ID);
+    EXPECT_EQ(abs(clock_of(2030, 1, 0)), XOS_INVALID_TIMER_ID);
+    EXPECT_EQ(abs(clock_of(2030, 1, 1, 24)), XOS_INVALID_TIMER_ID);
+    EXPECT_EQ(abs(clock_of(2030, 1, 1, 1, 60)), XOS_INVALID_TIMER_ID);
+    EXPECT_EQ(abs(clock_of(2030, 1, 1, 1, 1, 60)), XOS_INVALID_TIMER_ID);
+    EXPECT_EQ(abs(clock_of(2030, 1, 1), 0), XOS_INVALID_TIMER_ID); // timer number 0
+    EXPECT_EQ(abs(clock_of(2000, 2, 29)), XOS_INVALID_TIMER_ID);   // a valid date, but past
     EXPECT_EQ(abs(local_clock(unix_ms_now() - 2000)), XOS_INVALID_TIMER_ID);
     EXPECT_EQ(in_a([] { return XOS_SetAbsTimer(1, 0, nullptr); }), XOS_INVALID_TIMER_ID);
     EXPECT_EQ(a_timers(), ok.size());

@@ -37,20 +37,6 @@ protected:
     }
 };
 
-// Whether the parts appear in the text in this order; `missing` names the first one that does not.
-inline bool in_order(const std::string& text, const std::vector<std::string>& parts, std::string* missing) {
-    size_t at = 0;
-    for (const auto& p : parts) {
-        size_t found = text.find(p, at);
-        if (found == std::string::npos) {
-            *missing = p;
-            return false;
-        }
-        at = found + p.size();
-    }
-    return true;
-}
-
 inline void put32(std::vector<uint8_t>& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }

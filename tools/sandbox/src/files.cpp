@@ -47,4 +47,17 @@ std::vector<std::string> lines_of(const std::string& path) {
     return out;
 }
 
+bool in_order(const std::string& text, const std::vector<std::string>& parts, std::string* missing) {
+    size_t at = 0;
+    for (const auto& p : parts) {
+        const size_t found = text.find(p, at);
+        if (found == std::string::npos) {
+            *missing = p;
+            return false;
+        }
+        at = found + p.size();
+    }
+    return true;
+}
+
 }  // namespace vorlen::sandbox

@@ -19,5 +19,7 @@ bool wait_for_text(const std::string& path, const std::string& needle, std::chro
                    size_t times = 1);
 // The file's lines (without their newlines).
 std::vector<std::string> lines_of(const std::string& path);
+// Whether the parts appear in the text in this order; `missing` names the first one that does not.
+bool in_order(const std::string& text, const std::vector<std::string>& parts, std::string* missing);
 
 }  // namespace vorlen::sandbox
