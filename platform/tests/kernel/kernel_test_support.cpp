@@ -50,10 +50,7 @@ bool start_platform(const std::function<void(CN_PlatformProfile&)>& adjust)
     Recorder::instance().clear();
     CN_PlatformProfile prof = CN_EngineProfile(probe_table());
     prof.wTaskCount = kTaskCount;
-    if (!in_private_netns()) {
-        // Outside a namespace of our own, keep off the real ports: 30000 + (pid % 276) * 10.
-        prof.wModule = static_cast<WORD16>(1000 + getpid() % 276);
-    }
+    probe::keep_off_real_ports(prof);
     if (adjust) {
         adjust(prof);
     }
@@ -65,16 +62,7 @@ bool start_platform(const std::function<void(CN_PlatformProfile&)>& adjust)
     close(fd);
     g_log_path = path;
     g_log = fopen(path, "a");
-    if (CN_PlatformInit(&prof) != 0) {
-        return false;
-    }
-    CN_SetPlatLogFile(g_log);
-    CN_StampPowerOnTime();
-    if (CN_StartControlTasks() != CN_START_OK || CN_StartReactorThread() != 0) {
-        return false;
-    }
-    // Wait until every task thread has recorded itself and its jobs' owner.
-    return probe::wait_tasks_ready(prof.wTaskCount, std::chrono::seconds(10));
+    return probe::start_platform(prof, g_log);
 }
 
 void stop_platform()

@@ -207,6 +207,26 @@ bool wait_tasks_ready(WORD16 taskCount, std::chrono::milliseconds timeout)
     }
 }
 
+void keep_off_real_ports(CN_PlatformProfile& prof)
+{
+    if (!g_netns) {
+        prof.wModule = static_cast<WORD16>(1000 + getpid() % 276);
+    }
+}
+
+bool start_platform(const CN_PlatformProfile& prof, FILE* log)
+{
+    if (CN_PlatformInit(&prof) != 0) {
+        return false;
+    }
+    CN_SetPlatLogFile(log);
+    CN_StampPowerOnTime();
+    if (CN_StartControlTasks() != CN_START_OK || CN_StartReactorThread() != 0) {
+        return false;
+    }
+    return wait_tasks_ready(prof.wTaskCount, std::chrono::seconds(10));
+}
+
 bool enter_private_netns()
 {
     if (unshare(CLONE_NEWNET) != 0) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -99,6 +100,15 @@ JID local_jid(WORD16 jobType);
 // Waits until task threads 1..taskCount have recorded themselves and every job its owner
 // thread; false on time-out.
 bool wait_tasks_ready(WORD16 taskCount, std::chrono::milliseconds timeout);
+
+// Outside a network namespace of our own, moves the profile's module number so that its
+// intra-board port (30000 + module * 10) lies in a high range no real program uses.
+void keep_off_real_ports(CN_PlatformProfile& prof);
+
+// Brings the platform up on `prof` as a program would, without daemonising: the platform log
+// into `log`, the control tasks, the reactor on a thread of its own; then waits until every
+// task is ready. false when a step fails. From the test thread.
+bool start_platform(const CN_PlatformProfile& prof, FILE* log);
 
 // Moves the process into a network namespace of its own with loopback up, so fixed ports can be
 // used. false when not permitted (tests needing fixed ports then skip).

@@ -5,10 +5,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <net/if.h>
 #include <poll.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,10 +14,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <thread>
 
 #include "zub_anchor.h"
@@ -133,17 +128,9 @@ public:
         static const std::array<T_JobCreatReg, 29> table = build_engine_table();
         CN_PlatformProfile prof = CN_EngineProfile(table.data());
         prof.wTaskCount = kTaskCount;
-        if (!probe::in_private_netns()) {
-            // Outside a namespace of our own, keep off the engine's real intra-board port.
-            prof.wModule = static_cast<WORD16>(1000 + getpid() % 276);
-        }
+        probe::keep_off_real_ports(prof);
         log_ = std::fopen("platform.log", "a");
-        ASSERT_EQ(CN_PlatformInit(&prof), 0);
-        CN_SetPlatLogFile(log_);
-        CN_StampPowerOnTime();
-        ASSERT_EQ(CN_StartControlTasks(), CN_START_OK);
-        ASSERT_EQ(CN_StartReactorThread(), 0);
-        ASSERT_TRUE(probe::wait_tasks_ready(kTaskCount, 10s));
+        ASSERT_TRUE(probe::start_platform(prof, log_));
         // As the control job does at power-on: the directory, then the engine JIDs.
         int built = 0;
         ASSERT_TRUE(run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] {
