@@ -79,11 +79,14 @@ protected:
 
     // A peer that has read its hello and sent its registration.
     std::unique_ptr<Peer> registered(WORD16 module, bool big_endian = false, int rcvbuf = 0) {
+        // A module may have registered before (and closed): wait for this registration's line.
+        const std::string line = "registered wModule[" + std::to_string(module) + "]";
+        const size_t before = vorlen::sandbox::count_of(vorlen::sandbox::read_file(kLog), line);
         auto peer = std::make_unique<Peer>(kProxyPort, rcvbuf);
         EXPECT_TRUE(peer->connected());
         EXPECT_EQ(peer->recv_exact(48, 2s), kHello);
         peer->send(registration(module, big_endian));
-        EXPECT_TRUE(vorlen::sandbox::wait_for_text(kLog, "registered wModule[" + std::to_string(module) + "]", 2s));
+        EXPECT_TRUE(vorlen::sandbox::wait_for_text(kLog, line, 2s, before + 1));
         return peer;
     }
 
