@@ -10,6 +10,17 @@ if(VORLEN_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzz build instruments every library for coverage; only the fuzz targets link libFuzzer's
+# main (vorlen_add_fuzzer). Configure it with CC=clang CXX=clang++.
+if(VORLEN_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "VORLEN_FUZZ needs clang (CC=clang CXX=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # vorlen_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>])
 # A GoogleTest executable whose cases ctest lists one by one (discovered when ctest runs,
 # so a sanitizer build never runs test code at build time).
@@ -39,4 +50,25 @@ function(vorlen_add_benchmark name)
   cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS} vorlen_warnings benchmark::benchmark benchmark::benchmark_main Threads::Threads)
+endfunction()
+
+# vorlen_add_fuzzer(<name> SOURCES <files...> LIBS <targets...> CORPUS <dir>)
+# A fuzz target: a file defining LLVMFuzzerTestOneInput (and, if it needs one,
+# LLVMFuzzerInitialize). With -DVORLEN_FUZZ=ON under clang it is a libFuzzer binary; in every
+# other build it links a small replay main and ctest runs it over its committed corpus, so the
+# normal and sanitizer builds replay every corpus with gcc.
+add_library(vorlen_fuzz_replay STATIC ${CMAKE_CURRENT_LIST_DIR}/fuzz_replay_main.cpp)
+target_link_libraries(vorlen_fuzz_replay PRIVATE vorlen_warnings)
+
+function(vorlen_add_fuzzer name)
+  cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_link_libraries(${name} PRIVATE ${F_LIBS} vorlen_warnings Threads::Threads)
+  if(VORLEN_FUZZ)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  else()
+    target_link_libraries(${name} PRIVATE vorlen_fuzz_replay)
+    add_test(NAME ${name}.replay COMMAND ${name} ${F_CORPUS})
+    set_tests_properties(${name}.replay PROPERTIES LABELS "unit;fuzz" TIMEOUT 300)
+  endif()
 endfunction()
