@@ -5,7 +5,15 @@ target_compile_options(vorlen_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wno-unused-parameter
   $<$<BOOL:${VORLEN_WERROR}>:-Werror>)
 
-if(VORLEN_SANITIZE)
+# VORLEN_SANITIZE: ON or address gives AddressSanitizer with UndefinedBehaviorSanitizer; thread gives
+# ThreadSanitizer (the two cannot share a build). The thread build runs the tests labelled
+# `concurrency`; scripts/tsan.supp names the reports inside system libraries that are known benign.
+string(TOLOWER "${VORLEN_SANITIZE}" vorlen_sanitize_kind)
+if(vorlen_sanitize_kind STREQUAL "thread")
+  set(VORLEN_TSAN ON)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(vorlen_sanitize_kind STREQUAL "address" OR VORLEN_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
@@ -34,11 +42,21 @@ function(vorlen_add_tests name)
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
+  # The discovery passes properties on as a flat list, so a second label would be taken for a
+  # property name: the discovered cases get their whole label list from a file read after it.
+  list(GET T_LABELS 0 first_label)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS ${first_label}
                SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+  list(LENGTH T_LABELS label_count)
+  if(label_count GREATER 1)
+    set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${labels_file}
+      "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
+  endif()
 endfunction()
 
 # vorlen_add_benchmark(<name> SOURCES <files...> LIBS <targets...>)
@@ -57,6 +75,8 @@ endfunction()
 # LLVMFuzzerInitialize). With -DVORLEN_FUZZ=ON under clang it is a libFuzzer binary; in every
 # other build it links a small replay main and ctest runs it over its committed corpus, so the
 # normal and sanitizer builds replay every corpus with gcc.
+# Every target and its corpus are listed in <build>/fuzz_targets.txt for scripts/fuzz.sh.
+file(WRITE ${CMAKE_BINARY_DIR}/fuzz_targets.txt "")
 add_library(vorlen_fuzz_replay STATIC ${CMAKE_CURRENT_LIST_DIR}/fuzz_replay_main.cpp)
 target_link_libraries(vorlen_fuzz_replay PRIVATE vorlen_warnings)
 
@@ -64,6 +84,7 @@ function(vorlen_add_fuzzer name)
   cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_LIBS} vorlen_warnings Threads::Threads)
+  file(APPEND ${CMAKE_BINARY_DIR}/fuzz_targets.txt "${name} ${F_CORPUS}\n")
   if(VORLEN_FUZZ)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   else()

@@ -3,6 +3,7 @@
 #include <ace/INET_Addr.h>
 #include <ace/Reactor.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -71,7 +72,32 @@ int OmsProxyService::handle_input(ACE_HANDLE) {
         return 0;
     }
     m_InBuffer.commit(static_cast<std::size_t>(got));
+    take_messages();
+    return 0;
+}
 
+void OmsProxyService::receive(const BYTE* data, std::size_t len) {
+    if (closed_) {
+        return;
+    }
+    while (len != 0) {
+        const std::size_t n = std::min(len, m_InBuffer.write_space());
+        if (n == 0) {
+            CN_PlatLog(" readData error \n");
+            close_link();
+            return;
+        }
+        std::memcpy(m_InBuffer.write_area(), data, n);
+        m_InBuffer.commit(n);
+        data += n;
+        len -= n;
+        if (!take_messages()) {
+            return; // closed: the link may be gone
+        }
+    }
+}
+
+bool OmsProxyService::take_messages() {
     T_OMCMsgHead head;
     const BYTE* body = nullptr;
     bool oversized = false;
@@ -86,10 +112,10 @@ int OmsProxyService::handle_input(ACE_HANDLE) {
         }
         if (!on_message(head, body)) {
             close_link();
-            return 0;
+            return false;
         }
     }
-    return 0;
+    return true;
 }
 
 bool OmsProxyService::readMsgHead(T_OMCMsgHead* head, const BYTE** body, bool* oversized) {

@@ -55,6 +55,10 @@ public:
     // full). Any thread.
     int sendBytes(const void* data, std::size_t len);
 
+    // Takes bytes as if the link's socket had just delivered them (what handle_input does after
+    // its read): reassembly, registration, heartbeats and the hand-over to the job. Reactor thread.
+    void receive(const BYTE* data, std::size_t len);
+
     // Binds a module to a link: 1, or 0 when the module is bound already.
     int regConection(WORD32 module, OmsProxyService* link);
     void unregConection(WORD32 module);
@@ -63,6 +67,7 @@ public:
     bool closed() const { return closed_.load(); }
 
 private:
+    bool take_messages(); // false when a message closed the link
     bool readMsgHead(T_OMCMsgHead* head, const BYTE** body, bool* oversized);
     bool on_message(const T_OMCMsgHead& head, const BYTE* body);
     void dispatchMsg(const T_OMCMsgHead& head, const BYTE* body);

@@ -37,6 +37,12 @@ public:
     int handle_input(ACE_HANDLE fd) override;
     int handle_close(ACE_HANDLE fd, ACE_Reactor_Mask mask) override;
 
+    // What handle_input does with one received byte: line editing, the password, a finished
+    // command. The answer waits in the session (take_output) until the byte's end. -1 after "exit".
+    int on_byte(char c);
+    // Hands over the output waiting to be sent and forgets it.
+    std::string take_output();
+
     // Queues text for the client; it leaves when the current byte has been handled.
     void send(const char* text);
     void send(const char* data, size_t len);
@@ -51,7 +57,6 @@ public:
 private:
     ~Network_Handler() override = default;
 
-    int on_byte(char c);
     void on_backspace();
     void on_escape();
     void on_browse(char c);

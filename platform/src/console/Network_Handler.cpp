@@ -69,6 +69,12 @@ void Network_Handler::send(const char* text) { send(text, std::strlen(text)); }
 
 void Network_Handler::send(const char* data, size_t len) { pending_.append(data, len); }
 
+std::string Network_Handler::take_output() {
+    std::string out;
+    out.swap(pending_);
+    return out;
+}
+
 bool Network_Handler::flush_output() {
     if (pending_.empty()) return true;
     const ACE_Time_Value timeout(TELNET_SEND_TIMEOUT_S);
