@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for a bounded time or number of inputs.
-#   scripts/fuzz.sh NAME SECONDS
-#   scripts/fuzz.sh NAME --runs N
+#   scripts/fuzz.sh NAME SECONDS [libFuzzer options...]
+#   scripts/fuzz.sh NAME --runs N [libFuzzer options...]
 #   scripts/fuzz.sh --list
+# e.g. scripts/fuzz.sh platform_console_fuzz 1200 -runs=10000000 (whichever limit comes first).
 # Builds the clang/libFuzzer tree build/fuzz when needed, starts from the committed corpus and
 # keeps what the run finds in build/fuzz-scratch/NAME (never in the source tree). A crash input
 # is written to build/fuzz-scratch/NAME-crashes.
@@ -32,9 +33,12 @@ name=$1
 shift
 if [ "$1" = "--runs" ]; then
   limit=(-runs="${2:?--runs needs a count}")
+  shift 2
 else
   limit=(-max_total_time="$1")
+  shift
 fi
+limit+=("$@")
 
 corpus=$(targets | awk -v n="$name" '$1 == n {print $2}')
 if [ -z "$corpus" ]; then

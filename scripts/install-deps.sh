@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need. Safe to run again:
+# Installs the Debian packages the build and the tests need (libtsan2: the ThreadSanitizer
+# build; clang and its runtime libraries: the libFuzzer build of scripts/fuzz.sh). Safe to run again:
 # apt-get skips what is already there.
 set -euo pipefail
 
@@ -8,6 +9,8 @@ packages=(
   libace-dev libarmadillo-dev libopenblas-dev libtinyxml2-dev
   libevent-dev libcjson-dev libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux binutils python3
+  libtsan2
+  clang libclang-rt-14-dev
 )
 
 missing=()

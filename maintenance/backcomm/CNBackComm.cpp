@@ -9,6 +9,7 @@
 #include "VorlenComm.h"
 #include "backcomm_job_port.h"
 #include "comm_back_acceptor.h"
+#include "CNPlatLogLimit.h"
 
 namespace {
 
@@ -22,12 +23,12 @@ void forward_from_peer(const BYTE* data, WORD16 len) {
     T_OMCMsgHead head;
     const BYTE* body = nullptr;
     if (!peer_message_view(data, len, &head, &body)) {
-        CN_PlatLog("BackComm drop peer msg: %u bytes do not hold its head and body\n", len);
+        CN_PLAT_LOG_LIMITED("BackComm drop peer msg: %u bytes do not hold its head and body\n", len);
         return;
     }
     if (XOS_SendAsynMsgNJ(head.dwMsgId, const_cast<BYTE*>(body), head.wMsgSize, head.ucMsgVer, head.ucMsgType,
                           &head.tSender, &head.tReceiver) != 0) {
-        CN_PlatLog("BackComm fail to forward msg[%u] from wModule[%u] to dwJno[0x%x] wModule[%u]\n", head.dwMsgId,
+        CN_PLAT_LOG_LIMITED("BackComm fail to forward msg[%u] from wModule[%u] to dwJno[0x%x] wModule[%u]\n", head.dwMsgId,
                    head.tSender.wModule, head.tReceiver.dwJno, head.tReceiver.wModule);
     }
 }

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include "CNPlatLog.h"
+#include "CNPlatLogLimit.h"
 
 namespace {
 
@@ -39,13 +40,13 @@ int OmsProxyService::open(void*) {
         return -1;
     }
     const JID self = ptBackCommJob->self_jid();
-    CN_PlatLog(" OmsProxyService with Jid=%d,wModule=%d\n", self.dwJno, self.wModule);
+    CN_PLAT_LOG_LIMITED(" OmsProxyService with Jid=%d,wModule=%d\n", self.dwJno, self.wModule);
     ACE_INET_Addr remote;
     char address[64] = "?";
     if (peer().get_remote_addr(remote) == 0) {
         remote.addr_to_string(address, sizeof address);
     }
-    CN_PlatLog(" Connection from %s\n", address);
+    CN_PLAT_LOG_LIMITED(" Connection from %s\n", address);
 
     if (r->schedule_timer(this, nullptr, ACE_Time_Value::zero, kTickPeriod) == -1) {
         CN_PlatLog(" OmsProxyService fail to schedule link timer \n");
@@ -67,7 +68,7 @@ int OmsProxyService::handle_input(ACE_HANDLE) {
         return 0;
     }
     if (got < 1) {
-        CN_PlatLog(" readData error \n");
+        CN_PLAT_LOG_LIMITED(" readData error \n");
         close_link();
         return 0;
     }
@@ -83,7 +84,7 @@ void OmsProxyService::receive(const BYTE* data, std::size_t len) {
     while (len != 0) {
         const std::size_t n = std::min(len, m_InBuffer.write_space());
         if (n == 0) {
-            CN_PlatLog(" readData error \n");
+            CN_PLAT_LOG_LIMITED(" readData error \n");
             close_link();
             return;
         }
@@ -103,7 +104,7 @@ bool OmsProxyService::take_messages() {
     bool oversized = false;
     while (readMsgHead(&head, &body, &oversized)) {
         if (oversized) {
-            CN_PlatLog("OmsProxyService drop msg[%u] from wModule[%u]: body of %u bytes above %u\n", head.dwMsgId,
+            CN_PLAT_LOG_LIMITED("OmsProxyService drop msg[%u] from wModule[%u]: body of %u bytes above %u\n", head.dwMsgId,
                        head.tSender.wModule, head.wMsgSize, static_cast<unsigned>(LinkInput::kMaxBody));
             if (m_bState == kRegistered) {
                 m_iLostShakeCnt = 0;
@@ -134,7 +135,7 @@ bool OmsProxyService::on_message(const T_OMCMsgHead& head, const BYTE* body) {
         }
         const WORD16 module = head.tSender.wModule;
         if (regConection(module, this) == 0) {
-            CN_PlatLog("fail to regConection [wModule=%d]\n", module);
+            CN_PLAT_LOG_LIMITED("fail to regConection [wModule=%d]\n", module);
             return false;
         }
         m_linkInfo.wPeerModule = module;
@@ -142,7 +143,7 @@ bool OmsProxyService::on_message(const T_OMCMsgHead& head, const BYTE* body) {
         m_iHeartBeats = 0;
         m_iLostShakeCnt = 0;
         m_bState = kRegistered;
-        CN_PlatLog(" OmsProxyService registered wModule[%u]\n", module);
+        CN_PLAT_LOG_LIMITED(" OmsProxyService registered wModule[%u]\n", module);
         return true;
     }
     m_iLostShakeCnt = 0;
@@ -152,7 +153,7 @@ bool OmsProxyService::on_message(const T_OMCMsgHead& head, const BYTE* body) {
     if (head.tSender.ucRouteType != 5) {
         // Answers find their way back only through route type 5; without it the job would take
         // the message for an answer and echo it to some peer.
-        CN_PlatLog("OmsProxyService drop msg[%u] from wModule[%u]: sender route type %u is not 5\n", head.dwMsgId,
+        CN_PLAT_LOG_LIMITED("OmsProxyService drop msg[%u] from wModule[%u]: sender route type %u is not 5\n", head.dwMsgId,
                    m_linkInfo.wPeerModule, head.tSender.ucRouteType);
         return true;
     }
@@ -186,7 +187,7 @@ void OmsProxyService::dispatchMsg(const T_OMCMsgHead& head, const BYTE* body) {
     }
     if (ptBackCommJob->hand_over(block) != 0) {
         block->release();
-        CN_PlatLog("OmsProxyService::dispatchMsg BackComm queue refused msg[%u] from wModule[%u]\n", head.dwMsgId,
+        CN_PLAT_LOG_LIMITED("OmsProxyService::dispatchMsg BackComm queue refused msg[%u] from wModule[%u]\n", head.dwMsgId,
                    m_linkInfo.wPeerModule);
     }
 }
@@ -197,14 +198,14 @@ int OmsProxyService::handle_timeout(const ACE_Time_Value&, const void*) {
     }
     if (m_bState != kRegistered) {
         if (++m_iTimes >= kUnregisteredTicks) {
-            CN_PlatLog("Accept link overtime, so to close socket!\n");
+            CN_PLAT_LOG_LIMITED("Accept link overtime, so to close socket!\n");
             m_iTimes = 0;
             close_link();
         }
         return 0;
     }
     if (++m_iLostShakeCnt >= kSilentTicks) {
-        CN_PlatLog("OmsProxyService wModule[%u] silent for %d s, so to close socket!\n", m_linkInfo.wPeerModule,
+        CN_PLAT_LOG_LIMITED("OmsProxyService wModule[%u] silent for %d s, so to close socket!\n", m_linkInfo.wPeerModule,
                    kSilentTicks - 1);
         close_link();
         return 0;
@@ -220,7 +221,7 @@ void OmsProxyService::queue_link_head(WORD32 msg_id) {
     BYTE wire[kOmcHeadSize];
     omc_head_encode(omc_link_head(msg_id), wire);
     if (sendBytes(wire, sizeof wire) == 0) {
-        CN_PlatLog("OmsProxyService lost link head %u for wModule[%u]\n", msg_id, m_linkInfo.wPeerModule);
+        CN_PLAT_LOG_LIMITED("OmsProxyService lost link head %u for wModule[%u]\n", msg_id, m_linkInfo.wPeerModule);
     }
 }
 
@@ -264,7 +265,7 @@ void OmsProxyService::flush_output() {
         return peer().send(data, len, MSG_NOSIGNAL);
     });
     if (result == LinkOutput::Drain::kFailed) {
-        CN_PlatLog("OmsProxyService send error %d on wModule[%u], so to close socket!\n", errno,
+        CN_PLAT_LOG_LIMITED("OmsProxyService send error %d on wModule[%u], so to close socket!\n", errno,
                    m_linkInfo.wPeerModule);
         close_link();
         return;
@@ -299,7 +300,7 @@ int OmsProxyService::handle_close(ACE_HANDLE, ACE_Reactor_Mask) {
         return 0;
     }
     if (m_bState == kRegistered) {
-        CN_PlatLog("OmsProxyService::handle_close, wModule[%u]\n", m_linkInfo.wPeerModule);
+        CN_PLAT_LOG_LIMITED("OmsProxyService::handle_close, wModule[%u]\n", m_linkInfo.wPeerModule);
         unregConection(m_linkInfo.wPeerModule);
     }
     if (ACE_Reactor* r = reactor()) {

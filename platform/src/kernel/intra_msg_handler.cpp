@@ -1,6 +1,7 @@
 // intra_msg_handler.cpp - the process's intra-board UDP endpoint: bound to 127.0.0.1 at the own
 // port, it turns each received datagram back into a queued job-message block.
 #include "kernel_internal.h"
+#include "CNPlatLogLimit.h"
 
 #include <cstring>
 #include <sys/socket.h>
@@ -43,13 +44,13 @@ void CNIntraMsgHandler::Deliver(const BYTE* pData, ssize_t len)
         return;
     }
     if (static_cast<size_t>(len) < sizeof(T_CNMessageHead)) {
-        CN_PlatLog("CNIntraMsgHandler: datagram of %zd bytes is shorter than a message header, dropped\n", len);
+        CN_PLAT_LOG_LIMITED("CNIntraMsgHandler: datagram of %zd bytes is shorter than a message header, dropped\n", len);
         return;
     }
     T_CNMessageHead head;
     std::memcpy(&head, pData, sizeof head);
     if (head.dwMsgLen != static_cast<size_t>(len) - sizeof head) {
-        CN_PlatLog("CNIntraMsgHandler: datagram of %zd bytes announces dwMsgLen=%u, dropped (dwMsgId=%u)\n", len,
+        CN_PLAT_LOG_LIMITED("CNIntraMsgHandler: datagram of %zd bytes announces dwMsgLen=%u, dropped (dwMsgId=%u)\n", len,
                    head.dwMsgLen, head.dwMsgID);
         return;
     }
@@ -66,7 +67,7 @@ void CNIntraMsgHandler::Deliver(const BYTE* pData, ssize_t len)
     mb->wr_ptr(static_cast<size_t>(len));
     if (job->GetParentTask()->PutBlock(mb, false) == -1) {
         mb->release();
-        CN_PlatLog("CNIntraMsgHandler input but msg queue is full err!\n");
+        CN_PLAT_LOG_LIMITED("CNIntraMsgHandler input but msg queue is full err!\n");
     }
 }
 

@@ -1,6 +1,7 @@
 // job_msg_api.cpp - the job-bound part of the job API: state, sends (in the process and over
 // the intra-board UDP transport) and the accessors of the current message.
 #include "kernel_internal.h"
+#include "CNPlatLogLimit.h"
 
 #include <cstdio>
 #include <cstring>
@@ -33,7 +34,7 @@ WORD32 send_datagram(const T_CNMessageHead& head, const BYTE* pucData, WORD16 wM
     size_t total = sizeof head + wMsgLen;
     if (total > CN_INTRA_RECV_BUF_LEN) {
         // The receiving process reads at most 20480 bytes: this message could never arrive whole.
-        CN_PlatLog("SendIntraBoardMsg: message 0x%X of %u bytes does not fit a %u-byte datagram, not sent\n",
+        CN_PLAT_LOG_LIMITED("SendIntraBoardMsg: message 0x%X of %u bytes does not fit a %u-byte datagram, not sent\n",
                    head.dwMsgID, wMsgLen, CN_INTRA_RECV_BUF_LEN);
         return kSendFail;
     }
@@ -218,7 +219,7 @@ WORD32 XOS_SendAsynMsgNJ(WORD32 dwMsgId, BYTE* pucData, WORD16 wMsgLen, BYTE ucV
     bool full = false;
     WORD32 rc = put_local(make_head(*pReceiver, *pSender, dwMsgId, wMsgLen, 0), pucData, wMsgLen, 0, 0, false, &full);
     if (full) {
-        CN_PlatLog("XOS_SendAsynMsgNJ: msg que fulled, dropped! pDestJid->dwJno=%lx,dwMsgId =%d, wMsgLen=%d \n",
+        CN_PLAT_LOG_LIMITED("XOS_SendAsynMsgNJ: msg que fulled, dropped! pDestJid->dwJno=%lx,dwMsgId =%d, wMsgLen=%d \n",
                    static_cast<unsigned long>(pReceiver->dwJno), static_cast<int>(dwMsgId), wMsgLen);
     }
     return rc;

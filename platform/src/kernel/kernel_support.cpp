@@ -1,6 +1,7 @@
 // kernel_support.cpp - JID helpers, delivery resolution, block construction and the timer-id
 // source shared by the kernel's sources.
 #include "kernel_internal.h"
+#include "CNPlatLogLimit.h"
 
 #include <atomic>
 #include <cstring>
@@ -24,7 +25,7 @@ CN_Job_Base* lookup_job(const JID& jid, bool bQuiet)
 {
     if (!is_own_module_unit(jid)) {
         if (!bQuiet) {
-            CN_PlatLog("GetJobHandlerByJid: JID not local, wModule=%u(own %u), wUnit=%u(own %u)\n", jid.wModule,
+            CN_PLAT_LOG_LIMITED("GetJobHandlerByJid: JID not local, wModule=%u(own %u), wUnit=%u(own %u)\n", jid.wModule,
                        _thisModuleNo, jid.wUnit, _thisUnit);
         }
         return nullptr;

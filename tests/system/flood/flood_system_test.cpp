@@ -1,0 +1,178 @@
+// Rejected input in bulk against the running programs: random datagrams on the intra-board
+// ports of both programs and a flood of bare heads on the back-communication port. Each rejected
+// input has a log line; the log may grow by kilobytes only, the first lines of each kind read
+// as before, and every line held back is counted in a later one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+#include "proxy_harness.h"
+#include "sandbox/daemon.h"
+#include "sandbox/files.h"
+#include "sandbox/harness.h"
+#include "sandbox/udp_probe.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace vorlen::sandbox;
+
+constexpr long kKilobytesAllowed = 64;  // one flood used to add about 10 MB
+
+long file_size(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+// An intra-board datagram whose header announces no data although `size` bytes arrive.
+std::vector<uint8_t> wrong_length(uint32_t msg_id, size_t size) {
+    std::vector<uint8_t> d(size, 0x5A);
+    T_CNMessageHead h{};
+    h.dwMsgID = msg_id;
+    h.dwMsgLen = 0;
+    std::memcpy(d.data(), &h, sizeof h);
+    return d;
+}
+
+// Lines of the log text that hold `needle`.
+std::vector<std::string> lines_with(const std::string& log, const std::string& needle) {
+    std::vector<std::string> out;
+    for (size_t at = 0; at < log.size();) {
+        const size_t end = std::min(log.find('\n', at), log.size());
+        const std::string line = log.substr(at, end - at);
+        if (line.find(needle) != std::string::npos) out.push_back(line);
+        at = end + 1;
+    }
+    return out;
+}
+
+// Lines written plus the counts they carry: every input of the kind, written or held back.
+long accounted(const std::vector<std::string>& lines) {
+    long total = 0;
+    for (const std::string& line : lines) {
+        unsigned held = 0;
+        total += 1 + (std::sscanf(line.c_str(), "(%u lines like this held back)", &held) == 1 ? held : 0);
+    }
+    return total;
+}
+
+struct Program {
+    const char* name;
+    const char* bin;
+    const char* dir;
+    const char* log;
+    uint16_t port;
+};
+
+void PrintTo(const Program& p, std::ostream* out) { *out << p.name; }
+
+class FloodSystem : public SandboxTest, public testing::WithParamInterface<Program> {};
+
+TEST_P(FloodSystem, RandomDatagramsOnTheIntraBoardPort) {
+    const Program& p = GetParam();
+    ASSERT_TRUE(write_file("/qvx/omp/omp.cfg", "[QES]\nbureau=1\n[EndQES]\n"));
+    Daemon program = Daemon::start(install_program(p.bin, p.dir));
+    ASSERT_TRUE(wait_for_text(p.log, "Timer signal not detect at ACE_TMAIN,line=1295!\n", 10s));
+    std::this_thread::sleep_for(1100ms);  // a second apart from start-up's own lines
+    const long before = file_size(p.log);
+
+    UdpProbe sender(0);
+    ASSERT_TRUE(sender.ok());
+    std::mt19937 random(20261209);
+    for (uint32_t i = 0; i < 10; ++i) ASSERT_TRUE(sender.send_to(p.port, wrong_length(i, 100)));
+    for (int i = 0; i < 100000; ++i) {
+        std::vector<uint8_t> d(44 + random() % 1400);
+        for (auto& b : d) b = static_cast<uint8_t>(random());
+        sender.send_to(p.port, d);
+    }
+    // A different kind of rejection a second later marks the end of the flood's processing.
+    std::this_thread::sleep_for(1100ms);
+    ASSERT_TRUE(sender.send_to(p.port, std::vector<uint8_t>(33, 1)));
+    ASSERT_TRUE(wait_for_text(p.log, "CNIntraMsgHandler: datagram of 33 bytes is shorter than a message header, dropped\n",
+                              20s));
+    std::this_thread::sleep_for(1100ms);
+    ASSERT_TRUE(sender.send_to(p.port, wrong_length(4242, 60)));
+    ASSERT_TRUE(wait_for_text(p.log, "(dwMsgId=4242)", 10s));
+
+    const std::string log = read_file(p.log);
+    EXPECT_LT(file_size(p.log) - before, kKilobytesAllowed * 1024) << p.name;
+    const auto rejected = lines_with(log, "announces dwMsgLen=");
+    ASSERT_GE(rejected.size(), 11u);
+    for (uint32_t i = 0; i < 10; ++i) {
+        EXPECT_EQ("CNIntraMsgHandler: datagram of 100 bytes announces dwMsgLen=0, dropped (dwMsgId=" +
+                      std::to_string(i) + ")",
+                  rejected[i]);
+    }
+    const std::string& last = rejected.back();
+    EXPECT_EQ(0u, last.rfind("(", 0)) << last;  // carries what was held back
+    EXPECT_NE(std::string::npos,
+              last.find("lines like this held back) CNIntraMsgHandler: datagram of 60 bytes announces dwMsgLen=0, "
+                        "dropped (dwMsgId=4242)"));
+    // Loopback may drop datagrams when the receiver falls behind; none is counted twice.
+    EXPECT_LE(accounted(rejected), 100000 + 10 + 1);
+    EXPECT_TRUE(program.running());
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, FloodSystem,
+                         testing::Values(Program{"qes_omp", QES_OMP_BIN, "/qvx/omp", "/qvx/omp/log/QES_OMP.log", 20010},
+                                         Program{"vorlen", VORLEN_BIN, "/qvx/zub", "/qvx/zub/log/uwb_zub.log", 20110}),
+                         [](const testing::TestParamInfo<Program>& p) { return std::string(p.param.name); });
+
+class BackCommFlood : public SandboxTest {};
+
+TEST_F(BackCommFlood, BareHeadsOnTheLinkPort) {
+    const char* const log_path = "/qvx/omp/log/QES_OMP.log";
+    Daemon program = Daemon::start(install_program(QES_OMP_BIN, "/qvx/omp"));
+    ASSERT_TRUE(eventually([] { return Peer(5059).connected(); }, 10s)) << read_file(log_path);
+    auto peer = std::make_unique<Peer>(5059);
+    ASSERT_TRUE(peer->connected());
+    ASSERT_EQ(peer->recv_exact(48, 2s).size(), 48u);
+    peer->send(registration(40));
+    ASSERT_TRUE(wait_for_text(log_path, " OmsProxyService registered wModule[40]\n", 5s));
+    std::this_thread::sleep_for(1100ms);
+    const long before = file_size(log_path);
+
+    // 10 MB of heads without a route back (route type 0): each one is dropped with a line.
+    JID sender = peer_jid(40);
+    sender.ucRouteType = 0;
+    const WORD32 heads = 10 * 1024 * 1024 / 48;
+    Bytes chunk;
+    for (WORD32 id = 1; id <= heads; ++id) {
+        const Bytes head = peer_frame(id, sender, JID{}, {});
+        chunk.insert(chunk.end(), head.begin(), head.end());
+        if (chunk.size() >= 48 * 4096 || id == heads) {
+            peer->send(chunk);
+            chunk.clear();
+        }
+    }
+    std::this_thread::sleep_for(1100ms);
+    peer->send(peer_frame(999999999, sender, JID{}, {}));
+    ASSERT_TRUE(wait_for_text(log_path, "drop msg[999999999]", 30s));
+
+    const std::string log = read_file(log_path);
+    EXPECT_LT(file_size(log_path) - before, kKilobytesAllowed * 1024);
+    const auto dropped = lines_with(log, "sender route type 0 is not 5");
+    ASSERT_GE(dropped.size(), 11u);
+    for (WORD32 id = 1; id <= 10; ++id) {
+        EXPECT_EQ("OmsProxyService drop msg[" + std::to_string(id) + "] from wModule[40]: sender route type 0 is not 5",
+                  dropped[id - 1]);
+    }
+    EXPECT_NE(std::string::npos, dropped.back().find("lines like this held back) OmsProxyService drop msg[999999999]"));
+    // A stream loses nothing: every head is a line or counted in one, but for id 17003, the
+    // link's heartbeat, which is taken without a line.
+    EXPECT_EQ(static_cast<long>(heads) + 1 - 1, accounted(dropped)) << testing::PrintToString(dropped);
+    EXPECT_TRUE(program.running());
+}
+
+}  // namespace
