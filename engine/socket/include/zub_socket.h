@@ -57,6 +57,9 @@ void zub_socket_entry(WORD16 state, WORD32 event, void* body, void* priv, BYTE f
 // Zeroes reactor_info, creates the reactor and the servers in table order (the first that
 // fails stops the rest). False when the reactor could not be created (no server then).
 bool zub_socket_create();
+// The same on a reactor already made (null: the reactor could not be made; printed, nothing
+// created, reactor_info left empty).
+bool zub_socket_create_on(reactor_handle_t* reactor);
 // Opens, configures, binds, listens and attaches one server; true when it listens.
 bool zub_socket_tcp_server_create(WORD16 port, BYTE type);
 

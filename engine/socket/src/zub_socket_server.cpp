@@ -197,12 +197,13 @@ WORD16 zub_socket_server_port(const context_t& ctx, BYTE type)
     }
 }
 
-bool zub_socket_create()
+bool zub_socket_create() { return zub_socket_create_on(qk_reactor_new()); }
+
+bool zub_socket_create_on(reactor_handle_t* reactor)
 {
     context_t* ctx = zub_context();
     reactor_info_t& info = ctx->reactor_info;
     clear_reactor_info(info);
-    reactor_handle_t* reactor = qk_reactor_new();
     if (reactor == nullptr) {
         ZUB_PRINT(ZUB_PRINT_ERROR, "qk_reactor_new failed, no tcp server created.");
         return false;

@@ -74,6 +74,11 @@ void tear_down()
     }
     zub_store(info.sock_handle, static_cast<reactor_handle_t*>(nullptr), std::memory_order_release);
     qk_reactor_free(handle);
+    for (int32_t* listening : {&info.ctrl_sock, &info.dsply_sock, &info.tag_loc_sock, &info.tag_ext_sock,
+                               &info.anc_stat_sock, &info.dac_blink_sock, &info.dac_pos_sock, &info.dac_ccp_sock,
+                               &info.data_server_sock}) {
+        *listening = 0;
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "socket_rig.h"
@@ -167,6 +168,10 @@ TEST_F(engine_socket_Servers, EntryPowersOnStartsOnceAndAnswersWhateverTheOutcom
     ASSERT_TRUE(entry(ZUB_SOCKET_STATE_INIT, ZUB_EV_CTRL_XX_INIT_START));
     ASSERT_TRUE(entry(ZUB_SOCKET_STATE_INIT, 6000));
     ASSERT_TRUE(Recorder::instance().wait_for(ct::kTypeScs, 6003, 1, 2s));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(Recorder::instance().calls(ct::kTypeScs, 6003).size(), 1u);
+    EXPECT_TRUE(Recorder::instance().calls(QE_JOBTYPE_ZUB_CONTROL, ZUB_EV_XX_CTRL_JOB_START_OK).empty());
+    EXPECT_EQ(listen_sock(ZUB_SOCKET_TYPE_CTRL), 0);
     struct sigaction now {};
     sigaction(SIGPIPE, nullptr, &now);
     EXPECT_EQ(now.sa_handler, SIG_IGN);
@@ -179,10 +184,30 @@ TEST_F(engine_socket_Servers, EntryPowersOnStartsOnceAndAnswersWhateverTheOutcom
     servers_.adopt();
     servers_.stop();  // the rig tears down what the entry created
 
+    // A server that fails does not keep the answer back.
+    Recorder::instance().clear();
+    const int blocker = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(ports_[ZUB_SOCKET_TYPE_CTRL]);
+    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_TRUE(entry(ZUB_SOCKET_STATE_STARTUP, ZUB_EV_CTRL_XX_INIT_START));
+    ASSERT_TRUE(Recorder::instance().wait_for(QE_JOBTYPE_ZUB_CONTROL, ZUB_EV_XX_CTRL_JOB_START_OK, 1, 2s));
+    EXPECT_EQ(listen_sock(ZUB_SOCKET_TYPE_CTRL), 0);
+    servers_.adopt();
+    servers_.stop();
+    close(blocker);
+
     ASSERT_TRUE(entry(ZUB_SOCKET_STATE_RUN, 0x1234));
     EXPECT_EQ(prints.count_of("recv error unknown msgid(4660)"), 1u);
 
-    // Without a reactor the hand-over returns at once instead of looping on nothing.
+    // Without a reactor: printed, no server, and the hand-over returns at once instead of
+    // looping on nothing.
+    bool created = true;
+    ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_SOCKET, [&] { created = zub_socket_create_on(nullptr); }));
+    EXPECT_FALSE(created);
+    EXPECT_EQ(prints.count_of("qk_reactor_new failed, no tcp server created."), 1u);
+    EXPECT_EQ(listen_sock(ZUB_SOCKET_TYPE_CTRL), 0);
     ASSERT_EQ(zub_context()->reactor_info.sock_handle, nullptr);
     ASSERT_TRUE(entry(ZUB_SOCKET_STATE_RUN, ZUB_EV_SOCKET_LINK_SETUP));  // returns at once
     EXPECT_EQ(prints.count_of("no reactor, socket job does not enter the reactor loop"), 1u);
