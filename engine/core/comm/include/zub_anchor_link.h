@@ -46,7 +46,12 @@ bool zub_socket_conn_check(int sock);
 void socket_set_keep_alive(int sock);
 
 // Closes the anchor's link and reports it; nothing for a null anchor or a link already closed.
+// The receive buffer is emptied when a link is opened (before the attach) and when it is closed
+// (after the detach).
 void zub_socket_anchor_close(Anchor* anchor);
+// The same for the link `sock` only: false (nothing done) when the anchor's link is another
+// one or none, as for a read event of a link that a concurrent closer has already taken.
+bool zub_socket_anchor_close_link(Anchor* anchor, WORD32 sock);
 
 // Sends all `len` bytes to the anchor. False without a print for a null buffer, a null anchor
 // or no link; false with a print when the send fails or times out, and the link is closed when

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 
 #include "qk_reactor.h"
@@ -129,6 +130,24 @@ int connect_anchor(int sock, const Anchor& anchor, int port)
     return error;
 }
 
+// The receive buffer belongs to the socket job's reactor thread while a link is attached;
+// it is cleared here only while no event of the anchor can run (link_lock held, no link).
+void clear_receive_buffer(Anchor& anchor)
+{
+    std::memset(anchor.tcp_sock.rcv_buff, 0, sizeof anchor.tcp_sock.rcv_buff);
+    anchor.tcp_sock.rcv_len = 0;
+}
+
+// After a close has detached its event: cleared unless a new link has been opened meanwhile
+// (whose open cleared it already).
+void clear_receive_buffer_if_closed(Anchor& anchor)
+{
+    std::lock_guard<GuardMutex> lock(anchor.link_lock);
+    if (anchor.tcp_sock.sock == 0) {
+        clear_receive_buffer(anchor);
+    }
+}
+
 // Records the link and attaches it, both under the link guard: a read callback that fires at
 // once finds the link recorded, and no closer can take a link whose event is not yet stored.
 // The open is reported under the guard too, so the reconnection job never learns of a close
@@ -141,6 +160,8 @@ bool record_and_attach(Anchor& anchor, int sock, reactor_handle_t* reactor, reac
     if (anchor.tcp_sock.sock != 0) {
         return false;
     }
+    // A half frame left by an earlier link must not swallow the first frames of this one.
+    clear_receive_buffer(anchor);
     zub_store(anchor.tcp_sock.sock, static_cast<WORD32>(sock), std::memory_order_release);
     struct event* ev = qk_reactor_attach(reactor, sock, on_read, &anchor, REACTOR_LEVEL);
     if (ev == nullptr) {
@@ -241,7 +262,28 @@ void zub_socket_anchor_close(Anchor* anchor)
         return;
     }
     release_link(sock, ev);
+    clear_receive_buffer_if_closed(*anchor);
     report_link_state(*anchor, ZUB_ANC_LINK_CLOSED);
+}
+
+bool zub_socket_anchor_close_link(Anchor* anchor, WORD32 sock)
+{
+    if (anchor == nullptr || sock == 0) {
+        return false;
+    }
+    WORD32 taken = 0;
+    struct event* ev = nullptr;
+    {
+        std::lock_guard<GuardMutex> lock(anchor->link_lock);
+        if (anchor->tcp_sock.sock != sock) {
+            return false;
+        }
+        take_link_locked(*anchor, &taken, &ev);
+    }
+    release_link(taken, ev);
+    clear_receive_buffer_if_closed(*anchor);
+    report_link_state(*anchor, ZUB_ANC_LINK_CLOSED);
+    return true;
 }
 
 bool zub_socket_msg_send_to_anc(const BYTE* buf, WORD16 len, Anchor* anchor)
@@ -272,6 +314,7 @@ bool zub_socket_msg_send_to_anc(const BYTE* buf, WORD16 len, Anchor* anchor)
     if (dead_sock != 0) {
         ZUB_PRINT(ZUB_PRINT_ERROR, "errno = ECONNRESET or EPIPE,close socket anc_id = %d", anchor->id);
         release_link(dead_sock, dead_ev);
+        clear_receive_buffer_if_closed(*anchor);
         report_link_state(*anchor, ZUB_ANC_LINK_CLOSED);
     }
     return false;
