@@ -153,14 +153,17 @@ TEST(engine_manager_Router, CountsReportsPerAnchorAndTag)
     struct Row {
         const char* what;
         WORD64 hw;
+        WORD16 record_id;  // the id the record holds
         int reports;
         WORD16 table_size;
         WORD64 count;
     };
-    for (const Row& r : {Row{"one report", kAncHw, 1, 1, 0}, Row{"two reports", kAncHw, 2, 1, 1},
-                         Row{"five reports", kAncHw, 5, 1, 4}, Row{"slot not in use", 0, 2, 0, 0}}) {
+    for (const Row& r : {Row{"one report", kAncHw, kAnc, 1, 1, 0}, Row{"two reports", kAncHw, kAnc, 2, 1, 1},
+                         Row{"five reports", kAncHw, kAnc, 5, 1, 4}, Row{"slot not in use", 0, kAnc, 2, 0, 0},
+                         Row{"record id beyond the table", kAncHw, ZUB_MAX_ANCHOR_NUM, 2, 0, 0}}) {
         SCOPED_TRACE(r.what);
-        Anchor& a = fresh_anchor(kAnc, r.hw);
+        Anchor& a = zub_context()->anchors[kAnc];
+        a.init(r.hw, r.record_id);
         mt::RecordingOutput out;
         const std::vector<BYTE> msg = mt::arrival_msg(kAnc, 1, 0xABCD, 22);
         for (int i = 0; i < r.reports; ++i) {
