@@ -28,6 +28,10 @@ TEST(anchorsim_DeviceClock, TicksAtATrueTime)
         {"wrap while running", DeviceClock(kPeriod - 0.5, 0, 0), 1.0, 31948800000ull},
         // 100 s + 0.5 x 0.01e-6 x 100^2 s = 100.00005 s -> 6389763194880 ticks, less 5 x 2^40
         {"drift 0.01 ppm/s after 100 s", DeviceClock(0, 0, 0.01), 100.0, 892205056000ull},
+        // 19 ppm drifting 1 ppm/s reaches 20 ppm at 1 s: 19 + 0.5 + 2 x 20 = 59.5 ppm s of
+        // error after 3 s -> 3.0000595 s = 191696601907.2 ticks
+        {"drift stops at 20 ppm", DeviceClock(0, 19, 1.0), 3.0, 191696601907ull},
+        {"drift stops at -20 ppm", DeviceClock(0, -19, -1.0), 3.0, 191688998092ull},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

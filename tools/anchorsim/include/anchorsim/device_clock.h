@@ -14,7 +14,8 @@ class DeviceClock {
 public:
     DeviceClock() = default;
     // offset: the clock's reading in seconds at true time 0; rate in ppm (clamped to
-    // +-20); drift: change of the rate in ppm per second.
+    // +-20); drift: change of the rate in ppm per second, until the rate reaches +-20 ppm,
+    // where it stays.
     DeviceClock(double offset_s, double rate_ppm, double drift_ppm_per_s);
 
     // The clock's reading in seconds at true time t (seconds since the run began), not
