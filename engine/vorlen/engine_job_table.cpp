@@ -1,12 +1,13 @@
 // The location engine's job table, in the order the power-on walk follows.
 //
-// Rows 2 to 27 still run PLACEHOLDER entries; each row takes its job's real entry when that
-// job lands (zub_control_job_entry, zub_manager_job_entry, zub_socket_entry,
+// Rows 2 and 6 to 27 still run PLACEHOLDER entries; each row takes its job's real entry when that
+// job lands (zub_control_job_entry, zub_socket_entry,
 // zub_clocksync_entry, zub_display_entry, zub_recon_entry, zub_selector_entry).
 #include "engine_jobs.h"
 
 #include "pub_pqe_jobtype.h"
 #include "startup/cn_scs_job.h"
+#include "zub_manager.h"
 #include "zub_socket.h"
 
 // notexist_Job_Entry comes from the platform kernel.
@@ -27,9 +28,9 @@ const T_JobCreatReg g_atJobRegTbl[] = {
     {0x0001, 10, 1, 1, "notexist", notexist_Job_Entry, 0, 4096, CN_JOB_FLAG_WAIT_POWERON_ACK},
     {QE_JOBTYPE_ZUB_CONTROL, kEnginePri, 2, 1, "ZUB_CONTROL", engine_placeholder_control_entry, 0, kEngineData,
      CN_JOB_FLAG_WAIT_POWERON_ACK},
-    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_BEGIN, 3, "ZUB_MANAGER1", PH),
-    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_1, 4, "ZUB_MANAGER2", PH),
-    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_END, 5, "ZUB_MANAGER3", PH),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_BEGIN, 3, "ZUB_MANAGER1", zub_manager_job_entry),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_1, 4, "ZUB_MANAGER2", zub_manager_job_entry),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_END, 5, "ZUB_MANAGER3", zub_manager_job_entry),
     ENGINE_JOB(QE_JOBTYPE_ZUB_SOCKET, 6, "ZUB_SOCKET", zub_socket_entry),
     ENGINE_JOB(QE_JOBTYPE_ZUB_CLOCKSYNC, 7, "ZUB_CLOCKSYNC", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_DISPLAY, 8, "ZUB_DISPLAY", PH),

@@ -20,6 +20,8 @@
 // - tag counts (tag_cnt, tag_blink): the three manager jobs count at once with
 //   count_tag_blink (atomic counts; a new tag is added under count_lock, so no report
 //   is lost and no tag is listed twice); readers use blink_table_size / blink_entry.
+//   tag_index maps a tag id to its tag_blink entry: its slots are filled under
+//   count_lock with release stores and looked up without the lock.
 // - link (tcp_sock.sock, tcp_sock.ev, timeConnected, timeDisconnected): link_lock.
 //   Opened by the reconnection job, closed by the socket, reconnection and control jobs:
 //   link_take hands the open link to exactly one closer. Senders hold link_lock around a
@@ -50,6 +52,10 @@ constexpr WORD16 ZUB_MAX_ANCHOR_NUM = 10000;
 constexpr WORD16 ZUB_MAX_TAG_PER_ANCHOR = 10000;
 constexpr unsigned ZUB_MAX_MASTERS = 16;
 constexpr unsigned ZUB_ANCHOR_RCV_BUFF_LEN = 8092;
+// Slots of an anchor's tag lookup index: a power of two, so that a full tag table fills
+// at most 61% of it and a lookup stays within a few probes.
+constexpr unsigned ZUB_TAG_INDEX_BITS = 14;
+constexpr unsigned ZUB_TAG_INDEX_SLOTS = 1u << ZUB_TAG_INDEX_BITS;
 
 enum : BYTE {
     ZUB_ANCHOR_WORKING_MODE_MULTIPLE = 0,
@@ -156,6 +162,9 @@ public:
     GuardMutex count_lock;
     WORD16 tag_cnt;
     tag_blink_info_t tag_blink[ZUB_MAX_TAG_PER_ANCHOR];
+    // Open-addressed lookup of tag_blink by tag id: a slot holds entry + 1, 0 when free.
+    // A slot is written once per tag, after the entry's tag id and before tag_cnt.
+    WORD16 tag_index[ZUB_TAG_INDEX_SLOTS];
 
     // --- clock sync: writers hold zub_ccp_lock(); readers use cs_count / cs_snapshot
     SeqLock cs_lock;

@@ -97,6 +97,7 @@ void Anchor::init(WORD64 hw, WORD16 local_id)
     }
     ResetCCP();
     zero_and_release(tag_blink, sizeof tag_blink);
+    zero_and_release(tag_index, sizeof tag_index);
 }
 
 void Anchor::ResetCCP()
@@ -234,40 +235,63 @@ void Anchor::add_master(const anchor_idx_t& entry, double rfdistance)
 
 namespace {
 
-// Index of the tag among entries [from, to), or -1.
-int find_tag(const tag_blink_info_t* table, unsigned from, unsigned to, WORD64 tag_id)
+unsigned tag_index_home(WORD64 tag_id)
 {
-    for (unsigned i = from; i < to; ++i) {
-        if (table[i].tag_id == tag_id) {
-            return static_cast<int>(i);
+    // Fibonacci hashing: consecutive tag ids (the common case on a site) land far apart.
+    return static_cast<unsigned>((tag_id * 0x9E3779B97F4A7C15ull) >> (64 - ZUB_TAG_INDEX_BITS));
+}
+
+struct IndexProbe {
+    int entry;      // the tag's entry, -1 when it is not indexed
+    unsigned slot;  // where the search stopped: the tag's slot or the first free one
+};
+
+// Follows the probe sequence of the tag until its entry or a free slot. Slots are only
+// ever filled, never emptied, while the record is in use, so a free slot ends the search.
+IndexProbe probe_tag(const WORD16* index, const tag_blink_info_t* table, WORD64 tag_id)
+{
+    unsigned slot = tag_index_home(tag_id);
+    for (unsigned n = 0; n < ZUB_TAG_INDEX_SLOTS; ++n) {
+        const WORD16 held = zub_load(index[slot], std::memory_order_acquire);
+        if (held == 0) {
+            return IndexProbe{-1, slot};
         }
+        const unsigned entry = held - 1u;
+        if (entry < ZUB_MAX_TAG_PER_ANCHOR && table[entry].tag_id == tag_id) {
+            return IndexProbe{static_cast<int>(entry), slot};
+        }
+        slot = (slot + 1) & (ZUB_TAG_INDEX_SLOTS - 1);
     }
-    return -1;
+    return IndexProbe{-1, ZUB_TAG_INDEX_SLOTS};
 }
 
 }  // namespace
 
 bool Anchor::count_tag_blink(WORD64 tag_id)
 {
-    // Entries below the published count never change their tag id, so they are searched
-    // without the lock; only an addition is serialised.
+    // Published entries never change their tag id and their index slots are never freed,
+    // so a known tag is found without the lock; only an addition is serialised.
     const unsigned seen = zub_load(tag_cnt, std::memory_order_acquire);
-    int i = find_tag(tag_blink, 0, seen, tag_id);
-    if (i < 0) {
+    IndexProbe found = probe_tag(tag_index, tag_blink, tag_id);
+    if (found.entry < 0) {
+        if (seen >= ZUB_MAX_TAG_PER_ANCHOR) {
+            return false;
+        }
         std::lock_guard<GuardMutex> lock(count_lock);
-        const unsigned now = zub_load(tag_cnt, std::memory_order_relaxed);
-        i = find_tag(tag_blink, seen, now, tag_id);
-        if (i < 0) {
-            if (now >= ZUB_MAX_TAG_PER_ANCHOR) {
+        found = probe_tag(tag_index, tag_blink, tag_id);
+        if (found.entry < 0) {
+            const unsigned now = zub_load(tag_cnt, std::memory_order_relaxed);
+            if (now >= ZUB_MAX_TAG_PER_ANCHOR || found.slot >= ZUB_TAG_INDEX_SLOTS) {
                 return false;
             }
             // The first report of a tag adds it with the count its entry holds.
             tag_blink[now].tag_id = tag_id;
+            zub_store(tag_index[found.slot], static_cast<WORD16>(now + 1), std::memory_order_release);
             zub_store(tag_cnt, static_cast<WORD16>(now + 1), std::memory_order_release);
             return true;
         }
     }
-    std::atomic_ref<WORD64>(tag_blink[i].blink_cnt).fetch_add(1, std::memory_order_relaxed);
+    std::atomic_ref<WORD64>(tag_blink[found.entry].blink_cnt).fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 

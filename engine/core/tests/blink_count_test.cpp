@@ -96,3 +96,63 @@ TEST(engine_core_BlinkCount, ThreeManagersCountingAtOnceLoseNothing)
         EXPECT_EQ(e.blink_cnt, static_cast<WORD64>(kManagers * kReportsPerTagPerManager - 1)) << std::hex << e.tag_id;
     }
 }
+
+// A full table of scattered tag ids keeps first-report order, and every later report lands
+// on its own tag's entry however the ids fall in the lookup index.
+TEST(engine_core_BlinkCount, FullTableOfScatteredIdsKeepsOrderAndCountsEachTag)
+{
+    Anchor& a = zub_context()->anchors[6];
+    a.init(0x6, 6);
+    std::mt19937_64 rng(20261209);
+    std::vector<WORD64> ids;
+    std::set<WORD64> unique;
+    while (ids.size() < ZUB_MAX_TAG_PER_ANCHOR) {
+        const WORD64 id = rng();
+        if (unique.insert(id).second) {
+            ids.push_back(id);
+        }
+    }
+    for (WORD64 id : ids) {
+        ASSERT_TRUE(a.count_tag_blink(id));
+    }
+    // Tag i gets i % 4 further reports, in shuffled order.
+    std::vector<WORD64> later;
+    for (unsigned i = 0; i < ids.size(); ++i) {
+        for (unsigned r = 0; r < i % 4; ++r) {
+            later.push_back(ids[i]);
+        }
+    }
+    std::shuffle(later.begin(), later.end(), rng);
+    for (WORD64 id : later) {
+        ASSERT_TRUE(a.count_tag_blink(id));
+    }
+    ASSERT_EQ(a.blink_table_size(), ZUB_MAX_TAG_PER_ANCHOR);
+    for (unsigned i = 0; i < ids.size(); ++i) {
+        const tag_blink_info_t e = a.blink_entry(i);
+        ASSERT_EQ(e.tag_id, ids[i]) << i;
+        ASSERT_EQ(e.blink_cnt, i % 4) << i;
+    }
+}
+
+// Bringing the record into use again forgets the tags: a tag counted before starts anew
+// at entry 0 with count 0.
+TEST(engine_core_BlinkCount, InitForgetsKnownTags)
+{
+    Anchor& a = zub_context()->anchors[7];
+    a.init(0x7, 7);
+    struct Row { WORD64 tag; unsigned entry; WORD64 count; };
+    for (WORD64 t : {0x11ull, 0x22ull, 0x22ull, 0x33ull}) {
+        a.count_tag_blink(t);
+    }
+    a.init(0x7, 7);
+    EXPECT_EQ(a.blink_table_size(), 0);
+    for (WORD64 t : {0x33ull, 0x11ull, 0x33ull}) {
+        a.count_tag_blink(t);
+    }
+    ASSERT_EQ(a.blink_table_size(), 2);
+    for (const Row& r : {Row{0x33, 0, 1}, Row{0x11, 1, 0}}) {
+        SCOPED_TRACE(r.tag);
+        EXPECT_EQ(a.blink_entry(r.entry).tag_id, r.tag);
+        EXPECT_EQ(a.blink_entry(r.entry).blink_cnt, r.count);
+    }
+}
