@@ -34,11 +34,21 @@ function(vorlen_add_tests name)
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
+  # A list does not survive discovery's property arguments: the first label goes there, and
+  # a file that ctest reads after the discovered cases gives each case the whole list.
+  list(GET T_LABELS 0 first_label)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS ${first_label}
                SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+  list(LENGTH T_LABELS label_count)
+  if(label_count GREATER 1)
+    set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${labels_file}
+      "foreach(t IN LISTS ${name}_TESTS)\n  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${T_LABELS}\")\nendforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
+  endif()
 endfunction()
 
 # vorlen_add_benchmark(<name> SOURCES <files...> LIBS <targets...>)
