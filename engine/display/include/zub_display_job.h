@@ -14,6 +14,9 @@ constexpr const char* ZUB_DISPLAY_ROOT = "/qvx/zub";
 
 void zub_display_entry(WORD16 wState, WORD32 dwMsgId, void* pMsgBody, void* pPData, BYTE ucFlag);
 
+// Moves the job's files under another root; only before the job's first message (tests).
+void zub_display_job_set_root(const char* root);
+
 // The report clients of the socket job's lists: sends are non-blocking and never raise
 // SIGPIPE; removal goes through zub_socket_reactor_delete.
 class reactor_display_clients final : public display_clients {

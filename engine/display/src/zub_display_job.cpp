@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "XOS_Api.h"
 #include "zub_client_link.h"
@@ -27,10 +28,16 @@ public:
     void start_loop_timer_ms(BYTE type, WORD32 ms) override { zub_SetLoopMSecTimer(type, 0, ms); }
 };
 
+std::string& job_root()
+{
+    static std::string root = ZUB_DISPLAY_ROOT;
+    return root;
+}
+
 struct display_job {
     display_job()
         : clients(zub_context()->reactor_info),
-          core(*zub_context(), clients, platform, zub_cur_time_ms_get, ZUB_DISPLAY_ROOT)
+          core(*zub_context(), clients, platform, zub_cur_time_ms_get, job_root())
     {
     }
     reactor_display_clients clients;
@@ -45,6 +52,8 @@ display_job& the_job()
 }
 
 }  // namespace
+
+void zub_display_job_set_root(const char* root) { job_root() = root; }
 
 sock_info_t* reactor_display_clients::list(display_stream s) const
 {

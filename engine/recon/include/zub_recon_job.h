@@ -12,6 +12,9 @@ constexpr const char* ZUB_RECON_ROOT = "/qvx/zub";
 
 void zub_recon_entry(WORD16 wState, WORD32 dwMsgId, void* pMsgBody, void* pPData, BYTE ucFlag);
 
+// Moves the job's file under another root; only before the job's first message (tests).
+void zub_recon_job_set_root(const char* root);
+
 // Whether a socket's TCP state (TCP_INFO) is ESTABLISHED; false when it cannot be read.
 bool zub_tcp_established(int sock);
 

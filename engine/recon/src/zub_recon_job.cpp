@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <mutex>
+#include <string>
 
 #include "XOS_Api.h"
 #include "zub_client_link.h"
@@ -19,14 +20,22 @@ namespace {
 
 constexpr WORD32 kPowerOnAck = 6003;
 
+std::string& job_root()
+{
+    static std::string root = ZUB_RECON_ROOT;
+    return root;
+}
+
 recon_core& the_core()
 {
     static job_recon_links links;
-    static recon_core core(*zub_context(), links, zub_cur_time_ms_get, ZUB_RECON_ROOT);
+    static recon_core core(*zub_context(), links, zub_cur_time_ms_get, job_root());
     return core;
 }
 
 }  // namespace
+
+void zub_recon_job_set_root(const char* root) { job_root() = root; }
 
 bool zub_tcp_established(int sock)
 {
