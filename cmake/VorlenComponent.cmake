@@ -42,8 +42,8 @@ function(vorlen_add_tests name)
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
-  # The discovery passes properties on as a flat list, so a second label would be taken for a
-  # property name: the discovered cases get their whole label list from a file read after it.
+  # A list does not survive discovery's property arguments: the first label goes there, and
+  # a file that ctest reads after the discovered cases gives each case the whole list.
   list(GET T_LABELS 0 first_label)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
@@ -54,7 +54,7 @@ function(vorlen_add_tests name)
   if(label_count GREATER 1)
     set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
     file(WRITE ${labels_file}
-      "if(${name}_TESTS)\n  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\nendif()\n")
+      "foreach(t IN LISTS ${name}_TESTS)\n  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${T_LABELS}\")\nendforeach()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${labels_file})
   endif()
 endfunction()

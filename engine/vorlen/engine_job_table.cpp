@@ -7,7 +7,9 @@
 
 #include "pub_pqe_jobtype.h"
 #include "startup/cn_scs_job.h"
+#include "zub_display_job.h"
 #include "zub_manager.h"
+#include "zub_recon_job.h"
 #include "zub_socket.h"
 
 // notexist_Job_Entry comes from the platform kernel.
@@ -33,8 +35,8 @@ const T_JobCreatReg g_atJobRegTbl[] = {
     ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_END, 5, "ZUB_MANAGER3", zub_manager_job_entry),
     ENGINE_JOB(QE_JOBTYPE_ZUB_SOCKET, 6, "ZUB_SOCKET", zub_socket_entry),
     ENGINE_JOB(QE_JOBTYPE_ZUB_CLOCKSYNC, 7, "ZUB_CLOCKSYNC", PH),
-    ENGINE_JOB(QE_JOBTYPE_ZUB_DISPLAY, 8, "ZUB_DISPLAY", PH),
-    ENGINE_JOB(QE_JOBTYPE_ZUB_RECON, 9, "ZUB_RECON", PH),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_DISPLAY, 8, "ZUB_DISPLAY", zub_display_entry),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_RECON, 9, "ZUB_RECON", zub_recon_entry),
     ENGINE_JOB(QE_JOBTYPE_ZUB_SELECTOR_BEGIN, 10, "ZUB_SELECT1", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_SELECTOR_1, 11, "ZUB_SELECT2", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_SELECTOR_2, 12, "ZUB_SELECT3", PH),
