@@ -7,6 +7,7 @@
 
 #include "pub_pqe_jobtype.h"
 #include "startup/cn_scs_job.h"
+#include "zub_clocksync_job.h"
 
 // notexist_Job_Entry comes from the platform kernel.
 void notexist_Job_Entry(WORD16 wState, WORD32 dwMsgId, void* pMsgBody, void* pPData, BYTE ucFlag);
@@ -30,7 +31,7 @@ const T_JobCreatReg g_atJobRegTbl[] = {
     ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_1, 4, "ZUB_MANAGER2", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_END, 5, "ZUB_MANAGER3", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_SOCKET, 6, "ZUB_SOCKET", PH),
-    ENGINE_JOB(QE_JOBTYPE_ZUB_CLOCKSYNC, 7, "ZUB_CLOCKSYNC", PH),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_CLOCKSYNC, 7, "ZUB_CLOCKSYNC", zub_clocksync_entry),
     ENGINE_JOB(QE_JOBTYPE_ZUB_DISPLAY, 8, "ZUB_DISPLAY", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_RECON, 9, "ZUB_RECON", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_SELECTOR_BEGIN, 10, "ZUB_SELECT1", PH),
