@@ -7,6 +7,7 @@
 
 #include "pub_pqe_jobtype.h"
 #include "startup/cn_scs_job.h"
+#include "zub_clocksync_job.h"
 #include "zub_display_job.h"
 #include "zub_manager.h"
 #include "zub_recon_job.h"
@@ -30,13 +31,20 @@ const T_JobCreatReg g_atJobRegTbl[] = {
     {0x0001, 10, 1, 1, "notexist", notexist_Job_Entry, 0, 4096, CN_JOB_FLAG_WAIT_POWERON_ACK},
     {QE_JOBTYPE_ZUB_CONTROL, kEnginePri, 2, 1, "ZUB_CONTROL", engine_placeholder_control_entry, 0, kEngineData,
      CN_JOB_FLAG_WAIT_POWERON_ACK},
-    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_BEGIN, 3, "ZUB_MANAGER1", zub_manager_job_entry),
-    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_1, 4, "ZUB_MANAGER2", zub_manager_job_entry),
-    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_END, 5, "ZUB_MANAGER3", zub_manager_job_entry),
-    ENGINE_JOB(QE_JOBTYPE_ZUB_SOCKET, 6, "ZUB_SOCKET", zub_socket_entry),
     ENGINE_JOB(QE_JOBTYPE_ZUB_CLOCKSYNC, 7, "ZUB_CLOCKSYNC", PH),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_CLOCKSYNC, 7, "ZUB_CLOCKSYNC", zub_clocksync_entry),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_DISPLAY, 8, "ZUB_DISPLAY", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_DISPLAY, 8, "ZUB_DISPLAY", zub_display_entry),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_1, 4, "ZUB_MANAGER2", PH),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_1, 4, "ZUB_MANAGER2", zub_manager_job_entry),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_BEGIN, 3, "ZUB_MANAGER1", PH),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_BEGIN, 3, "ZUB_MANAGER1", zub_manager_job_entry),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_END, 5, "ZUB_MANAGER3", PH),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_MANAGER_END, 5, "ZUB_MANAGER3", zub_manager_job_entry),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_RECON, 9, "ZUB_RECON", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_RECON, 9, "ZUB_RECON", zub_recon_entry),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_SOCKET, 6, "ZUB_SOCKET", PH),
+    ENGINE_JOB(QE_JOBTYPE_ZUB_SOCKET, 6, "ZUB_SOCKET", zub_socket_entry),
     ENGINE_JOB(QE_JOBTYPE_ZUB_SELECTOR_BEGIN, 10, "ZUB_SELECT1", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_SELECTOR_1, 11, "ZUB_SELECT2", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_SELECTOR_2, 12, "ZUB_SELECT3", PH),
