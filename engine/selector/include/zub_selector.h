@@ -99,6 +99,14 @@ public:
     static int ComputeGlobalDistanceMatrix(int flag);
     static void FreeGlobalDistanceMatrix();
 
+    // --- the TDoA round
+    void recv_timer_periodic_calculate();
+    bool calculete_position_in_single_mode(Tag* tag, arma::rowvec& pos, WORD16& anchor_id, bool force);
+    bool calculete_position_in_couple_mode(Tag* tag, arma::rowvec& pos, WORD16& anchor_id);
+    bool calculete_position_in_multiple_mode(Tag* tag, arma::rowvec& pos);
+    pos_t fitting_position(const Tag* tag, pos_t pos, int mode) const;
+    static double pos_distance(const pos_t& a, const pos_t& b);
+
     // --- fields in the record's order
     RBTree<unsigned long, Tag> tags;
     int base_anchor_id = 0;
@@ -144,7 +152,10 @@ private:
     int compose_wireless(Tag* tag, const DistanceMatrix* dist);
     Anchor* find_zeroth_anchor_in(const blinks_t* blinks, unsigned& index, const DistanceMatrix* dist);
     void swap_rows(unsigned a, unsigned b);
-    void tdoa_paths_new(WORD16 id, double toa, paths_t& out);
+    void solve_tag(Tag* tag, WORD64 now_ms);
+    void close_round(Tag* tag);
+    void visit_in_order(RBNode<unsigned long, Tag>* node, WORD64 now_ms);
+    bool round_has_listed_root(Tag* tag, WORD64 now_ms);
 
     SelectorEnv env_;
     std::deque<CsEntry> cs_cache_;  // references stay valid while it grows

@@ -104,8 +104,8 @@ void zub_selector_timeout(WORD32 para, Selector& sel)
     if (zub_timer_type(para) != ZUB_TIMER_TYPE_SOLVE) {
         return;
     }
-    // The TDoA and ranging rounds run here once they are built.
-    (void)sel;
+    sel.recv_timer_periodic_calculate();
+    // The ranging round joins here when it is built.
 }
 
 SelectorEnv zub_selector_platform_env()
