@@ -13,13 +13,21 @@ namespace {
 constexpr double C = 299702547.0;
 constexpr double P = 17.207401025641026;
 
-msg_position_t position_of(const Record& r)
+// The record's fields, unpacked (the packed ones cannot be bound to references).
+struct Position {
+    int anchor_mode;
+    WORD64 tag_id;
+    WORD64 anchor_id;
+    int32_t x, y, z;
+};
+
+Position position_of(const Record& r)
 {
     msg_position_t m{};
     EXPECT_EQ(r.event, ZUB_EV_SELECTOR_DISPLAY_TAG_LOC);
     EXPECT_EQ(r.bytes.size(), sizeof m);
     std::memcpy(&m, r.bytes.data(), std::min(sizeof m, r.bytes.size()));
-    return m;
+    return Position{m.anchor_mode, m.tag_id, m.anchor_id, m.x, m.y, m.z};
 }
 
 // One area with one sub-area of two points, kept for the whole test program.
@@ -83,7 +91,7 @@ TEST_F(SelectorRound, MultipleModeSendsFromTheEighthRound)
         }
         const std::vector<Record> out = blink(tag, {1, 0, 2, 3, 4}, 7, 9, 0, 8);
         ASSERT_EQ(out.size(), 1u);
-        const msg_position_t m = position_of(out[0]);
+        const Position m = position_of(out[0]);
         EXPECT_EQ(m.anchor_mode, 4);
         EXPECT_EQ(m.tag_id, tag);
         EXPECT_NEAR(m.x, 7000, 10);
@@ -106,7 +114,7 @@ TEST_F(SelectorRound, SingleModeFromTheFourthHitAndHitsExpire)
         const std::vector<Record> out = blink(0x600, {9}, 30, 5, 3, seq);
         ASSERT_EQ(out.size(), seq >= 4 ? 1u : 0u) << int(seq);
         if (seq >= 4) {
-            const msg_position_t m = position_of(out[0]);
+            const Position m = position_of(out[0]);
             EXPECT_EQ(m.anchor_mode, 1);
             EXPECT_EQ(m.x, 30000);
             EXPECT_EQ(m.y, 5000);
@@ -148,7 +156,7 @@ TEST_F(SelectorRound, CorridorPositions)
         SCOPED_TRACE(r.tag);
         const std::vector<Record> out = blink(r.tag, {10, 11}, r.x, 2, 3, 1);
         ASSERT_EQ(out.size(), 1u);
-        const msg_position_t m = position_of(out[0]);
+        const Position m = position_of(out[0]);
         EXPECT_EQ(m.anchor_mode, 2);
         EXPECT_NEAR(m.x, r.want_x, 1);
         EXPECT_NEAR(m.y, r.want_y, 1);
@@ -188,7 +196,7 @@ TEST_F(SelectorRound, SmoothingOverrideAndMissingCounts)
         t->last_push_pos = pos_t{4.5, 6.5, 2.0, 3, 0, ZUB_SUB_AREA_TYPE_SIINGLE};
         const std::vector<Record> out = blink(0x802, {0, 1}, 7, 9, 0, 1);
         ASSERT_EQ(out.size(), 1u);
-        const msg_position_t m = position_of(out[0]);
+        const Position m = position_of(out[0]);
         EXPECT_EQ(m.anchor_mode, 1);
         EXPECT_EQ(m.x, 4500);
         EXPECT_EQ(m.y, 6500);
