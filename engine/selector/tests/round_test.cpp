@@ -80,22 +80,33 @@ protected:
 
 TEST_F(SelectorRound, MultipleModeSendsFromTheEighthRound)
 {
-    struct Row { bool zero; WORD64 hw; };
-    for (const Row r : {Row{false, 0xB001}, Row{true, 0xB002}}) {
-        SCOPED_TRACE(r.zero);
+    // Motion filter types: 0 trimmed mean, 1 moving average (eight results over a window of
+    // nine that starts zero-filled: 8/9 of the position), 3 Kalman, 4 none (unfiltered).
+    // Round 8 without A0, the previous round's first anchor: the Kalman filter has nothing
+    // to step with and the estimate goes out unfiltered.
+    struct Row { bool zero; WORD64 hw; int filter; WORD64 tag; double share; bool without_a0; };
+    for (const Row r : {Row{false, 0xB001, 0, 0x500, 1.0, false}, Row{true, 0xB002, 0, 0x501, 1.0, false},
+                        Row{false, 0xB001, 1, 0x502, 8.0 / 9.0, false}, Row{false, 0xB001, 3, 0x503, 1.0, false},
+                        Row{false, 0xB001, 3, 0x505, 1.0, true}, Row{false, 0xB001, 4, 0x504, 1.0, false}}) {
+        SCOPED_TRACE(r.tag);
         zub_context()->zeroAlgorithmEnable = r.zero ? 1 : 0;
+        zub_context()->enable_motion_filter = r.filter;
         zub_context()->toa_ignore_time = 60000;  // the slots stay fresh for these rounds
-        const WORD64 tag = r.zero ? 0x501 : 0x500;
+        const WORD64 tag = r.tag;
         for (BYTE seq = 1; seq <= 7; ++seq) {
             EXPECT_TRUE(blink(tag, {1, 0, 2, 3, 4}, 7, 9, 0, seq).empty()) << int(seq);
         }
-        const std::vector<Record> out = blink(tag, {1, 0, 2, 3, 4}, 7, 9, 0, 8);
+        if (r.without_a0) {
+            h.sel.find_tag(tag)->prev_blink.id = 0;
+        }
+        const std::vector<Record> out =
+            r.without_a0 ? blink(tag, {1, 2, 3, 4}, 7, 9, 0, 8) : blink(tag, {1, 0, 2, 3, 4}, 7, 9, 0, 8);
         ASSERT_EQ(out.size(), 1u);
         const Position m = position_of(out[0]);
         EXPECT_EQ(m.anchor_mode, 4);
         EXPECT_EQ(m.tag_id, tag);
-        EXPECT_NEAR(m.x, 7000, 10);
-        EXPECT_NEAR(m.y, 9000, 10);
+        EXPECT_NEAR(m.x, 7000 * r.share, 10);
+        EXPECT_NEAR(m.y, 9000 * r.share, 10);
         EXPECT_EQ(m.z, 0);
         EXPECT_EQ(m.anchor_id, r.hw);
         const Tag* t = h.sel.tags.find_key(tag);
@@ -202,6 +213,12 @@ TEST_F(SelectorRound, SmoothingOverrideAndMissingCounts)
         EXPECT_EQ(m.y, 6500);
         EXPECT_EQ(m.z, 0);
         EXPECT_EQ(m.anchor_id, 0xB003u);
+        // An anchor id outside the table gives hardware id 0.
+        Tag* u = h.sel.find_tag(0x803);
+        u->last_push_pos = pos_t{4.5, 6.5, 2.0, 12000, 0, ZUB_SUB_AREA_TYPE_SIINGLE};
+        const std::vector<Record> other = blink(0x803, {0, 1}, 7, 9, 0, 1);
+        ASSERT_EQ(other.size(), 1u);
+        EXPECT_EQ(position_of(other[0]).anchor_id, 0u);
     }
     struct Row { BYTE prev, seq; WORD64 missing; };
     WORD64 id = 0x810;
