@@ -232,3 +232,74 @@ TEST_F(SelectorRound, SmoothingOverrideAndMissingCounts)
         EXPECT_EQ(t->prevSeqNum, r.seq);
     }
 }
+
+TEST_F(SelectorRound, NonFinitePositionIsAFailedSolve)
+{
+    struct Row { double x; bool sent; };
+    WORD64 tag = 0x900;
+    for (const Row r : {Row{std::nan(""), false}, Row{INFINITY, false}, Row{30.0, true}}) {
+        SCOPED_TRACE(r.x);
+        set_anchor(9, 0xB009, r.x, 5, 3, ZUB_ANCHOR_WORKING_MODE_SINGLE);
+        zub_context()->single_blink_count = 1;
+        const std::vector<Record> out = blink(++tag, {9}, 30, 5, 3, 1);
+        EXPECT_EQ(out.size(), r.sent ? 1u : 0u);
+        const Tag* t = h.sel.tags.find_key(tag);
+        EXPECT_EQ(t->ignore_count, r.sent ? 0 : 1);  // the filter's failure path
+        EXPECT_EQ(t->multi_idx, r.sent ? 0 : 1);
+    }
+}
+
+TEST_F(SelectorRound, CorridorRetryAndBusyTagsLeavingSingleMode)
+{
+    // Couple anchors A10 (0, 2) and A11 (20, 2) follow A0, whose area is one corridor.
+    set_anchor(10, 0xB00A, 0, 2, 0, ZUB_ANCHOR_WORKING_MODE_COUPLE);
+    set_anchor(11, 0xB00B, 20, 2, 0, ZUB_ANCHOR_WORKING_MODE_COUPLE);
+    set_anchor(9, 0xB009, 30, 5, 0, ZUB_ANCHOR_WORKING_MODE_SINGLE);
+    set_sync(10, 0, 0, h.now, 0.0);
+    set_sync(11, 0, 0, h.now, 0.0);
+    zub_context()->anchors[0].area = make_area(0xB000, ZUB_SUB_AREA_TYPE_CORRIDOR, -1, 0, 21, 4);
+    zub_context()->toa_ignore_time = 60000;
+    ASSERT_EQ(Selector::ComputeGlobalDistanceMatrix(0), 0);
+
+    // Multiple mode solves (6, 2), which lies in the corridor, so the tag never gathers eight
+    // multi-type results: every round is retried in couple mode.
+    for (BYTE seq = 1; seq <= 3; ++seq) {
+        const std::vector<Record> out = blink(0x1001, {1, 0, 2, 3, 4, 10, 11}, 6, 2, 0, seq);
+        ASSERT_EQ(out.size(), 1u);
+        const Position m = position_of(out[0]);
+        EXPECT_EQ(m.anchor_mode, 2);
+        EXPECT_NEAR(m.x, 6000, 1);
+        EXPECT_NEAR(m.y, 2680, 1);
+        EXPECT_EQ(m.anchor_id, 0xB00Au);
+    }
+    EXPECT_EQ(h.sel.tags.find_key(0x1001)->statistic.multi_total, 3u);
+    // Without couple anchors the retry has nothing to offer: no record.
+    EXPECT_TRUE(blink(0x1003, {1, 0, 2, 3, 4}, 6, 2, 0, 1).empty());
+
+    zub_context()->single_blink_count = 1;
+    struct Row { const char* name; bool busy; bool couple; WORD64 root_hw; int mode; };
+    const Row rows[] = {
+        {"single-ish", false, true, 0xB000, 1},
+        {"busy, couple heard", true, true, 0xB000, 2},
+        {"busy, no couple", true, false, 0xB000, 0},
+        {"busy, listed root", true, true, ZUB_SPECIAL_ANCHOR_B, 1},
+    };
+    WORD64 tag = 0x1101;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        zub_context()->anchors[0].hardware_id = r.root_hw;
+        tag += 2;
+        Tag* t = h.sel.find_tag(tag);
+        for (BYTE& c : t->multi_couple_count) {
+            c = r.busy ? 4 : 0;
+        }
+        const std::vector<Record> out =
+            r.couple ? blink(tag, {9, 10, 11}, 6, 2, 0, 1) : blink(tag, {9}, 6, 2, 0, 1);
+        ASSERT_EQ(out.size(), r.mode == 0 ? 0u : 1u);
+        if (r.mode != 0) {
+            const Position m = position_of(out[0]);
+            EXPECT_EQ(m.anchor_mode, r.mode);
+            EXPECT_NEAR(m.x, r.mode == 1 ? 30000 : 6000, 1);
+        }
+    }
+}
