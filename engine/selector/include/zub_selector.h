@@ -1,0 +1,163 @@
+// zub_selector.h - one selector: the tags it owns, the collection of their reports into
+// rounds, the composition of a round into time differences over synchronised anchors, the
+// reference-anchor choice and the TDoA round that turns rounds into positions.
+//
+// A Selector makes no platform call. It gets the time from its environment's clock, hands
+// its records to its environment's sink and reads the anchors, the clock-sync slots and the
+// configuration through the context it is given (anchor configuration as one
+// config_snapshot per anchor and use, clock-sync slots as one cs_snapshot per slot and tag
+// round, g_distance as one snapshot per round). It is driven by report, tick and start
+// calls from one thread at a time: its selector job's thread (or a test or replay tool).
+#pragma once
+
+#include <armadillo>
+#include <deque>
+#include <functional>
+
+#include "MultiLateration.h"
+#include "VorlenTypes.h"
+#include "rb_tree.h"
+#include "zub_context.h"
+#include "zub_distance.h"
+#include "zub_selector_records.h"
+#include "zub_tag.h"
+
+constexpr unsigned ZUB_PATH_NODES = 20;
+constexpr unsigned ZUB_PATHS_PER_ARRIVAL = 32;
+constexpr unsigned ZUB_STAT_ENTRIES = 32;
+constexpr unsigned ZUB_CHAIN_DEPTH = 18;
+constexpr unsigned ZUB_INITIAL_HOPS = 40;
+// The two anchors that never contribute arrivals and whose roots ask for four-way pairing.
+constexpr WORD64 ZUB_SPECIAL_ANCHOR_A = 0x082261444EF1C493ull;
+constexpr WORD64 ZUB_SPECIAL_ANCHOR_B = 0x082261444EF1C621ull;
+// The late-comer window: the last solved blink and up to eight before it.
+constexpr BYTE ZUB_LATE_WINDOW_LOW = 247;
+constexpr unsigned ZUB_TIMER_TYPE_SOLVE = 140;
+
+// One clock-sync path of an arrival, from its anchor up to a root.
+struct path_t {
+    WORD16 node[ZUB_PATH_NODES];  // local ids: node[0] the reporting anchor
+    WORD32 deep;                  // nodes filled
+    double toa;                   // the arrival in the root's time base, s
+};
+
+// The paths of one arrival of the round being solved.
+struct paths_t {
+    path_t path[ZUB_PATHS_PER_ARRIVAL];
+    WORD32 count;
+    float average_distance;  // sum, then mean, of the hop counts of successful pairings
+    WORD32 cnt_accesse;      // successful pairings
+    WORD16 anc_id;           // the anchor's idx
+};
+
+// Single-mode tally entry.
+struct stat_t {
+    WORD16 id;
+    WORD16 count;
+};
+
+// What a selector is given instead of making platform calls.
+struct SelectorEnv {
+    std::function<WORD64()> now_ms;  // wall-clock ms
+    // One record to the display job: event id, bytes.
+    std::function<void(WORD32 event, const void* data, WORD16 len)> send;
+    context_t* ctx = nullptr;  // null: zub_context()
+};
+
+// A difference of two times of the wrapping device clock, brought into [-H, H).
+double zub_wrap_difference(double diff);
+
+class Selector {
+public:
+    Selector();
+    explicit Selector(SelectorEnv env);
+    Selector(const Selector&) = delete;
+    Selector& operator=(const Selector&) = delete;
+
+    void set_env(SelectorEnv env) { env_ = std::move(env); }
+    bool has_env() const { return static_cast<bool>(env_.now_ms); }
+
+    // --- intake (returns 0 when handled, 1 when the length rules reject the message)
+    int recv_toa_report(const BYTE* data, WORD32 length);
+    int recv_toa_imu_report(const BYTE* data, WORD32 length);
+    int recv_tof_report(const BYTE* data, WORD32 length);
+    void process_toa_report(const Anchor* anchor, BYTE seq, WORD64 tag_id, double toa);
+    void process_tof_report(WORD16 anchor_id, BYTE seq, WORD64 tag_id, int32_t distance);
+    int process_traning_tag(WORD64 tag_id, BYTE seq, double toa, WORD64 raw_time);
+    void recv_montion_filter_start();
+    Tag* find_tag(WORD64 tag_id);
+
+    // --- composition (the round's g_distance snapshot is taken by each call)
+    int calculate_tdoa(Tag* tag);
+    int SelectAndComposeForWiredSynch(blinks_t* blinks);
+    int find_min_distance(const paths_t& a, const paths_t& b, double distance, double& tdoa, int& hops,
+                          WORD64 tag_id) const;
+    Anchor* find_zeroth_anchor(const blinks_t* blinks, unsigned& index);
+    // The time-base arrival of a wired round (index written) and its anchor; null for none.
+    Anchor* findTimeBaseAnchorWired(const blinks_t* blinks, unsigned& index);
+    int calculate_tdoa_new(Tag* tag);
+    static int ComputeGlobalDistanceMatrix(int flag);
+    static void FreeGlobalDistanceMatrix();
+
+    // --- the TDoA round
+    void recv_timer_periodic_calculate();
+    bool calculete_position_in_single_mode(Tag* tag, arma::rowvec& pos, WORD16& anchor_id, bool force);
+    bool calculete_position_in_couple_mode(Tag* tag, arma::rowvec& pos, WORD16& anchor_id);
+    bool calculete_position_in_multiple_mode(Tag* tag, arma::rowvec& pos);
+    pos_t fitting_position(const Tag* tag, pos_t pos, int mode) const;
+    static double pos_distance(const pos_t& a, const pos_t& b);
+
+    // --- fields in the record's order
+    RBTree<unsigned long, Tag> tags;
+    int base_anchor_id = 0;
+    blinks_t syncbl{};
+    arma::mat anchorCoords;
+    arma::rowvec tdoa;
+    MultiLateration multilaterator;
+    paths_t anchor_paths[ZUB_MAX_BLINKS_PER_ROUND]{};
+    stat_t stat[ZUB_STAT_ENTRIES]{};
+    WORD16 stat_count = 0;
+
+    // The periodic solve timer's id; ZUB_INVALID_TIMER_ID (all ones) while none runs.
+    WORD32 solve_timer = 0xFFFFFFFFu;
+
+    // --- helpers shared by the composition and the round
+    context_t& ctx() const { return env_.ctx != nullptr ? *env_.ctx : *zub_context(); }
+    WORD64 now() const { return env_.now_ms(); }
+    void send(WORD32 event, const void* data, WORD16 len) const
+    {
+        if (env_.send) {
+            env_.send(event, data, len);
+        }
+    }
+    // Fills `out` with the clock-sync paths of anchor `id` for an arrival at `toa`: every
+    // slot with a master, valid and updated at most `max_age_ms` ago, followed up the chain;
+    // the anchor alone when none qualifies.
+    void build_paths(WORD16 id, double toa, WORD64 now_ms, WORD64 max_age_ms, paths_t& out);
+    // Follows slot 0 of each master from `anchor` while `depth` lasts; returns the time in
+    // the last reached anchor's base.
+    double zub_cretate_path(WORD16* nodes, int depth, WORD16 anchor, double toa, WORD32& deep);
+    // Every clock-sync path of `anchor` to a root, depth first (at most 32); uncalled.
+    int zub_create_paths_new(paths_t& paths, int depth, WORD16 anchor, double toa);
+    void forget_cs_cache() { cs_cache_.clear(); }
+
+private:
+    struct CsEntry {
+        WORD16 anchor;
+        BYTE slot;
+        ClockSync value;
+    };
+    // One copy of an anchor's slot per tag round.
+    const ClockSync& cs_slot(WORD16 anchor, unsigned slot);
+    int compose_wireless(Tag* tag, const DistanceMatrix* dist);
+    Anchor* find_zeroth_anchor_in(const blinks_t* blinks, unsigned& index, const DistanceMatrix* dist);
+    void swap_rows(unsigned a, unsigned b);
+    void solve_tag(Tag* tag, WORD64 now_ms);
+    void close_round(Tag* tag);
+    void visit_in_order(RBNode<unsigned long, Tag>* node, WORD64 now_ms);
+    bool round_has_listed_root(Tag* tag, WORD64 now_ms);
+
+    SelectorEnv env_;
+    std::deque<CsEntry> cs_cache_;  // references stay valid while it grows
+    DistanceRef round_dist_;  // the snapshot of the tag being solved
+};
