@@ -77,6 +77,8 @@ private:
     void HandleRangeResult(const BYTE* payload, WORD16 length);
     void AppendNoResponse();
     void KillResponseTimer();
+    // 'W' start, or 'Z' for an anchor that uses two-way ranging, whatever zubRTLSStarted is.
+    void SendStartFrame(Anchor* anchor);
 
     void Dispatch(const char* type, const tinyxml2::XMLElement* root);
     void HandleAnchorList();
@@ -85,6 +87,7 @@ private:
     void HandleRfSetup(const tinyxml2::XMLElement* root);
     void HandleAnchorInitAll();
     void HandleRTLSStart(int started);
+    void HandleRadioTest(const char* type);
     void HandleMotionFilter(const tinyxml2::XMLElement* root);
     void HandleLogAccumulator(const tinyxml2::XMLElement* root);
     void HandleLogStart(const tinyxml2::XMLElement* root);
