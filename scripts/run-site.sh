@@ -39,6 +39,12 @@ if [ "${1:-}" = "--in-sandbox" ]; then
   grep -E "begin to power on|SCS|power on|Power on" "$omp_log" || true
   echo "== $zub_log (power-on)"
   grep -E "begin to power on|load .*omp cfg|REGISTER_ACK|No OMP|SCS got|send power on|Power on" "$zub_log" || true
+  zub_trace=/qvx/zub/log/zub/division1.log
+  if [ "$ok" = 1 ]; then
+    wait_for "$zub_trace" "Jobs init OK!" 15 || ok=0
+    echo "== $zub_trace (configuration and start handshake)"
+    grep -E "AreaID|SubArea|Point\(|\|-------|INIT_START|process init OK|Jobs init OK" "$zub_trace" || true
+  fi
   if [ "$ok" = 1 ]; then
     sleep 4  # one more heartbeat registration, answered by qes_omp
     echo "== power-on complete; stopping both programs"

@@ -1,13 +1,16 @@
 // The location engine's job table, in the order the power-on walk follows.
 //
 // Rows 2 and 6 to 27 still run PLACEHOLDER entries; each row takes its job's real entry when that
+// Rows 3 to 27 still run PLACEHOLDER entries; each row takes its job's real entry when that
 // job lands (zub_control_job_entry, zub_socket_entry,
+// job lands (zub_manager_job_entry, zub_socket_entry,
 // zub_clocksync_entry, zub_display_entry, zub_recon_entry, zub_selector_entry).
 #include "engine_jobs.h"
 
 #include "pub_pqe_jobtype.h"
 #include "startup/cn_scs_job.h"
 #include "zub_clocksync_job.h"
+#include "zub_control_job.h"
 #include "zub_display_job.h"
 #include "zub_manager.h"
 #include "zub_recon_job.h"
@@ -30,7 +33,7 @@ constexpr WORD16 kEnginePri = 11;
 const T_JobCreatReg g_atJobRegTbl[] = {
     {0x0000, 10, 1, 1, "CN_SCS_JOB", cn_p_scs_entry, 0, 1024, 0},
     {0x0001, 10, 1, 1, "notexist", notexist_Job_Entry, 0, 4096, CN_JOB_FLAG_WAIT_POWERON_ACK},
-    {QE_JOBTYPE_ZUB_CONTROL, kEnginePri, 2, 1, "ZUB_CONTROL", engine_placeholder_control_entry, 0, kEngineData,
+    {QE_JOBTYPE_ZUB_CONTROL, kEnginePri, 2, 1, "ZUB_CONTROL", zub_control_job_entry, 0, kEngineData,
      CN_JOB_FLAG_WAIT_POWERON_ACK},
     ENGINE_JOB(QE_JOBTYPE_ZUB_CLOCKSYNC, 7, "ZUB_CLOCKSYNC", PH),
     ENGINE_JOB(QE_JOBTYPE_ZUB_CLOCKSYNC, 7, "ZUB_CLOCKSYNC", zub_clocksync_entry),

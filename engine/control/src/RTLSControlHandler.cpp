@@ -1,0 +1,310 @@
+#include "RTLSControlHandler.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "rtls_interface.h"
+#include "zub_anchor.h"
+#include "zub_anchor_list.h"
+#include "zub_context.h"
+#include "zub_control_frames.h"
+#include "zub_control_ports.h"
+#include "zub_diagnostics.h"
+#include "zub_print.h"
+#include "zub_shared_field.h"
+#include "zub_timer.h"
+
+namespace {
+
+constexpr WORD16 kVersionOffset = 9;
+constexpr WORD16 kCommResultLen = 5;
+constexpr WORD16 kRangeResultLen = 12;
+constexpr WORD16 kRangeWithDiagnosticsLen = 146;
+
+WORD16 get16(const BYTE* p) { return static_cast<WORD16>(p[0] | (p[1] << 8)); }
+WORD32 get32(const BYTE* p)
+{
+    return static_cast<WORD32>(p[0]) | (static_cast<WORD32>(p[1]) << 8) | (static_cast<WORD32>(p[2]) << 16) |
+           (static_cast<WORD32>(p[3]) << 24);
+}
+
+template <class Frame>
+const BYTE* bytes_of(const Frame& f)
+{
+    return reinterpret_cast<const BYTE*>(&f);
+}
+
+}  // namespace
+
+RTLSControlHandler::RTLSControlHandler()
+    : expectedRxResponseNum(0),
+      expectedResponseCode(0),
+      expectedResponseCode2(0),
+      twrWithDiagnostics(0),
+      tmWatiRspTimer(ZUB_INVALID_TIMER_ID),
+      twr_initiator(0),
+      twr_responder(0)
+{
+}
+
+RTLSControlHandler* RTLSControlHandler::Instance()
+{
+    // Never destroyed: the process ends with _exit while job threads still run.
+    static RTLSControlHandler* handler = new RTLSControlHandler();
+    return handler;
+}
+
+void RTLSControlHandler::load_anchor_cfg()
+{
+    zub_load_anchor_files(".");
+}
+
+std::string RTLSControlHandler::getAddr(WORD64 hardware_id)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "addr=\"%lx\"", hardware_id);
+    return text;
+}
+
+// ---- commands ------------------------------------------------------------------------------
+
+void RTLSControlHandler::SendRequest(Anchor* anchor, const BYTE* bytes, WORD16 length)
+{
+    if (anchor == nullptr || anchor->link_socket() == 0) {
+        return;
+    }
+    zub_control_ports().send_to_anchor(bytes, length, anchor);
+}
+
+void RTLSControlHandler::UpdateAnchorConfig(Anchor* anchor)
+{
+    if (anchor == nullptr || anchor->link_socket() == 0) {
+        return;
+    }
+    const cmd_config_t frame = zub_build_config_frame(*anchor);
+    SendRequest(anchor, bytes_of(frame), sizeof frame);
+}
+
+void RTLSControlHandler::UpdateAnchorConfig()
+{
+    // Every local id can be in use, so anchor_count may be 10000 itself: walk all of them.
+    context_t* c = zub_context();
+    const unsigned n = c->anchor_count < ZUB_MAX_ANCHOR_NUM ? c->anchor_count : ZUB_MAX_ANCHOR_NUM;
+    for (unsigned i = 0; i < n; ++i) {
+        if (c->anchors[i].hardware_id != 0) {
+            UpdateAnchorConfig(&c->anchors[i]);
+        }
+    }
+}
+
+void RTLSControlHandler::SendStartFrame(Anchor* anchor)
+{
+    if (anchor->config_snapshot().use_tof == 0) {
+        const cmd_rtls_start_t frame{RTLS_START_REQ, RTLS_CMD_PARM_START};
+        SendRequest(anchor, bytes_of(frame), sizeof frame);
+    } else {
+        const cmd_twr_single_t frame = zub_build_ranging_start_frame(*anchor);
+        SendRequest(anchor, bytes_of(frame), sizeof frame);
+    }
+}
+
+void RTLSControlHandler::StartAnchorRTLS(Anchor* anchor)
+{
+    if (anchor == nullptr || zub_load(zub_context()->zubRTLSStarted) == 0 || anchor->link_socket() == 0) {
+        return;
+    }
+    SendStartFrame(anchor);
+}
+
+// ---- the reply wait ------------------------------------------------------------------------
+
+void RTLSControlHandler::SetupResponse(BYTE code, int count)
+{
+    expectedResponseCode = code;
+    expectedRxResponseNum = count;
+    expectedResponseCode2 = 0;
+}
+
+void RTLSControlHandler::KillResponseTimer()
+{
+    if (tmWatiRspTimer != ZUB_INVALID_TIMER_ID) {
+        zub_control_ports().del_timer(tmWatiRspTimer);
+        tmWatiRspTimer = ZUB_INVALID_TIMER_ID;
+    }
+}
+
+void RTLSControlHandler::WaitForResponse(int seconds)
+{
+    if (seconds <= 0) {
+        return;
+    }
+    // An earlier timer left running could end this wait early.
+    KillResponseTimer();
+    const WORD32 id = zub_control_ports().set_timer(QE_CTRL_TIMER_TYPE_WAIT_RESP, 0, static_cast<WORD32>(seconds));
+    if (id == ZUB_INVALID_TIMER_ID) {
+        ZUB_PRINT(ZUB_PRINT_ERROR, "WaitForResponse: set timer failed.");
+        AppendNoResponse();
+        expectedRxResponseNum = 0;
+        return;
+    }
+    tmWatiRspTimer = id;
+}
+
+void RTLSControlHandler::AppendNoResponse()
+{
+    xmlResponse += ZUB_NO_RESPONSE_TEXT;
+}
+
+void RTLSControlHandler::WaitAnchorRspTimeout()
+{
+    ZUB_PRINT(ZUB_PRINT_EVENT, "Response timed out : outstanding expectedRxResponseNum %d", expectedRxResponseNum);
+    AppendNoResponse();
+    expectedRxResponseNum = 0;
+    tmWatiRspTimer = ZUB_INVALID_TIMER_ID;
+}
+
+void RTLSControlHandler::SendXMLResponse()
+{
+    for (char& ch : xmlResponse) {
+        if (ch == '\n') {
+            ch = ' ';
+        }
+    }
+    xmlResponse += '\n';
+    zub_control_ports().send_to_controller(&xmlResponse);
+    xmlResponse.clear();
+}
+
+// ---- anchor messages -----------------------------------------------------------------------
+
+int RTLSControlHandler::HandleResponse(const BYTE* message, WORD16 length)
+{
+    if (message == nullptr || length < 4) {
+        ZUB_PRINT(ZUB_PRINT_ERROR, "anchor message of %u bytes has no head, dropped.", length);
+        return -1;
+    }
+    const WORD16 local = get16(message);
+    const WORD16 data_len = get16(message + 2);
+    if (local >= ZUB_MAX_ANCHOR_NUM) {
+        ZUB_PRINT(ZUB_PRINT_ERROR, "invalid anc id %u.", local);
+        return -1;
+    }
+    if (data_len > length - 4) {
+        ZUB_PRINT(ZUB_PRINT_ERROR, "anchor message of %u bytes shorter than its payload length %u, dropped.", length,
+                  data_len);
+        return -1;
+    }
+    Anchor* anchor = &zub_context()->anchors[local];
+    return HandleResponse(anchor->hardware_id, local, message + 4, data_len, anchor);
+}
+
+int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id*/, const BYTE* payload,
+                                       WORD16 length, Anchor* anchor)
+{
+    if (payload == nullptr || length == 0) {
+        ZUB_PRINT(ZUB_PRINT_ERROR, "empty anchor reply dropped.");
+        return -1;
+    }
+    const BYTE code = payload[0];
+    if (code == RTLS_CMD_REQ_CFG) {
+        HandleConfigRequest(anchor, payload, length);
+        return 0;
+    }
+    const bool handled = (expectedRxResponseNum != 0 && code == expectedResponseCode) || expectedResponseCode2 == 0 ||
+                         code == expectedResponseCode2;
+    const WORD16 needed = code == RTLS_COMM_TEST_RESULT_IND ? kCommResultLen
+                          : (code == RTLS_RANGE_MEAS_IND || code == RTLS_RANGE_MEAS_IND_FINAL) ? kRangeResultLen
+                                                                                                 : 1;
+    if (handled && length < needed) {
+        ZUB_PRINT(ZUB_PRINT_ERROR, "reply 0x%X of %u bytes is shorter than %u, not handled.", code, length, needed);
+    } else if (handled) {
+        if (expectedRxResponseNum > 0) {
+            --expectedRxResponseNum;
+        }
+        switch (code) {
+        case RTLS_COMM_TEST_DONE_IND:
+            break;
+        case RTLS_COMM_TEST_RESULT_IND:
+            HandleCommResult(anchor, payload, length);
+            break;
+        case RTLS_RANGE_MEAS_IND:
+            HandleRangeResult(payload, length);
+            break;
+        case RTLS_RANGE_MEAS_IND_FINAL:
+            expectedRxResponseNum = 0;
+            HandleRangeResult(payload, length);
+            break;
+        default:
+            ZUB_PRINT(ZUB_PRINT_EVENT, "unkown code %u.", code);
+            break;
+        }
+    }
+    // The deadline belongs to the wait: it goes when the wait is over, not with any reply.
+    if (expectedRxResponseNum == 0) {
+        KillResponseTimer();
+    }
+    return 0;
+}
+
+void RTLSControlHandler::HandleConfigRequest(Anchor* anchor, const BYTE* payload, WORD16 length)
+{
+    zub_store(anchor->is_req_cfg, true);
+    if (!zub_load(zub_context()->anchor_cfg_finish)) {
+        ZUB_PRINT(ZUB_PRINT_EVENT, "ZUB not receive config info from controller, discard anchor(%s) config req.",
+                  anchor->getIpPrint());
+        return;
+    }
+    const AnchorConfig cfg = anchor->config_snapshot();
+    ZUB_PRINT(ZUB_PRINT_EVENT, "HandleConfigRequest: Anc(%s) %d : %u : connected as (%6s). Antenna Delay %u %u.",
+              anchor->getIpPrint(), cfg.idx, anchor->id, cfg.master ? "Master" : "Slave", cfg.ant_delay_rx,
+              cfg.ant_delay_tx);
+    size_t n = 0;
+    if (length > kVersionOffset) {
+        const char* text = reinterpret_cast<const char*>(payload + kVersionOffset);
+        const size_t room = length - kVersionOffset;
+        n = strnlen(text, room < sizeof anchor->version - 1 ? room : sizeof anchor->version - 1);
+        std::memcpy(anchor->version, text, n);
+    }
+    anchor->version[n] = '\0';
+    StartAnchorRTLS(anchor);
+    anchor->configured = 1;
+}
+
+void RTLSControlHandler::HandleCommResult(Anchor* anchor, const BYTE* payload, WORD16 /*length*/)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "<receiver %s rx_data=\"%d\" rx_others=\"%d\" />",
+                  getAddr(anchor->hardware_id).c_str(), get16(payload + 1), get16(payload + 3));
+    xmlResponse += text;
+}
+
+void RTLSControlHandler::HandleRangeResult(const BYTE* payload, WORD16 length)
+{
+    const float distance = static_cast<float>(get32(payload + 6)) / 10000.0f;
+    const int timeouts = get16(payload + 10);
+    if (expectedRxResponseNum >= 0) {
+        char text[96];
+        std::snprintf(text, sizeof text, " distance=\"%f\" timeouts=\"%d\" />", static_cast<double>(distance), timeouts);
+        xmlResponse += text;
+    }
+    if (twrWithDiagnostics && length >= kRangeWithDiagnosticsLen) {
+        BYTE records[ZUB_DIAG_OUTPUT_BYTES];
+        zub_diag_convert_to_format(records, payload + 14, false);
+        zub_diag_convert_to_format(records, payload + 80, false);
+    }
+    if (expectedRxResponseNum != 0) {
+        return;
+    }
+    if (twr_initiator >= twr_anchors.size() || twr_responder >= twr_anchors.size()) {
+        ZUB_PRINT(ZUB_PRINT_EVENT, "twr vector size check error. size=%lu, twr_responder=%u, twr_initiator=%u.",
+                  static_cast<unsigned long>(twr_anchors.size()), twr_responder, twr_initiator);
+        return;
+    }
+    const cmd_rtls_start_t stop{RTLS_START_REQ, RTLS_CMD_PARM_STOP};
+    SendRequest(twr_anchors[twr_responder], bytes_of(stop), sizeof stop);
+    SendRequest(twr_anchors[twr_initiator], bytes_of(stop), sizeof stop);
+    xmlResponse += "</initiator></ind>";
+    SendXMLResponse();
+    ZUB_PRINT(ZUB_PRINT_EVENT, "HandleRangeTest_continue:.");
+}

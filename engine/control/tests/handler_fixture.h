@@ -1,0 +1,93 @@
+// handler_fixture.h - three anchors for the handler tests: A (0xa1) and B (0xb2) with a link,
+// C (0xc3) without; the handler idle, rfConfig and the context at their defaults, and fake
+// ports recording every frame, reply and timer.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "RTLSControlHandler.h"
+#include "control_test_support.h"
+#include "zub_config.h"
+#include "zub_context.h"
+#include "zub_public.h"
+
+namespace ctl {
+
+constexpr WORD64 kA = 0xa1;
+constexpr WORD64 kB = 0xb2;
+constexpr WORD64 kC = 0xc3;
+
+using Bytes = std::vector<BYTE>;
+
+class HandlerTest : public ::testing::Test {
+protected:
+    FakePorts ports;
+    Prints prints;
+    RTLSControlHandler* h = RTLSControlHandler::Instance();
+    context_t* c = zub_context();
+    Anchor* a = nullptr;
+    Anchor* b = nullptr;
+    Anchor* cc = nullptr;
+
+    void SetUp() override
+    {
+        zub_set_default_config();
+        a = prepare(kA, true);
+        b = prepare(kB, true);
+        cc = prepare(kC, false);
+        c->anchor_count = 3;
+        rfConfig = RfConfig();
+        h->expectedRxResponseNum = 0;
+        h->expectedResponseCode = 0;
+        h->expectedResponseCode2 = 0;
+        h->twrWithDiagnostics = 0;
+        h->tmWatiRspTimer = 0xFFFFFFFF;
+        h->twr_anchors.clear();
+        h->twr_initiator = h->twr_responder = 0;
+        h->xmlResponse.clear();
+        prints.clear();
+    }
+
+    static Anchor* prepare(WORD64 hw, bool linked)
+    {
+        const WORD16 local = zub_new_anchor_id(hw);
+        Anchor* x = &zub_context()->anchors[local];
+        x->init(hw, local);
+        x->mode = 0;
+        x->version[0] = '\0';
+        {
+            std::lock_guard<GuardMutex> lock(x->cfg_lock);
+            x->masters.clear();
+            x->rfDistanceToMaster.clear();
+        }
+        x->link_take(nullptr, nullptr);
+        if (linked) {
+            x->link_record(500u + local, nullptr);
+        }
+        return x;
+    }
+
+    void request(const std::string& text)
+    {
+        char* heap = static_cast<char*>(std::malloc(text.size() + 1));
+        std::memcpy(heap, text.c_str(), text.size() + 1);
+        h->HandleRequests(heap);
+    }
+
+    // A sock_data_t message from anchor x with this payload.
+    int reply(const Anchor* x, const Bytes& payload)
+    {
+        Bytes m = {static_cast<BYTE>(x->id & 0xFF), static_cast<BYTE>(x->id >> 8),
+                   static_cast<BYTE>(payload.size() & 0xFF), static_cast<BYTE>(payload.size() >> 8)};
+        m.insert(m.end(), payload.begin(), payload.end());
+        return h->HandleResponse(m.data(), static_cast<WORD16>(m.size()));
+    }
+};
+
+}  // namespace ctl

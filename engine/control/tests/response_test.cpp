@@ -1,0 +1,171 @@
+// Anchor replies, the reply wait and its timer.
+#include "handler_fixture.h"
+#include "zub_shared_field.h"
+
+namespace {
+
+using ctl::Bytes;
+
+class engine_control_Response : public ctl::HandlerTest {};
+
+// 0x83/0x84: distance 12345 (1.2345 m) at offset 6, 7 timeouts at offset 10.
+Bytes range(BYTE code) { return {code, 0, 0, 0, 0, 0, 0x39, 0x30, 0x00, 0x00, 0x07, 0x00}; }
+
+TEST_F(engine_control_Response, ResultsAreHandledWhileIdle)
+{
+    EXPECT_EQ(reply(a, {0x82, 0x0A, 0x00, 0x02, 0x01}), 0);
+    EXPECT_EQ(h->xmlResponse, "<receiver addr=\"a1\" rx_data=\"10\" rx_others=\"258\" />");
+    h->xmlResponse.clear();
+    EXPECT_EQ(reply(a, range(0x84)), 0);
+    EXPECT_EQ(h->xmlResponse, " distance=\"1.234500\" timeouts=\"7\" />");
+    EXPECT_EQ(prints.count_of("twr vector size check error. size=0, twr_responder=0, twr_initiator=0."), 1u);
+    EXPECT_EQ(h->expectedRxResponseNum, 0);
+}
+
+TEST_F(engine_control_Response, ShortRepliesAreNotHandled)
+{
+    struct Row { Bytes payload; const char* line; };
+    const Row rows[] = {
+        {{0x82, 0x01, 0x00, 0x02}, "reply 0x82 of 4 bytes is shorter than 5, not handled."},
+        {{0x83, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}, "reply 0x83 of 11 bytes is shorter than 12, not handled."},
+        {{0x84}, "reply 0x84 of 1 bytes is shorter than 12, not handled."},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        h->SetupResponse(r.payload[0], 2);
+        prints.clear();
+        EXPECT_EQ(reply(a, r.payload), 0);
+        EXPECT_EQ(h->expectedRxResponseNum, 2);
+        EXPECT_EQ(h->xmlResponse, "");
+        EXPECT_EQ(prints.count_of(r.line), 1u);
+    }
+}
+
+TEST_F(engine_control_Response, DispatchByExpectation)
+{
+    struct Row { BYTE code; BYTE code2; int count; BYTE reply; int count_after; bool timer_killed; };
+    const Row rows[] = {
+        {0x81, 0, 1, 0x81, 0, true},      // the awaited reply ends the wait
+        {0x82, 0, 2, 0x81, 1, false},     // no second code: every reply is handled
+        {0x83, 0x84, -1, 0x81, -1, false},// a stray during an unlimited wait: ignored, deadline kept
+        {0x83, 0x84, -1, 0x83, -1, false},
+        {0x83, 0x84, -1, 0x84, 0, true},  // the final reply
+        {0x85, 0, 1, 0x85, 0, true},      // power test done ("unkown code")
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << int(r.code) << "/" << int(r.reply));
+        h->SetupResponse(r.code, r.count);
+        h->expectedResponseCode2 = r.code2;
+        h->WaitForResponse(30);
+        const WORD32 timer = h->tmWatiRspTimer;
+        ports.timers_deleted.clear();
+        Bytes payload = range(r.reply);
+        payload[1] = 5;  // a 0x82 reads rx_data 5
+        reply(a, payload);
+        EXPECT_EQ(h->expectedRxResponseNum, r.count_after);
+        EXPECT_EQ(ports.timers_deleted, r.timer_killed ? std::vector<WORD32>{timer} : std::vector<WORD32>{});
+        EXPECT_EQ(h->tmWatiRspTimer, r.timer_killed ? 0xFFFFFFFFu : timer);
+        h->tmWatiRspTimer = 0xFFFFFFFF;
+        h->expectedRxResponseNum = 0;
+        h->xmlResponse.clear();
+    }
+    EXPECT_EQ(prints.count_of("unkown code 133."), 1u);
+}
+
+TEST_F(engine_control_Response, WaitEndsOnItsTimerAndTheTextLeadsTheNextAppendingReply)
+{
+    h->SetupResponse(0x85, 1);
+    h->WaitForResponse(35);
+    ASSERT_EQ(ports.timers_set, (std::vector<std::pair<BYTE, WORD32>>{{121, 35}}));
+    // Busy: requests are dropped without reply.
+    request("<r type=\"zub cfg\"/>");
+    EXPECT_TRUE(ports.replies.empty());
+    EXPECT_EQ(prints.count_of("expectedRxResponseNum  = 1, expectedResponseCode = 133, push this (<r type=\"zub cfg\"/>) xml Req to queue."), 1u);
+
+    h->WaitAnchorRspTimeout();
+    EXPECT_EQ(prints.count_of("Response timed out : outstanding expectedRxResponseNum 1"), 1u);
+    EXPECT_EQ(h->expectedRxResponseNum, 0);
+    EXPECT_EQ(h->tmWatiRspTimer, 0xFFFFFFFFu);
+    request("<r type=\"anchor init all\"/>");
+    EXPECT_EQ(ports.replies, std::vector<std::string>{" error=\"No response from anchor\" /><ind type=\"anchor init\"/>\n"});
+
+    // A reply that starts by assigning drops the text.
+    h->SetupResponse(0x85, 1);
+    h->WaitAnchorRspTimeout();
+    ports.replies.clear();
+    request("<r type=\"tag training\"/>");
+    EXPECT_EQ(ports.replies, std::vector<std::string>{"<ind type=\"tag training\"></ind>\n"});
+}
+
+TEST_F(engine_control_Response, WaitEndsAtOnceOnTheAwaitedReply)
+{
+    h->SetupResponse(0x85, 1);
+    h->WaitForResponse(35);
+    reply(a, {0x85});
+    EXPECT_EQ(h->expectedRxResponseNum, 0);
+    EXPECT_EQ(ports.timers_deleted, std::vector<WORD32>{100});
+    request("<r type=\"anchor init all\"/>");
+    EXPECT_EQ(ports.replies, std::vector<std::string>{"<ind type=\"anchor init\"/>\n"});
+}
+
+TEST_F(engine_control_Response, ANewWaitCancelsTheRunningTimer)
+{
+    h->SetupResponse(0x85, 2);
+    h->WaitForResponse(35);
+    h->WaitForResponse(10);
+    EXPECT_EQ(ports.timers_deleted, std::vector<WORD32>{100});
+    EXPECT_EQ(h->tmWatiRspTimer, 101u);
+    h->WaitForResponse(0);  // arms nothing
+    EXPECT_EQ(ports.timers_set.size(), 2u);
+
+    ports.refuse_timers = true;
+    h->WaitForResponse(5);
+    EXPECT_EQ(prints.count_of("WaitForResponse: set timer failed."), 1u);
+    EXPECT_EQ(h->expectedRxResponseNum, 0);
+    EXPECT_EQ(h->xmlResponse, " error=\"No response from anchor\" />");
+}
+
+TEST_F(engine_control_Response, ConfigurationRequest)
+{
+    // Before "anchor cfg": only marked.
+    Bytes b_req = {0x42, 1, 2, 3, 4, 5, 6, 7, 8, 'v', '1', '.', '2', 0, 'x'};
+    reply(a, b_req);
+    EXPECT_TRUE(zub_load(a->is_req_cfg));
+    EXPECT_EQ(a->configured, 0);
+    EXPECT_STREQ(a->version, "");
+    EXPECT_EQ(prints.count_of("ZUB not receive config info from controller, discard anchor(0.0.0.0) config req."), 1u);
+
+    // After it, with RTLS stopped: version and configured, no start frame.
+    c->anchor_cfg_finish = true;
+    reply(a, b_req);
+    EXPECT_STREQ(a->version, "v1.2");
+    EXPECT_EQ(a->configured, 1);
+    EXPECT_TRUE(ports.frames.empty());
+    EXPECT_EQ(prints.count_of("HandleConfigRequest: Anc(0.0.0.0) 0 : " + std::to_string(a->id) +
+                              " : connected as ( Slave). Antenna Delay 0 0."), 1u);
+
+    // With RTLS running: the start frame; a 64-character version is cut to 63.
+    c->zubRTLSStarted = 1;
+    Bytes long_req(9, 0x42);
+    long_req.insert(long_req.end(), 64, 'v');
+    reply(a, long_req);
+    EXPECT_EQ(std::string(a->version), std::string(63, 'v'));
+    EXPECT_EQ(ports.frames_to(a->id), (std::vector<Bytes>{{0x57, 0x01}}));
+    // A version without NUL at the end of the payload stays within it.
+    reply(b, {0x42, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b'});
+    EXPECT_STREQ(b->version, "ab");
+}
+
+TEST_F(engine_control_Response, MalformedMessagesAreDropped)
+{
+    const Bytes bad_id = {0x10, 0x27, 0x01, 0x00, 0x81};  // local id 10000
+    EXPECT_EQ(h->HandleResponse(bad_id.data(), 5), -1);
+    EXPECT_EQ(prints.count_of("invalid anc id 10000."), 1u);
+    const Bytes head_only = {0x00, 0x00};
+    EXPECT_EQ(h->HandleResponse(head_only.data(), 2), -1);
+    const Bytes claims_more = {0x00, 0x00, 0x09, 0x00, 0x81};
+    EXPECT_EQ(h->HandleResponse(claims_more.data(), 5), -1);
+    EXPECT_EQ(reply(a, {}), -1);
+}
+
+}  // namespace
