@@ -187,21 +187,21 @@ void zub_socket_tcp_rcv_from_server(int sock, short /*what*/, void* arg)
 {
     auto* anchor = static_cast<Anchor*>(arg);
     if (anchor == nullptr) {
-        drop_unknown_link(sock, nullptr);
         ZUB_PRINT(ZUB_PRINT_ERROR, "close socket(%d) for anchor,because arg is null", sock);
+        drop_unknown_link(sock, nullptr);
         return;
     }
     const WORD16 id = anchor->id;
     if (id >= ZUB_MAX_ANCHOR_NUM) {
-        drop_unknown_link(sock, anchor);
         ZUB_PRINT(ZUB_PRINT_ERROR, "close socket(%d) for anchor,because anchor_id is %d", sock, static_cast<int>(id));
+        drop_unknown_link(sock, anchor);
         return;
     }
     Anchor& slot = zub_context()->anchors[id];
     if (slot.id >= ZUB_MAX_ANCHOR_NUM || slot.hardware_id == 0) {
-        drop_unknown_link(sock, anchor);
         ZUB_PRINT(ZUB_PRINT_ERROR, "close socket(%d) for anchor,because anchor_id(%d) is unused", sock,
                   static_cast<int>(id));
+        drop_unknown_link(sock, anchor);
         return;
     }
     if (slot.link_socket() != static_cast<WORD32>(sock)) {

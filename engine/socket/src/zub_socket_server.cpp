@@ -286,8 +286,8 @@ void zub_socket_tcp_accept_cb(int sock, short /*what*/, void* arg)
     reactor_info_t& info = reactor_info();
     if (type == ZUB_SOCKET_TYPE_CTRL) {
         if (ctrl_present(info)) {
-            qk_close(client);
             ZUB_PRINT(ZUB_PRINT_ERROR, "only one connect to zub,so close this connect socket(%d).", client);
+            qk_close(client);
             return;
         }
         zub_ctrl_framer().reset();

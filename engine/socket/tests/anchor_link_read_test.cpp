@@ -13,7 +13,6 @@
 #include "zub_anchor_link.h"
 #include "zub_context.h"
 #include "zub_msg_id.h"
-#include "zub_shared_field.h"
 
 using namespace std::chrono_literals;
 using ct::Recorder;
@@ -132,8 +131,9 @@ TEST_F(engine_socket_AnchorRead, ClosedAnchorIsReportedAndAStaleHalfFrameDoesNot
     int peer = open_link(at);
     ASSERT_GE(peer, 0);
     const Bytes f = ft::frame(numbered(0x42, 7));
-    ASSERT_TRUE(write_all(peer, Bytes(f.begin(), f.begin() + 5)));  // half a frame
-    ASSERT_TRUE(srig::wait_until([this] { return zub_load(anchor_->tcp_sock.rcv_len) == 5; }, 2s));
+    ct::PrintCapture prints;
+    ASSERT_TRUE(write_all(peer, Bytes(f.begin(), f.begin() + 5)));  // half a frame, held
+    ASSERT_TRUE(srig::wait_until([&] { return prints.count_of("rcv len = 5") == 1; }, 2s));
 
     at.close_peer(peer);
     ASSERT_TRUE(Recorder::instance().wait_for(QE_JOBTYPE_ZUB_RECON, ZUB_EV_XX_RECON_ANCHOR_CON_STATE, 2, 5s));
@@ -141,13 +141,70 @@ TEST_F(engine_socket_AnchorRead, ClosedAnchorIsReportedAndAStaleHalfFrameDoesNot
     EXPECT_EQ(states[0].body, (Bytes{kAnchor, 0, 1, 0}));
     EXPECT_EQ(states[1].body, (Bytes{kAnchor, 0, 0, 0}));
     EXPECT_EQ(anchor_->link_socket(), 0u);
-    EXPECT_EQ(zub_load(anchor_->tcp_sock.rcv_len), 0u);
+    EXPECT_EQ(anchor_->tcp_sock.rcv_len, 0u);  // cleared before the close was reported
 
     peer = open_link(at);
     ASSERT_GE(peer, 0);
     ASSERT_TRUE(write_all(peer, f));
     ASSERT_TRUE(Recorder::instance().wait_for(QE_JOBTYPE_ZUB_CONTROL, ZUB_EV_SOCKET_XX_ANCHOR_MSG, 1, 5s));
     EXPECT_EQ(control_payloads(), std::vector<Bytes>{numbered(0x42, 7)});
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(engine_socket_AnchorRead, LinkOfAnAnchorNobodyMayReadIsClosedAtItsFirstRead)
+{
+    struct Row {
+        const char* name;
+        WORD64 hardware_id;
+        WORD16 id;
+        std::string line;  // with %d for the socket
+    };
+    const Row rows[] = {
+        {"slot not in use", 0, kAnchor, "close socket(%d) for anchor,because anchor_id(3) is unused"},
+        {"id beyond the table", 0x00AB000000000003ull, 10000, "close socket(%d) for anchor,because anchor_id is 10000"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Recorder::instance().clear();
+        ct::FakeAnchor at(2);
+        ASSERT_TRUE(at.ok());
+        anchor_ = ct::configure_anchor(kAnchor, 2);
+        const int peer = open_link(at);
+        ASSERT_GE(peer, 0);
+        const int sock = static_cast<int>(anchor_->link_socket());
+        // The record changes under a live link (set on the reconnection job, which opened it).
+        Anchor* a = anchor_;
+        ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_RECON, [a, row] {
+            a->hardware_id = row.hardware_id;
+            a->id = row.id;
+        }));
+        ct::PrintCapture prints;
+        ASSERT_TRUE(write_all(peer, ft::frame(numbered(0x42, 1))));
+        EXPECT_TRUE(srig::peer_closed(peer, 2s));
+        char line[160];
+        std::snprintf(line, sizeof line, row.line.c_str(), sock);
+        EXPECT_EQ(prints.count_of(line), 1u);
+        EXPECT_EQ(anchor_->link_socket(), 0u);
+        EXPECT_TRUE(Recorder::instance().calls(QE_JOBTYPE_ZUB_CONTROL, ZUB_EV_SOCKET_XX_ANCHOR_MSG).empty());
+    }
+}
+
+TEST_F(engine_socket_AnchorRead, ConnectToAnchorOpensEveryConfiguredLinkAndNamesTheOnesThatFail)
+{
+    ct::FakeAnchor at(2);
+    ASSERT_TRUE(at.ok());
+    Anchor* silent = ct::configure_anchor(kAnchor + 1, 9);  // nothing listens on 127.0.0.9
+    ct::PrintCapture prints;
+    ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_RECON, [] { zub_socket_connect_to_anchor(zub_context()); }));
+    EXPECT_GE(at.accept_one(2s), 0);
+    EXPECT_NE(anchor_->link_socket(), 0u);
+    EXPECT_EQ(silent->link_socket(), 0u);
+    EXPECT_EQ(prints.count_of("zub connect to anchor(127.0.0.9) failed"), 1u);
+    EXPECT_EQ(prints.count_of("zub connect to anchor(127.0.0.2) failed"), 0u);
+    silent->hardware_id = 0;
 }
 
 }  // namespace

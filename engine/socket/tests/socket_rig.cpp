@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -204,7 +205,9 @@ bool peer_closed(int fd, std::chrono::milliseconds timeout)
         return false;
     }
     char c;
-    return recv(fd, &c, 1, MSG_DONTWAIT) == 0;
+    const ssize_t n = recv(fd, &c, 1, MSG_DONTWAIT);
+    // A peer that closes with unread bytes resets the connection instead.
+    return n == 0 || (n < 0 && errno == ECONNRESET);
 }
 
 unsigned listed(BYTE type)

@@ -56,7 +56,7 @@ private:
 
 // A blocking TCP client of 127.0.0.1:port; -1 when the connect fails.
 int connect_to(WORD16 port);
-// True when the peer has closed `fd` within the time-out.
+// True when the peer has closed (or reset) `fd` within the time-out.
 bool peer_closed(int fd, std::chrono::milliseconds timeout);
 // Clients listed for a type (1..8), or 1/0 for the controller (type 0).
 unsigned listed(BYTE type);
