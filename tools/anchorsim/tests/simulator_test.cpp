@@ -167,3 +167,48 @@ TEST(anchorsim_Simulator, RunsASiteOnLoopback)
     std::remove(opt.truth_path.c_str());
     std::remove(opt.commands_path.c_str());
 }
+
+TEST(anchorsim_Simulator, ReadsFaultSpecifications)
+{
+    struct Row {
+        std::string text;
+        bool ok;
+        double at;
+        uint64_t anchor;
+        FaultKind kind;
+        double arg;
+    };
+    const Row rows[] = {
+        {"5:0822614400000003:close", true, 5, 0x0822614400000003ull, FaultKind::Close, 0},
+        {"1.5:A1:down", true, 1.5, 0xA1, FaultKind::Down, 10},
+        {"1.5:A1:down:3", true, 1.5, 0xA1, FaultKind::Down, 3},
+        {"2:A1:garbage", true, 2, 0xA1, FaultKind::Garbage, 64},
+        {"2:A1:garbage:500", true, 2, 0xA1, FaultKind::Garbage, 500},
+        {"0:a1:stop_reading", true, 0, 0xA1, FaultKind::StopReading, 0},
+        {"9:A1:resume_reading", true, 9, 0xA1, FaultKind::ResumeReading, 0},
+        {"3:A1:bad_crc", true, 3, 0xA1, FaultKind::BadCrc, 0},
+        {"3:A1:silent", true, 3, 0xA1, FaultKind::Silent, 0},
+        {"4:A1:talk", true, 4, 0xA1, FaultKind::Talk, 0},
+        {"A1:close", false, 0, 0, FaultKind::Close, 0},
+        {"x:A1:close", false, 0, 0, FaultKind::Close, 0},
+        {"-1:A1:close", false, 0, 0, FaultKind::Close, 0},
+        {"1:Z9:close", false, 0, 0, FaultKind::Close, 0},
+        {"1:A1:explode", false, 0, 0, FaultKind::Close, 0},
+        {"1:A1:down:-2", false, 0, 0, FaultKind::Close, 0},
+        {"1:A1:down:2:3", false, 0, 0, FaultKind::Close, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        Fault f;
+        std::string error;
+        ASSERT_EQ(parse_fault(r.text, &f, &error), r.ok) << error;
+        if (!r.ok) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        EXPECT_EQ(f.at_s, r.at);
+        EXPECT_EQ(f.anchor, r.anchor);
+        EXPECT_EQ(f.kind, r.kind);
+        EXPECT_EQ(f.arg, r.arg);
+    }
+}
