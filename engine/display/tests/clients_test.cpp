@@ -143,11 +143,14 @@ TEST(engine_display_Clients, AClientThatStopsReadingIsClosedWhileTheOthersGetEve
 
     constexpr SWORD32 kPositions = 20000;  // 660,000 bytes: far more than the slow client's room
     Bytes got[3];
+    std::atomic<size_t> got_size[3] = {0, 0, 0};  // what the test thread may look at meanwhile
     std::atomic<bool> done{false};
     std::thread readers([&] {
         while (!done.load()) {
-            read_available(c[0], &got[0], false);
-            read_available(c[2], &got[2], false);
+            for (int i : {0, 2}) {
+                read_available(c[i], &got[i], false);
+                got_size[i] = got[i].size();
+            }
             std::this_thread::yield();
         }
     });
@@ -164,7 +167,7 @@ TEST(engine_display_Clients, AClientThatStopsReadingIsClosedWhileTheOthersGetEve
         core.on_timer(ZUB_DISPLAY_TIMER_TAG_LOC);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    for (int tries = 0; tries < 5000 && (got[0].size() < all.size() || got[2].size() < all.size()); ++tries) {
+    for (int tries = 0; tries < 5000 && (got_size[0] < all.size() || got_size[2] < all.size()); ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     done = true;

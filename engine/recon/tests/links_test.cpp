@@ -19,6 +19,7 @@
 #include "zub_context.h"
 #include "zub_display_job.h"
 #include "zub_recon_job.h"
+#include "zub_trace_list.h"
 
 using namespace std::chrono_literals;
 using ct::FakeAnchor;
@@ -63,6 +64,83 @@ std::vector<WORD16> con_states(WORD16 anc_id)
     return out;
 }
 
+// One set of files for the real jobs of this process (they are built once).
+const dt::temp_root& jobs_root()
+{
+    static const dt::temp_root root;
+    return root;
+}
+
+// Puts the real entries behind the probe rows of both jobs (a recorder reset forgets that),
+// and the first time powers them on and sends them the start event as the control job does.
+void start_jobs()
+{
+    for (WORD16 type : {WORD16{QE_JOBTYPE_ZUB_RECON}, WORD16{QE_JOBTYPE_ZUB_DISPLAY}}) {
+        Recorder::instance().set_reaction(type, [type](const ct::Call& c) {
+            void* body = c.body.empty() ? nullptr : const_cast<BYTE*>(c.body.data());
+            (type == QE_JOBTYPE_ZUB_RECON ? zub_recon_entry : zub_display_entry)(c.state, c.msgId, body, nullptr, 0);
+        });
+    }
+    static bool started = false;
+    if (started) {
+        return;
+    }
+    started = true;
+    context_t* ctx = zub_context();
+    ctx->tag_loc.sleep_time = 200;
+    ctx->tag_ext.sleep_time = 200;
+    ctx->anc_stat.sleep_time = 200;
+    ctx->anc_stat.max_num = 10;
+    zub_recon_job_set_root(jobs_root().path().c_str());
+    zub_display_job_set_root(jobs_root().path().c_str());
+    ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_CONTROL, [ctx] {
+        for (WORD32 msg : {WORD32{6000}, WORD32{ZUB_EV_CTRL_XX_INIT_START}}) {
+            zub_asyn_msg_send(msg, nullptr, 0, &ctx->jid_reconnection);
+            zub_asyn_msg_send(msg, nullptr, 0, &ctx->jid_display);
+        }
+    }));
+    ASSERT_TRUE(Recorder::instance().wait_for(QE_JOBTYPE_ZUB_CONTROL, ZUB_EV_XX_CTRL_JOB_START_OK, 2, 5s));
+}
+
+// A loopback connection whose server end is listed as a client of the socket job's list.
+struct listed_client {
+    int fd = -1;
+    int served = -1;
+    sock_info_t* list = nullptr;
+
+    explicit listed_client(sock_info_t* l) : list(l)
+    {
+        const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(listener, 1) == 0 &&
+            getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+            fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+                served = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            }
+        }
+        close(listener);
+        if (served >= 0) {
+            zub_clients_save(zub_context()->reactor_info, list, served, nullptr);
+        }
+    }
+    ~listed_client()
+    {
+        sock_info_t taken{};
+        if (zub_clients_take(zub_context()->reactor_info, list, served, &taken)) {
+            close(served);
+        }
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    bool ok() const { return served >= 0; }
+    std::vector<BYTE> read(size_t n, std::chrono::milliseconds timeout) const { return ct::read_exactly(fd, n, timeout); }
+};
+
 class engine_recon_Links : public ::testing::Test {
 protected:
     void SetUp() override
@@ -106,32 +184,13 @@ TEST_F(engine_recon_Links, JobsStartOpenEveryLinkAndReopenOneWithinAnEightSecond
     ct::configure_anchor(0, 2);
     ct::configure_anchor(1, 3);
     ctx_->anchor_count = 2;
-    ctx_->tag_loc.sleep_time = 200;
-    ctx_->tag_ext.sleep_time = 200;
-    ctx_->anc_stat.sleep_time = 200;
-    zub_recon_job_set_root(root_.path().c_str());
-    zub_display_job_set_root(root_.path().c_str());
-    // The real entries behind the probe rows of both jobs.
-    for (WORD16 type : {WORD16{QE_JOBTYPE_ZUB_RECON}, WORD16{QE_JOBTYPE_ZUB_DISPLAY}}) {
-        Recorder::instance().set_reaction(type, [type](const ct::Call& c) {
-            void* body = c.body.empty() ? nullptr : const_cast<BYTE*>(c.body.data());
-            (type == QE_JOBTYPE_ZUB_RECON ? zub_recon_entry : zub_display_entry)(c.state, c.msgId, body, nullptr, 0);
-        });
-    }
-    // The control job's part: power-on, then the start event.
-    ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_CONTROL, [this] {
-        for (WORD32 msg : {WORD32{6000}, WORD32{ZUB_EV_CTRL_XX_INIT_START}}) {
-            zub_asyn_msg_send(msg, nullptr, 0, &ctx_->jid_reconnection);
-            zub_asyn_msg_send(msg, nullptr, 0, &ctx_->jid_display);
-        }
-    }));
-    ASSERT_TRUE(Recorder::instance().wait_for(QE_JOBTYPE_ZUB_CONTROL, ZUB_EV_XX_CTRL_JOB_START_OK, 2, 5s));
+    start_jobs();
     const int peer0 = first.accept_one(15s);
     const int peer1 = second.accept_one(15s);
     ASSERT_GE(peer0, 0);
     ASSERT_GE(peer1, 0);
 
-    const std::string file = root_.path() + "/log/anc_statistics.txt";
+    const std::string file = jobs_root().path() + "/log/anc_statistics.txt";
     const std::string up0 = "id(0) anchor_id(ab000000000000) anchor_ip(127.0.0.2) has reconnect";
     const std::string up1 = "id(1) anchor_id(ab000000000001) anchor_ip(127.0.0.3) has reconnect";
     EXPECT_TRUE(wait_count(file, up0, 1, 15s));
@@ -148,6 +207,82 @@ TEST_F(engine_recon_Links, JobsStartOpenEveryLinkAndReopenOneWithinAnEightSecond
     EXPECT_TRUE(wait_count(file, up0, 2, 5s));
     EXPECT_EQ(count_in_file(file, up1), 1u);
     ctx_->anchor_count = 0;
+}
+
+TEST_F(engine_recon_Links, AnAbsentAnchorIsReportedWithStatusZeroAtEveryCheckAndConnectedOnceItListens)
+{
+    Anchor* a = ct::configure_anchor(0, 6);
+    {
+        std::lock_guard<GuardMutex> lock(a->link_lock);
+        a->timeConnected = timeval{};  // never connected in this process
+    }
+    ctx_->anchor_count = 1;
+    start_jobs();
+    // A status batch left by an earlier case goes out with the next flush (200 ms), before we listen.
+    std::this_thread::sleep_for(400ms);
+    listed_client status(ctx_->reactor_info.anc_stat_client);
+    ASSERT_TRUE(status.ok());
+    // 0xA8, length 9, hardware id 0x00AB000000000000, status 0 (never connected), 0xA8.
+    const std::vector<BYTE> never = {0xA8, 0x09, 0x00, 0, 0, 0, 0, 0, 0, 0xAB, 0x00, 0x00, 0xA8};
+    EXPECT_EQ(status.read(13, 12s), never);
+    EXPECT_EQ(status.read(13, 12s), never);  // the next check, 8 s on
+
+    FakeAnchor anchor_at(6);
+    ASSERT_TRUE(anchor_at.ok());
+    EXPECT_GE(anchor_at.accept_one(12s), 0);
+    EXPECT_TRUE(wait_count(jobs_root().path() + "/log/anc_statistics.txt",
+                           "id(0) anchor_id(ab000000000000) anchor_ip(127.0.0.6) has reconnect", 1, 5s));
+    EXPECT_NE(a->link_socket(), 0u);
+    ctx_->anchor_count = 0;
+}
+
+TEST_F(engine_recon_Links, TracedTagBlinksAndPositionsReachTheRawAndReportClients)
+{
+    jobs_root().write("cfg/tag_trace.cfg", "1122334455667788\n");
+    reactor_info_t& info = ctx_->reactor_info;
+    listed_client blink(info.dac_blink_client), loc(info.tag_loc_client), disp(info.dsply_client),
+        raw_pos(info.dac_pos_client);
+    ASSERT_TRUE(blink.ok() && loc.ok() && disp.ok() && raw_pos.ok());
+    ctx_->displayer_type = 1;
+    start_jobs();
+    for (int i = 0; i < 80 && !tag_trace_cfg_check(0x1122334455667788ull); ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(tag_trace_cfg_check(0x1122334455667788ull));
+
+    // The managers' road: a raw blink; then a selector's position.
+    const std::vector<BYTE> raw_blink = {0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11,
+                                         0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0x2A};
+    const std::vector<BYTE> position = {0x04, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x08,
+                                        0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0xDC, 0x05, 0x00,
+                                        0x00, 0xFE, 0xFF, 0xFF, 0xFF, 0x04, 0x03, 0x02, 0x01};
+    ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_MANAGER_BEGIN, [&] {
+        zub_asyn_msg_send(ZUB_EV_SELECTOR_DISPLAY_RAW_BLIBK, raw_blink.data(), 17, &zub_context()->jid_display);
+    }));
+    ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_SELECTOR_BEGIN, [&] {
+        zub_asyn_msg_send(ZUB_EV_SELECTOR_DISPLAY_TAG_LOC, position.data(), 29, &zub_context()->jid_display);
+    }));
+    auto framed = [](std::vector<BYTE> head, const std::vector<BYTE>& body) {
+        head.insert(head.end(), body.begin(), body.end());
+        head.push_back(0xA8);
+        return head;
+    };
+    EXPECT_EQ(blink.read(20, 5s), framed({0xA8, 0x11}, raw_blink));
+    EXPECT_EQ(loc.read(33, 5s), framed({0xA8, 0x1D, 0x00}, position));
+    const std::vector<BYTE> xyz(position.begin() + 17, position.end());
+    const std::vector<BYTE> tag(position.begin() + 1, position.begin() + 9);
+    const std::vector<BYTE> anc(position.begin() + 9, position.begin() + 17);
+    std::vector<BYTE> norvat = xyz;
+    norvat.insert(norvat.end(), tag.begin(), tag.end());
+    norvat.insert(norvat.end(), anc.begin(), anc.end());
+    EXPECT_EQ(disp.read(32, 5s), framed({0xA8, 0x1D, 0x65}, norvat));
+    std::vector<BYTE> raw = tag;
+    raw.insert(raw.end(), xyz.begin(), xyz.end());
+    EXPECT_EQ(raw_pos.read(23, 5s), framed({0xA8, 0x14}, raw));
+    // The blink is counted in the next statistics file.
+    EXPECT_TRUE(wait_count(jobs_root().path() + "/log/tag_all_statistics.txt",
+                           "tag id(1122334455667788) rcv blink(1)\n", 1, 7s));
+    ctx_->displayer_type = 0;
 }
 
 TEST_F(engine_recon_Links, ACloseWaitLinkIsClosedAndReopenedInOnePass)

@@ -203,7 +203,7 @@ TEST_F(engine_recon_Core, AnchorCheckReopensWhatIsDownAndStopsAtTheFirstUnusable
             }
         }
         ctx_->anchors[2].id = r.id_of_2;
-        core_->on_timer(ZUB_RECON_TIMER_ANCHOR_CHECK);
+        core_->on_event(1, ZUB_EV_LOOP_TIMER, nullptr, 0, zub_timer_para(ZUB_RECON_TIMER_ANCHOR_CHECK, 0));
         EXPECT_EQ(links_.closed, r.closed);
         EXPECT_EQ(links_.opened, r.opened);
         EXPECT_EQ(links_.told, r.opened);
