@@ -26,17 +26,18 @@ void send_display(const dac_ccp_rx_t& rec)
     zub_asyn_msg_send(ZUB_EV_CLOCKSYNC_DISPLAY_DAC_CCP, body, sizeof body, &zub_context()->jid_display);
 }
 
+// Each state change is made before the message that tells of it leaves.
 void answer_start()
 {
-    zub_asyn_msg_send(ZUB_EV_XX_CTRL_JOB_START_OK, nullptr, 0, &zub_context()->jid_control);
     OSS_SetNextState(kStateRunning);
+    zub_asyn_msg_send(ZUB_EV_XX_CTRL_JOB_START_OK, nullptr, 0, &zub_context()->jid_control);
 }
 
 void zub_clocksync_init(WORD32 event)
 {
     if (event == kPowerOn || event == kPowerOnAgain) {
-        XOS_PowerOnAck(CN_MSG_POWER_ON_ACK, nullptr, 0, 0);
         OSS_SetNextState(kStatePoweredOn);
+        XOS_PowerOnAck(CN_MSG_POWER_ON_ACK, nullptr, 0, 0);
     } else if (event == ZUB_EV_CTRL_XX_INIT_START) {
         answer_start();
     }

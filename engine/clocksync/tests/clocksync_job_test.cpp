@@ -62,6 +62,7 @@ class Platform : public ::testing::Environment {
 public:
     void SetUp() override
     {
+        cst::prepare_anchor(400, 0xE400);  // before any job thread may read it
         static const std::array<T_JobCreatReg, 29> rows = table();
         CN_PlatformProfile prof = CN_EngineProfile(rows.data());
         prof.wTaskCount = 28;
@@ -115,7 +116,6 @@ TEST(engine_clocksync_Job, WalksItsStatesAndAnswersTheStartEvent)
 {
     context_t* ctx = zub_context();
     const JID second = probe::local_jid(kSecondRow);
-    cst::prepare_anchor(400, 0xE400);
     cst::PrintLines prints;
     Recorder::instance().clear();
 
@@ -162,7 +162,6 @@ TEST(engine_clocksync_Job, WalksItsStatesAndAnswersTheStartEvent)
 TEST(engine_clocksync_Job, BodiesShorterThanTheyAnnounceAreDroppedWithALine)
 {
     context_t* ctx = zub_context();
-    cst::prepare_anchor(400, 0xE400);
     // Take the job to state 1 (a no-op when the test above already did).
     ASSERT_TRUE(send(QE_JOBTYPE_ZUB_CONTROL, ZUB_EV_CTRL_XX_INIT_START, {}, ctx->jid_clocksync));
     cst::PrintLines prints;
