@@ -116,7 +116,8 @@ void BM_TdoaRoad(benchmark::State& state)
     state.counters["records"] = static_cast<double>(records);
 }
 
-// The tick of a selector with 10,000 tags none of which is due.
+// The tick of a selector with 10,000 tags none of which is due: with no round open
+// (argument 0), and with every tag's round open, its first arrival just heard (1).
 void BM_IdleTick(benchmark::State& state)
 {
     site(8);
@@ -125,6 +126,9 @@ void BM_IdleTick(benchmark::State& state)
     Selector sel(env);
     for (WORD64 id = 0; id < 10000; ++id) {
         sel.find_tag(id * 18 + 5);
+        if (state.range(0) != 0) {
+            sel.process_toa_report(&zub_context()->anchors[1], 1, id * 18 + 5, 1.0);
+        }
     }
     for (auto _ : state) {
         sel.recv_timer_periodic_calculate();
@@ -135,4 +139,4 @@ void BM_IdleTick(benchmark::State& state)
 
 BENCHMARK(BM_ComposeAndReference)->Arg(8)->Arg(22);
 BENCHMARK(BM_TdoaRoad)->Arg(8)->Arg(22);
-BENCHMARK(BM_IdleTick);
+BENCHMARK(BM_IdleTick)->Arg(0)->Arg(1);

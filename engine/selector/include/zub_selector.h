@@ -13,6 +13,7 @@
 #include <armadillo>
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include "MultiLateration.h"
 #include "VorlenTypes.h"
@@ -154,10 +155,22 @@ private:
     void swap_rows(unsigned a, unsigned b);
     void solve_tag(Tag* tag, WORD64 now_ms);
     void close_round(Tag* tag);
-    void visit_in_order(RBNode<unsigned long, Tag>* node, WORD64 now_ms);
     bool round_has_listed_root(Tag* tag, WORD64 now_ms);
 
     SelectorEnv env_;
+    // The tags whose round holds arrivals, with the time the round opened: the tick looks at
+    // these, not at every tag, and touches a tag only when its round may be due. Sorted by
+    // id up to open_sorted_; arrivals since the last tick append. A tag may be listed twice
+    // or with an emptied round (its round reset from outside): the tick merges those and
+    // checks the tag itself before solving.
+    struct OpenRound {
+        WORD64 id;
+        WORD64 first_ms;
+        Tag* tag;
+    };
+    std::vector<OpenRound> open_;
+    std::vector<OpenRound> still_open_;
+    size_t open_sorted_ = 0;
     std::deque<CsEntry> cs_cache_;  // references stay valid while it grows
     DistanceRef round_dist_;  // the snapshot of the tag being solved
 };

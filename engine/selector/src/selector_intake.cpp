@@ -188,6 +188,7 @@ void Selector::process_toa_report(const Anchor* anchor, BYTE seq, WORD64 tag_id,
     if (round.nBlinks == 0) {
         round.seqNum = seq;
         round.timeFirstBlink = now_ms;
+        open_.push_back(OpenRound{tag_id, now_ms, tag});
     }
     const AnchorConfig cfg = anchor->config_snapshot();
     Blink& b = round.blinks[round.nBlinks];

@@ -66,22 +66,37 @@ pos_t Selector::fitting_position(const Tag* tag, pos_t pos, int) const
 
 void Selector::recv_timer_periodic_calculate()
 {
-    visit_in_order(tags.Root, now());
-}
-
-void Selector::visit_in_order(RBNode<unsigned long, Tag>* node, WORD64 now_ms)
-{
-    RBNode<unsigned long, Tag>* const nil = RBNode<unsigned long, Tag>::Nil();
-    while (node != nil && node != nullptr) {
-        visit_in_order(node->left, now_ms);
-        Tag* tag = node->data;
-        const blinks_t& r = tag->blinkReports;
-        if (r.nBlinks > 0 &&
-            static_cast<int64_t>(now_ms - r.timeFirstBlink) >= static_cast<int64_t>(ctx().zubSolveWaitTime)) {
+    if (open_.empty()) {
+        return;
+    }
+    const WORD64 now_ms = now();
+    const auto wait = static_cast<int64_t>(ctx().zubSolveWaitTime);
+    auto by_id = [](const OpenRound& a, const OpenRound& b) { return a.id < b.id; };
+    const auto sorted_end = open_.begin() + static_cast<std::ptrdiff_t>(open_sorted_);
+    std::stable_sort(sorted_end, open_.end(), by_id);
+    std::inplace_merge(open_.begin(), sorted_end, open_.end(), by_id);
+    open_.erase(std::unique(open_.begin(), open_.end(),
+                            [](const OpenRound& a, const OpenRound& b) { return a.id == b.id; }),
+                open_.end());
+    still_open_.clear();
+    for (const OpenRound& e : open_) {
+        if (static_cast<int64_t>(now_ms - e.first_ms) < wait) {
+            still_open_.push_back(e);
+            continue;
+        }
+        Tag* tag = e.tag;
+        if (tag->blinkReports.nBlinks == 0) {
+            continue;
+        }
+        if (static_cast<int64_t>(now_ms - tag->blinkReports.timeFirstBlink) >= wait) {
             solve_tag(tag, now_ms);
         }
-        node = node->right;
+        if (tag->blinkReports.nBlinks > 0) {
+            still_open_.push_back(OpenRound{e.id, tag->blinkReports.timeFirstBlink, tag});
+        }
     }
+    open_.swap(still_open_);
+    open_sorted_ = open_.size();
 }
 
 bool Selector::calculete_position_in_single_mode(Tag* tag, arma::rowvec& pos, WORD16& anchor_id, bool force)

@@ -303,3 +303,45 @@ TEST_F(SelectorRound, CorridorRetryAndBusyTagsLeavingSingleMode)
         }
     }
 }
+
+TEST_F(SelectorRound, DueTagsInAscendingIdOrder)
+{
+    set_anchor(9, 0xB009, 30, 5, 3, ZUB_ANCHOR_WORKING_MODE_SINGLE);
+    zub_context()->single_blink_count = 1;
+    // Heard in this order; the tree holds them in its own shape; the round goes by id.
+    const WORD64 heard[] = {0x30, 0x10, 0x50, 0x20, 0x40};
+    for (WORD64 id : heard) {
+        h.sel.process_toa_report(&zub_context()->anchors[9], 1, id, 1.0);
+        h.now += 1;
+    }
+    h.now += 18;  // 0x30, 0x10, 0x50 and 0x20 have waited 23 to 20 ms: due; 0x40 19 ms
+    h.records.clear();
+    h.sel.recv_timer_periodic_calculate();
+    std::vector<WORD64> order;
+    for (const Record& r : h.records) {
+        order.push_back(position_of(r).tag_id);
+    }
+    EXPECT_EQ(order, (std::vector<WORD64>{0x10, 0x20, 0x30, 0x50}));
+    h.records.clear();
+    h.now += 1;
+    h.sel.recv_timer_periodic_calculate();
+    ASSERT_EQ(h.records.size(), 1u);
+    EXPECT_EQ(position_of(h.records[0]).tag_id, 0x40u);
+    h.records.clear();
+    h.sel.recv_timer_periodic_calculate();
+    EXPECT_TRUE(h.records.empty());
+
+    // A round emptied from outside and opened again 10 ms later is solved once, 20 ms after
+    // its second opening.
+    h.sel.process_toa_report(&zub_context()->anchors[9], 2, 0x60, 1.0);
+    h.sel.find_tag(0x60)->blinkReports.nBlinks = 0;
+    h.now += 10;
+    h.sel.process_toa_report(&zub_context()->anchors[9], 2, 0x60, 1.0);
+    struct Step { WORD64 advance; size_t records; };
+    for (const Step st : {Step{10, 0}, Step{9, 0}, Step{1, 1}, Step{10, 0}}) {
+        h.records.clear();
+        h.now += st.advance;
+        h.sel.recv_timer_periodic_calculate();
+        EXPECT_EQ(h.records.size(), st.records);
+    }
+}
