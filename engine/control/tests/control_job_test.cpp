@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
+#include <cstring>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -156,6 +158,23 @@ TEST(engine_control_Job, PowerOnLoadsTheSiteAndRunsTheHandshakeToTheEnd)
     EXPECT_EQ(count(trace_text(), "AreaID = E7000001"), 1u);
     EXPECT_EQ(Recorder::instance().calls(kSender, EV_CN_POWER_ON_ACK).size(), 1u);
     EXPECT_EQ(CN_Job_Base::GetJobByType(QE_JOBTYPE_ZUB_CONTROL)->TimerCount(), 0u);
+
+    // In the working state a controller line (the address of a heap text the job takes over)
+    // reaches the request handler, and an anchor message the reply dispatch.
+    const char line[] = "<r type=\"no such request\"/>";
+    char* text = static_cast<char*>(std::malloc(sizeof line));
+    std::memcpy(text, line, sizeof line);
+    ASSERT_EQ(XOS_SendAsynMsgNJ(ZUB_EV_SOCKET_CONTROL_MSG, reinterpret_cast<BYTE*>(&text), sizeof text, 0, 0, &sender,
+                                &control), 0u);
+    BYTE config_request[] = {0x00, 0x00, 0x01, 0x00, 0x42};  // anchor 0 (e7000001) asks for its configuration
+    ASSERT_EQ(XOS_SendAsynMsgNJ(ZUB_EV_SOCKET_XX_ANCHOR_MSG, config_request, sizeof config_request, 0, 0, &sender,
+                                &control), 0u);
+    BYTE too_short = 0;
+    ASSERT_EQ(XOS_SendAsynMsgNJ(ZUB_EV_SOCKET_CONTROL_MSG, &too_short, 1, 0, 0, &sender, &control), 0u);
+    ASSERT_TRUE(wait_trace("controller line without its text (1 bytes).", 5s));
+    const std::string later = trace_text();
+    EXPECT_EQ(count(later, "unkown type:no such request."), 1u);
+    EXPECT_EQ(count(later, "ZUB not receive config info from controller, discard anchor(127.0.0.2) config req."), 1u);
 }
 
 }  // namespace
