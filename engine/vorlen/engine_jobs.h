@@ -15,6 +15,3 @@ inline constexpr int kEngineJobRows = 29;  // with the END row
 // answers the control job's start event (0x30000) with 0x30001, in any state. Replaced row by
 // row as each job lands.
 void engine_placeholder_job_entry(WORD16 wState, WORD32 dwMsgId, void* pMsgBody, void* pPData, BYTE ucFlag);
-// PLACEHOLDER for the control job (row 2, flagged): acknowledges its power-on so that the
-// power-on walk goes on; it loads no configuration and starts no handshake.
-void engine_placeholder_control_entry(WORD16 wState, WORD32 dwMsgId, void* pMsgBody, void* pPData, BYTE ucFlag);

@@ -13,7 +13,3 @@ void engine_placeholder_job_entry(WORD16, WORD32 dwMsgId, void*, void*, BYTE) {
         if (XOS_Sender(&control) == 0) XOS_SendAsynMsg(ZUB_EV_XX_CTRL_JOB_START_OK, nullptr, 0, 0, 2, &control);
     }
 }
-
-void engine_placeholder_control_entry(WORD16, WORD32 dwMsgId, void*, void*, BYTE) {
-    if (dwMsgId == EV_CN_POWER_ON) XOS_PowerOnAck(EV_CN_POWER_ON_ACK, nullptr, 0, 0);
-}
