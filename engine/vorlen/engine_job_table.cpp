@@ -1,12 +1,7 @@
-//
-// Rows 2 to 7 and 10 to 27 still run PLACEHOLDER entries; each row takes its job's real entry
-// The location engine's job table, in the order the power-on walk follows.
 // The location engine's job table, in the order the power-on walk follows: the platform's two
 // rows, the control job (its power-on acknowledgement is awaited), the three managers, the
 // socket job, clock sync, display, reconnection and the eighteen selectors, each on a control
 // task of its own.
-// when that job lands (zub_control_job_entry, zub_manager_job_entry, zub_socket_entry,
-// zub_clocksync_entry, zub_selector_entry).
 #include "engine_jobs.h"
 
 #include "pub_pqe_jobtype.h"

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
+#include <cstring>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +17,8 @@
 #include "pub_pqe_jobtype.h"
 #include "startup/cn_scs_job.h"
 #include "zub_control_job.h"
+#include "zub_control_ports.h"
+#include "zub_timer.h"
 #include "zub_msg_id.h"
 
 using namespace std::chrono_literals;
@@ -122,6 +126,12 @@ TEST(engine_control_Job, PowerOnLoadsTheSiteAndRunsTheHandshakeToTheEnd)
         }
     });
 
+    // The first arming of the retry timer is refused; the job arms it at its next event.
+    std::atomic<int> timer_calls{0};
+    zub_control_ports().set_timer = [&](BYTE type, WORD32 value, WORD32 seconds) {
+        return ++timer_calls == 1 ? WORD32{0xFFFFFFFF} : zub_SetRelativeTimer(type, value, seconds);
+    };
+
     const JID sender = probe::local_jid(kSender);
     const JID control = probe::local_jid(QE_JOBTYPE_ZUB_CONTROL);
     ASSERT_EQ(XOS_SendAsynMsgNJ(EV_CN_POWER_ON, nullptr, 0, 0, 0, &sender, &control), 0u);
@@ -131,12 +141,13 @@ TEST(engine_control_Job, PowerOnLoadsTheSiteAndRunsTheHandshakeToTheEnd)
     const auto manager_starts = Recorder::instance().calls(kManager, ZUB_EV_CTRL_XX_INIT_START);
     ASSERT_EQ(manager_starts.size(), 1u);
     EXPECT_LT(manager_starts[0].at, Recorder::instance().calls(kSender, EV_CN_POWER_ON_ACK)[0].at);
-    EXPECT_EQ(CN_Job_Base::GetJobByType(QE_JOBTYPE_ZUB_CONTROL)->TimerCount(), 1u);
 
     // The silent socket job is asked again by the retry; then every job has answered.
     ASSERT_TRUE(wait_trace("All 4 Jobs init OK!", 15s));
     const std::string trace = trace_text();
     EXPECT_EQ(socket_starts.load(), 2);
+    EXPECT_EQ(count(trace, "start retry timer not set; tried again at the next event."), 1u);
+    EXPECT_EQ(timer_calls.load(), 3);  // refused, healed, re-armed by the retry
     EXPECT_EQ(Recorder::instance().calls(kManager, ZUB_EV_CTRL_XX_INIT_START).size(), 1u);
     EXPECT_EQ(Recorder::instance().calls(kClock, ZUB_EV_CTRL_XX_INIT_START).size(), 1u);
     EXPECT_EQ(count(trace, "CLOCKSYNC process init OK again, not counted."), 1u);
@@ -156,6 +167,25 @@ TEST(engine_control_Job, PowerOnLoadsTheSiteAndRunsTheHandshakeToTheEnd)
     EXPECT_EQ(count(trace_text(), "AreaID = E7000001"), 1u);
     EXPECT_EQ(Recorder::instance().calls(kSender, EV_CN_POWER_ON_ACK).size(), 1u);
     EXPECT_EQ(CN_Job_Base::GetJobByType(QE_JOBTYPE_ZUB_CONTROL)->TimerCount(), 0u);
+
+    // In the working state a controller line (the address of a heap text the job takes over)
+    // reaches the request handler, and an anchor message the reply dispatch.
+    const char line[] = "<r type=\"no such request\"/>";
+    char* text = static_cast<char*>(std::malloc(sizeof line));
+    std::memcpy(text, line, sizeof line);
+    ASSERT_EQ(XOS_SendAsynMsgNJ(ZUB_EV_SOCKET_CONTROL_MSG, reinterpret_cast<BYTE*>(&text), sizeof text, 0, 0, &sender,
+                                &control), 0u);
+    BYTE config_request[] = {0x00, 0x00, 0x01, 0x00, 0x42};  // anchor 0 (e7000001) asks for its configuration
+    ASSERT_EQ(XOS_SendAsynMsgNJ(ZUB_EV_SOCKET_XX_ANCHOR_MSG, config_request, sizeof config_request, 0, 0, &sender,
+                                &control), 0u);
+    BYTE too_short = 0;
+    ASSERT_EQ(XOS_SendAsynMsgNJ(ZUB_EV_SOCKET_CONTROL_MSG, &too_short, 1, 0, 0, &sender, &control), 0u);
+    ASSERT_TRUE(wait_trace("controller line without its text (1 bytes).", 5s));
+    const std::string later = trace_text();
+    EXPECT_EQ(count(later, "unkown type:no such request."), 1u);
+    EXPECT_EQ(count(later, "ZUB not receive config info from controller, discard anchor(127.0.0.2) config req."), 1u);
+    // The job is idle now (every event above has been handled): the real timer call comes back.
+    zub_control_ports().set_timer = zub_control_real_ports().set_timer;
 }
 
 }  // namespace
