@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need (libtsan2: the ThreadSanitizer
-# build; clang and its runtime libraries: the libFuzzer build of scripts/fuzz.sh). Safe to run again:
-# apt-get skips what is already there.
+# Installs the Debian packages the build and the tests need (gnuplot-nox: the tracks.png of
+# scripts/run-site.sh; libtsan2: the ThreadSanitizer build; clang and its runtime libraries: the
+# libFuzzer build of scripts/fuzz.sh). Safe to run again: apt-get skips what is already there.
 set -euo pipefail
 
 packages=(
@@ -9,6 +9,7 @@ packages=(
   libace-dev libarmadillo-dev libopenblas-dev libtinyxml2-dev
   libevent-dev libcjson-dev libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux binutils python3
+  gnuplot-nox
   libtsan2
   clang libclang-rt-14-dev
 )

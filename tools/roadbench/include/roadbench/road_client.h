@@ -1,0 +1,98 @@
+// road_client.h - the client side of the location engine, as a controller and a report
+// reader see it: the "anchor cfg" request built from a simulated site, the framing of the
+// tag-location port, the ground truth of a simulation run and the matching of records to it,
+// and small blocking loopback TCP helpers. Plain data and functions; any thread, one object
+// per thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "anchorsim/site.h"
+
+namespace roadbench {
+
+// One record of the tag-location port: a 29-byte position in millimetres, stamped with the
+// client's clock when its frame was complete.
+struct PositionRecord {
+    uint8_t mode = 0;
+    uint64_t tag = 0;
+    uint64_t anchor = 0;
+    int32_t x_mm = 0;
+    int32_t y_mm = 0;
+    int32_t z_mm = 0;
+    double at_s = 0.0;
+};
+
+// Splits the byte stream of the tag-location port into records. A report frame is 0xA8, 0x1D,
+// 0x00, the 29-byte record, 0xA8; bytes that do not start such a frame are skipped and counted.
+class ReportFrameReader {
+public:
+    static constexpr size_t kFrameSize = 33;
+
+    void feed(const uint8_t* data, size_t len, double now_s, std::vector<PositionRecord>* out);
+    size_t skipped_bytes() const { return skipped_; }
+    size_t pending_bytes() const { return buf_.size(); }
+
+private:
+    std::vector<uint8_t> buf_;
+    size_t skipped_ = 0;
+};
+
+// The controller's request that gives the engine the site's anchors: positions, clock masters
+// and the distance to each master heard, as one line without its newline.
+std::string anchor_cfg_request(const anchorsim::SiteModel& site);
+
+struct TruthPoint {
+    double at_s = 0.0;
+    uint32_t seq = 0;
+    double x = 0.0, y = 0.0, z = 0.0;
+};
+
+// The simulator's ground truth: per tag, its blinks in time order. Records carry no sequence
+// number, so a record is matched to the tag's last blink sent before the record arrived.
+class Truth {
+public:
+    // Reads the lines "time tag seq x y z" of a truth file; lines that do not parse are counted
+    // and skipped (the file may be read while it is being written).
+    void load(const std::string& path);
+    void add(uint64_t tag, const TruthPoint& p) { by_tag_[tag].push_back(p); }
+    // The last blink of `tag` at or before `at_s`; nullptr when there is none.
+    const TruthPoint* blink_before(uint64_t tag, double at_s) const;
+    size_t blink_count(uint64_t tag) const;
+    size_t bad_lines() const { return bad_lines_; }
+
+private:
+    std::map<uint64_t, std::vector<TruthPoint>> by_tag_;
+    size_t bad_lines_ = 0;
+};
+
+// Horizontal error of a record against a truth point, metres (the engine solves in the plane
+// at the configured ground clearance).
+double planar_error_m(const PositionRecord& r, const TruthPoint& t);
+
+// Value at quantile q (0..1) of `values` by the nearest-rank rule; 0 for an empty set.
+double quantile(std::vector<double> values, double q);
+
+// Sends the site's "anchor cfg" on the control link `fd`, again every 2 s until the reply finds
+// every anchor's link open ("Socket opened already") or `timeout_ms` has passed; the engine opens
+// the links on its own schedule, and anchors configured without a link get no configuration.
+// The last reply.
+std::string configure_anchors(int fd, const anchorsim::SiteModel& site, int timeout_ms);
+size_t count_of(const std::string& text, const std::string& needle);
+
+// Blocking TCP helpers on IPv4 loopback addresses. -1 on failure.
+int tcp_connect(const std::string& ip, uint16_t port, int timeout_ms);
+bool send_all(int fd, const std::string& bytes);
+// Reads what is there within `timeout_ms`; returns the byte count, 0 on time-out, -1 when the
+// peer closed or the read failed.
+long read_some(int fd, uint8_t* buf, size_t cap, int timeout_ms);
+// Reads controller replies until one contains `needle` or the time runs out; the text read.
+std::string read_reply_until(int fd, const std::string& needle, int timeout_ms);
+
+double now_s();  // wall clock, Unix seconds (the simulator's truth uses the same clock)
+
+}  // namespace roadbench
