@@ -132,15 +132,26 @@ void Truth::load(const std::string& path)
     }
 }
 
-const TruthPoint* Truth::blink_before(uint64_t tag, double at_s) const
+long Truth::blink_index_before(uint64_t tag, double at_s) const
 {
     const auto it = by_tag_.find(tag);
-    if (it == by_tag_.end()) return nullptr;
+    if (it == by_tag_.end()) return -1;
     const std::vector<TruthPoint>& v = it->second;
     auto after = std::upper_bound(v.begin(), v.end(), at_s,
                                   [](double t, const TruthPoint& p) { return t < p.at_s; });
-    if (after == v.begin()) return nullptr;
-    return &*(after - 1);
+    return static_cast<long>(after - v.begin()) - 1;
+}
+
+const TruthPoint* Truth::blink_before(uint64_t tag, double at_s) const
+{
+    const long i = blink_index_before(tag, at_s);
+    return i < 0 ? nullptr : &by_tag_.at(tag)[static_cast<size_t>(i)];
+}
+
+const std::vector<TruthPoint>* Truth::blinks(uint64_t tag) const
+{
+    const auto it = by_tag_.find(tag);
+    return it == by_tag_.end() ? nullptr : &it->second;
 }
 
 size_t Truth::blink_count(uint64_t tag) const

@@ -107,10 +107,11 @@ TEST(Truth, MatchesARecordToTheTagsLastBlinkBeforeIt)
     std::remove(path);
     EXPECT_EQ(truth.bad_lines(), 2u);
     EXPECT_EQ(truth.blink_count(0x1001), 2u);
-    struct Case { uint64_t tag; double at; int seq; };
-    for (const Case c : {Case{0x1001, 99.9, -1}, Case{0x1001, 100.0, 1}, Case{0x1001, 100.99, 1},
-                         Case{0x1001, 105.0, 2}, Case{0x1003, 100.6, 1}, Case{0x1004, 200.0, -1}}) {
+    struct Case { uint64_t tag; double at; int seq; long index; };
+    for (const Case c : {Case{0x1001, 99.9, -1, -1}, Case{0x1001, 100.0, 1, 0}, Case{0x1001, 100.99, 1, 0},
+                         Case{0x1001, 105.0, 2, 1}, Case{0x1003, 100.6, 1, 0}, Case{0x1004, 200.0, -1, -1}}) {
         SCOPED_TRACE(c.at);
+        EXPECT_EQ(truth.blink_index_before(c.tag, c.at), c.index);
         const roadbench::TruthPoint* p = truth.blink_before(c.tag, c.at);
         if (c.seq < 0) {
             EXPECT_EQ(p, nullptr);

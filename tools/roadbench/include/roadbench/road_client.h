@@ -62,7 +62,10 @@ public:
     void add(uint64_t tag, const TruthPoint& p) { by_tag_[tag].push_back(p); }
     // The last blink of `tag` at or before `at_s`; nullptr when there is none.
     const TruthPoint* blink_before(uint64_t tag, double at_s) const;
+    // Index of that blink in the tag's blinks, or -1.
+    long blink_index_before(uint64_t tag, double at_s) const;
     size_t blink_count(uint64_t tag) const;
+    const std::vector<TruthPoint>* blinks(uint64_t tag) const;
     size_t bad_lines() const { return bad_lines_; }
 
 private:

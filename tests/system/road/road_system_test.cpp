@@ -1,0 +1,231 @@
+// The whole road: anchors (the simulator) -> vorlen -> controller and report clients, on the
+// example site, each case in its own sandbox and seeded (ROAD_SEED replays a run).
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "road_fixture.h"
+#include "sandbox/files.h"
+
+namespace road {
+namespace {
+
+using roadbench::PositionRecord;
+
+constexpr double kWarmUpS = 10.0;  // from a tag's first record: the motion filter settles
+
+struct TagOutcome {
+    size_t records = 0;
+    std::vector<double> errors;
+    long lost = 0;     // blinks between the first and last matched one with no record
+    long repeats = 0;  // records that met a blink another record had met
+};
+
+// Matches each record after the tag's warm-up to the tag's last blink before it arrived.
+TagOutcome judge(const std::vector<PositionRecord>& records, const roadbench::Truth& truth, uint64_t tag)
+{
+    TagOutcome out;
+    if (records.empty()) return out;
+    const double from = records.front().at_s + kWarmUpS;
+    long first = -1, last = -1, previous = -1;
+    for (const PositionRecord& r : records) {
+        if (r.at_s < from) continue;
+        const long i = truth.blink_index_before(tag, r.at_s);
+        if (i < 0) continue;
+        ++out.records;
+        out.errors.push_back(roadbench::planar_error_m(r, (*truth.blinks(tag))[static_cast<size_t>(i)]));
+        if (i == previous) ++out.repeats;
+        if (first < 0) first = i;
+        previous = last = i;
+    }
+    if (first >= 0) out.lost = (last - first + 1) - static_cast<long>(out.records - out.repeats);
+    return out;
+}
+
+size_t count_between(const std::vector<PositionRecord>& records, double from_s, double to_s)
+{
+    size_t n = 0;
+    for (const PositionRecord& r : records) n += (r.at_s >= from_s && r.at_s < to_s) ? 1 : 0;
+    return n;
+}
+
+// Lines of the simulator's command log for one anchor: "time anchor hex".
+std::vector<std::string> commands_of(uint64_t anchor)
+{
+    char id[20];
+    std::snprintf(id, sizeof id, "%016llx", static_cast<unsigned long long>(anchor));
+    std::vector<std::string> out;
+    for (const std::string& line : vorlen::sandbox::lines_of(kCommands)) {
+        std::istringstream s(line);
+        std::string t, a, bytes;
+        if (s >> t >> a >> bytes && a == id) out.push_back(bytes);
+    }
+    return out;
+}
+
+size_t count_equal(const std::vector<std::string>& v, const std::string& x)
+{
+    return static_cast<size_t>(std::count(v.begin(), v.end(), x));
+}
+
+TEST_F(RoadTest, ExampleSiteStaticTagsWithinCentimetresOneRecordPerBlink)
+{
+    if (!kDistanceMatrixBuiltOnAnchorCfg) GTEST_SKIP() << "no multiple-mode records without the distance matrix";
+    ASSERT_TRUE(start_programs());
+    ASSERT_TRUE(start_simulator());
+    ASSERT_TRUE(configure_and_start());
+    std::vector<PositionRecord> records;
+    collect(36.0, &records);
+    const double end = roadbench::now_s();
+    stop_simulator();
+    roadbench::Truth truth;
+    truth.load(kTruth);
+
+    for (const anchorsim::TagSpec& tag : site_.tags) {
+        SCOPED_TRACE(tag.id);
+        std::vector<PositionRecord> mine;
+        for (const PositionRecord& r : records_of(records, tag.id)) {
+            if (r.at_s < end - 1.0) mine.push_back(r);  // the last blinks may still be in the solve wait
+        }
+        ASSERT_FALSE(mine.empty());
+        for (const PositionRecord& r : mine) EXPECT_EQ(r.mode, 4);
+        const TagOutcome o = judge(mine, truth, tag.id);
+        // The first record comes after some eight solved rounds; then the warm-up.
+        EXPECT_GE(static_cast<double>(o.records), 8.0 * tag.rate_hz);
+        EXPECT_EQ(o.lost, 0);
+        EXPECT_EQ(o.repeats, 0);
+        const double median = roadbench::quantile(o.errors, 0.5);
+        const double p95 = roadbench::quantile(o.errors, 0.95);
+        std::printf("tag %llx (%s): %zu records, error median %.3f m, p95 %.3f m\n",
+                    static_cast<unsigned long long>(tag.id), tag.path.size() == 1 ? "static" : "walking", o.records,
+                    median, p95);
+        RecordProperty("tag_" + std::to_string(tag.id) + "_median_mm", static_cast<int>(median * 1000));
+        RecordProperty("tag_" + std::to_string(tag.id) + "_p95_mm", static_cast<int>(p95 * 1000));
+        if (tag.path.size() == 1) {
+            EXPECT_LE(median, 0.04);
+            EXPECT_LE(p95, 0.13);
+        }
+    }
+}
+
+TEST_F(RoadTest, AnchorDroppingAndAnchorNotReadingLeaveTheOthersServed)
+{
+    constexpr uint64_t kDropped = 0xa0b1000000000003ull;
+    constexpr uint64_t kDeaf = 0xa0b1000000000005ull;
+    constexpr uint64_t kStatic = 0x1001;
+    ASSERT_TRUE(start_programs());
+    // Run time: links open within ~10 s; the drop and the deaf anchor start at 22 s.
+    ASSERT_TRUE(start_simulator({{22.0, kDropped, anchorsim::FaultKind::Down, 6.0},
+                                 {22.0, kDeaf, anchorsim::FaultKind::StopReading, 0.0}}));
+    ASSERT_TRUE(configure_and_start());
+    std::vector<PositionRecord> records;
+    collect(48.0 - run_time(), &records);
+    // The engine still answers its controller while one anchor reads nothing.
+    const std::string list = request("<req type=\"anchor list\"/>", "</ind>");
+    EXPECT_EQ(roadbench::count_of(list, "connection=\"Eth\""), site_.anchors.size()) << list;
+    const double t0 = sim_started_at_;
+    stop_simulator();
+
+    // The dropped anchor's link is opened again by the link check (every 8 s) and the anchor
+    // is started again on it; the deaf anchor's link stays.
+    const std::vector<std::string> dropped = commands_of(kDropped);
+    EXPECT_GE(count_equal(dropped, "5701"), 2u) << "the re-opened link was not started again";
+    EXPECT_TRUE(engine_->running());
+    if (!kDistanceMatrixBuiltOnAnchorCfg) GTEST_SKIP() << "no multiple-mode records without the distance matrix";
+    const std::vector<PositionRecord> mine = records_of(records, kStatic);
+    EXPECT_GE(count_between(mine, t0 + 24.0, t0 + 30.0), 4u) << "positions stopped while an anchor was away";
+    EXPECT_GE(count_between(mine, t0 + 40.0, t0 + 47.0), 5u) << "positions did not resume";
+}
+
+TEST_F(RoadTest, ControllerAndClientLimitsHold)
+{
+    ASSERT_TRUE(start_programs());
+    ASSERT_TRUE(start_simulator());
+    ASSERT_TRUE(configure_and_start());
+
+    // An over-long line (more than the 2 MiB receive buffer) is dropped; the next is answered.
+    const std::string long_line(2200000, 'x');
+    ASSERT_TRUE(roadbench::send_all(ctl_, long_line + "\n"));
+    const std::string list = request("<req type=\"anchor list\"/>", "</ind>", 15000);
+    EXPECT_EQ(roadbench::count_of(list, "<ind type=\"anchor list\">"), 1u) << list.substr(0, 200);
+
+    // 32 clients per report port: the 33rd is closed, the 32 before it stay.
+    std::vector<int> clients;
+    for (int i = 0; i < 32; ++i) {
+        clients.push_back(roadbench::tcp_connect("127.0.0.1", 12345, 5000));
+        ASSERT_GE(clients.back(), 0);
+    }
+    uint8_t buf[4096];
+    long last = 0;
+    const double give_up = roadbench::now_s() + 5.0;
+    while (last >= 0 && roadbench::now_s() < give_up) last = roadbench::read_some(clients.back(), buf, sizeof buf, 200);
+    EXPECT_LT(last, 0) << "the 33rd client (with the test's own) was not closed";
+    for (size_t i = 0; i + 1 < clients.size(); ++i) {
+        EXPECT_GE(roadbench::read_some(clients[i], buf, sizeof buf, 50), 0) << "client " << i;
+    }
+    EXPECT_GE(roadbench::read_some(loc_, buf, sizeof buf, 50), 0);
+    for (int fd : clients) ::close(fd);
+
+    // "rtls stop" sends the protocol's stop (57 00) to every anchor, after the start (57 01).
+    const std::string stopped = request("<req type=\"rtls stop\"/>", "<ind type=\"rtls stop\" />");
+    EXPECT_NE(stopped.find("<ind type=\"rtls stop\" />"), std::string::npos) << stopped;
+    ::usleep(500 * 1000);
+    stop_simulator();
+    for (const anchorsim::AnchorSpec& a : site_.anchors) {
+        SCOPED_TRACE(a.hw_id);
+        const std::vector<std::string> got = commands_of(a.hw_id);
+        ASSERT_GE(got.size(), 2u);
+        EXPECT_EQ(got.back(), "5700");
+        EXPECT_EQ(count_equal(got, "5701"), 1u);
+    }
+}
+
+TEST_F(RoadTest, LoopbackFuzzLeavesTheEngineAnsweringAndPositionsFlowing)
+{
+    ASSERT_TRUE(start_programs());
+    std::mt19937_64 rng(seed_);
+    std::vector<anchorsim::Fault> faults;
+    for (int i = 0; i < 24; ++i) {
+        anchorsim::Fault f;
+        f.at_s = 14.0 + static_cast<double>(rng() % 12000) / 1000.0;
+        f.anchor = site_.anchors[rng() % site_.anchors.size()].hw_id;
+        f.kind = (i % 3 == 0) ? anchorsim::FaultKind::BadCrc : anchorsim::FaultKind::Garbage;
+        f.arg = static_cast<double>(1 + rng() % 400);
+        faults.push_back(f);
+    }
+    std::sort(faults.begin(), faults.end(), [](const auto& a, const auto& b) { return a.at_s < b.at_s; });
+    ASSERT_TRUE(start_simulator(faults));
+    ASSERT_TRUE(configure_and_start());
+
+    // Random lines on the control port: noise, broken XML and requests of unknown types.
+    const char* shapes[] = {"<req type=\"%s\"/>", "<req type=\"%s\">", "<%s", "%s", "<req type=\"anchor cfg\"><anchor addr=\"%s\"/></req>"};
+    for (int i = 0; i < 300; ++i) {
+        std::string word;
+        const size_t len = rng() % 40;
+        for (size_t k = 0; k < len; ++k) word += static_cast<char>(32 + rng() % 95);
+        char line[256];
+        std::snprintf(line, sizeof line, shapes[rng() % 5], word.c_str());
+        ASSERT_TRUE(roadbench::send_all(ctl_, std::string(line) + "\n"));
+    }
+    std::vector<PositionRecord> records;
+    collect(28.0 - run_time(), &records);
+    uint8_t drain[65536];
+    while (roadbench::read_some(ctl_, drain, sizeof drain, 100) > 0) {
+    }
+    const std::string list = request("<req type=\"anchor list\"/>", "</ind>");
+    EXPECT_EQ(roadbench::count_of(list, "connection=\"Eth\""), site_.anchors.size()) << list.substr(0, 300);
+    collect(8.0, &records);
+    const double end = roadbench::now_s();
+    EXPECT_TRUE(engine_->running());
+    if (!kDistanceMatrixBuiltOnAnchorCfg) GTEST_SKIP() << "no multiple-mode records without the distance matrix";
+    EXPECT_GE(count_between(records_of(records, 0x1001), end - 7.0, end), 4u);
+    EXPECT_GE(count_between(records_of(records, 0x1003), end - 7.0, end), 8u);
+}
+
+}  // namespace
+}  // namespace road
