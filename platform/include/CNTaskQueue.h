@@ -43,6 +43,8 @@ public:
 
     // Bytes taken by the receiver and not yet started (they count toward the mark).
     size_t taken_bytes() const { return taken_bytes_.load(std::memory_order_relaxed); }
+    // How often a receiver went to sleep for want of work (dumps, tests).
+    size_t sleep_count() const { return sleeps_.load(std::memory_order_relaxed); }
 
 protected:
     bool is_full_i() override;
@@ -68,4 +70,5 @@ private:
     std::atomic<size_t> taken_bytes_{0};  // written by the receiver only
     std::atomic<int> full_waiters_{0};    // senders waiting for room
     std::atomic<size_t> queued_hint_{0};  // blocks queued, for the receiver's look without a lock
+    std::atomic<size_t> sleeps_{0};
 };

@@ -159,6 +159,7 @@ int CNTaskQueue::wait_not_empty_cond(ACE_Time_Value* timeout)
 {
     while (is_empty_i()) {
         ++sleepers_;
+        sleeps_.fetch_add(1, std::memory_order_relaxed);
         const int rc = not_empty_cond_.wait(timeout);
         --sleepers_;
         signal_sent_ = false;
