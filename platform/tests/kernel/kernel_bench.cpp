@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <thread>
 #include <vector>
 
 #include "VorlenComm.h"
@@ -200,6 +203,27 @@ BENCHMARK(BM_PacedPipeline)
     ->Iterations(2)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+// The platform with its 28 tasks and nothing flowing: processor time of the whole process over
+// ten seconds, as a share of one core. Run it on its own (--benchmark_filter=Idle).
+void BM_IdleTasks(benchmark::State& state)
+{
+    double share = 0;
+    for (auto _ : state) {
+        timespec c0{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c0);
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        timespec c1{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c1);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const double cpu = static_cast<double>(c1.tv_sec - c0.tv_sec) + static_cast<double>(c1.tv_nsec - c0.tv_nsec) / 1e9;
+        share = cpu / wall;
+        state.SetIterationTime(wall);
+    }
+    state.counters["percent_of_one_core"] = share * 100.0;
+}
+BENCHMARK(BM_IdleTasks)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 } // namespace
 } // namespace bench
