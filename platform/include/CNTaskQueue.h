@@ -1,6 +1,7 @@
 // CNTaskQueue.h - the message queue of one control task: the reactor library's multi-threaded
 // queue with a hand-off built for a busy task. The receiving thread takes every queued block in
-// one lock round, looks for new work for a bounded few tens of microseconds before it sleeps,
+// one lock round, looks for new work for a bounded few tens of microseconds before it sleeps
+// (less after looks that found nothing, so a task that is fed slowly just sleeps),
 // and a sender signals it only when it sleeps, after the queue lock is released. What the queue
 // promises stays that of the library's queue: first in, first out; a high-water mark in bytes
 // (blocks the receiver has taken but not yet started still count, so a waiting sender waits for
@@ -56,10 +57,12 @@ protected:
 private:
     enum class Where { kTail, kHead, kPrio };
     int put(ACE_Message_Block* pBlock, ACE_Time_Value* timeout, Where where);
-    void poll_for_work() const;
+    void poll_for_work();
     void wake_full_waiters();
 
+    static constexpr long kMinPollNs = 2000;
     const long lPollNs_;
+    long lPollBudgetNs_;            // the receiver's next look (receiver only)
     // Under the queue lock.
     int sleepers_ = 0;              // receivers waiting for work
     bool signal_owed_ = false;      // a sender took on to wake them after unlocking

@@ -29,7 +29,7 @@ size_t block_bytes(const ACE_Message_Block* pBlock) { return pBlock->total_size(
 
 } // namespace
 
-CNTaskQueue::CNTaskQueue(long lPollNs) : lPollNs_(lPollNs) {}
+CNTaskQueue::CNTaskQueue(long lPollNs) : lPollNs_(lPollNs), lPollBudgetNs_(lPollNs) {}
 
 int CNTaskQueue::enqueue_tail(ACE_Message_Block* pBlock, ACE_Time_Value* timeout)
 {
@@ -177,19 +177,27 @@ int CNTaskQueue::wait_not_empty_cond(ACE_Time_Value* timeout)
     return 0;
 }
 
-void CNTaskQueue::poll_for_work() const
+void CNTaskQueue::poll_for_work()
 {
-    if (lPollNs_ <= 0 || queued_hint_.load(std::memory_order_acquire) != 0) {
+    // The look pays only while work keeps coming within it: each look that ends empty halves
+    // the next one (down to none), and work found without sleeping restores it.
+    if (queued_hint_.load(std::memory_order_acquire) != 0) {
+        lPollBudgetNs_ = lPollNs_;
+        return;
+    }
+    if (lPollBudgetNs_ <= 0) {
         return;
     }
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point until = Clock::now() + std::chrono::nanoseconds(lPollNs_);
+    const Clock::time_point until = Clock::now() + std::chrono::nanoseconds(lPollBudgetNs_);
     for (unsigned i = 1;; ++i) {
         if (queued_hint_.load(std::memory_order_acquire) != 0) {
+            lPollBudgetNs_ = lPollNs_;
             return;
         }
         cpu_relax();
         if ((i & 31U) == 0 && Clock::now() >= until) {
+            lPollBudgetNs_ = lPollBudgetNs_ / 2 < kMinPollNs ? 0 : lPollBudgetNs_ / 2;
             return;
         }
     }
