@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -112,6 +114,45 @@ TEST_F(PlatformKernelFlowStress, WaitingSendsAllArriveDropsAreLoggedOnce)
     EXPECT_EQ(count_of(log, "err!msg que fulled! ptDstJid"), dropped[5]);
     for (uint32_t s = 0; s < 3; ++s) EXPECT_EQ(refused[s].load(), 0u);
     EXPECT_GT(q->sleep_count(), 0u);
+}
+
+TEST_F(PlatformKernelFlowStress, AnExitBlockEndsTheTaskAndWhatFollowsItStaysQueued)
+{
+    // X1, the exit block and X2 wait behind a held call, so the task takes all three at once.
+    std::mutex m;
+    std::condition_variable cv;
+    bool held = false;
+    bool released = false;
+    std::function<void()> hold = [&] {
+        std::unique_lock<std::mutex> lock(m);
+        held = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return released; });
+    };
+    ASSERT_TRUE(kt::post_to_job(kt::kTypeC, &hold));
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, 10s, [&] { return held; }));
+    }
+    CNCtrlTask* task = CNCtrlTask::gaCNCtrlTask[4];
+    JID from = kt::local_jid(kt::kTypeA);
+    JID to = kt::local_jid(kt::kTypeC);
+    ASSERT_EQ(XOS_SendAsynMsgNJ(0x601, nullptr, 0, 0, 0, &from, &to), 0u);
+    ASSERT_EQ(task->kill(), 0);
+    ASSERT_EQ(XOS_SendAsynMsgNJ(0x602, nullptr, 0, 0, 0, &from, &to), 0u);
+    ASSERT_EQ(task->task_queue()->message_count(), 3u);
+    {
+        std::lock_guard<std::mutex> lock(m);
+        released = true;
+        cv.notify_all();
+    }
+    ASSERT_TRUE(kt::Recorder::instance().wait_for(kt::kTypeC, 0x601, 1, 10s));
+    for (int i = 0; i < 1000 && task->thr_count() != 0; ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(task->thr_count(), 0u);
+    EXPECT_NE(kt::log_text().find(" Ctrl Task get terminating msg!!!!!"), std::string::npos);
+    EXPECT_TRUE(kt::Recorder::instance().calls(kt::kTypeC, 0x602).empty());
+    EXPECT_EQ(task->task_queue()->message_count(), 1u);
+    EXPECT_EQ(task->task_queue()->taken_bytes(), 0u);
 }
 
 } // namespace
