@@ -69,9 +69,10 @@ private:
     bool signal_sent_ = false;      // woken and not yet running again: no further signal needed
     bool deferring_ = false;        // inside put: the wake waits for the unlock
     size_t taken_cap_ = 0;          // taken bytes at the last dequeue_all: an upper bound
-    // Outside the lock.
-    std::atomic<size_t> taken_bytes_{0};  // written by the receiver only
-    std::atomic<int> full_waiters_{0};    // senders waiting for room
-    std::atomic<size_t> queued_hint_{0};  // blocks queued, for the receiver's look without a lock
+    // Outside the lock. Each on a cache line of its own, so the receiver's per-block store and
+    // the senders' per-put store do not pass one line back and forth.
+    alignas(64) std::atomic<size_t> taken_bytes_{0};  // written by the receiver only
+    alignas(64) std::atomic<int> full_waiters_{0};    // senders waiting for room (read per block)
+    alignas(64) std::atomic<size_t> queued_hint_{0};  // blocks queued, for the receiver's look
     std::atomic<size_t> sleeps_{0};
 };
