@@ -186,9 +186,9 @@ TEST_F(SelectorCompose, WiredRoundKeepsItsOwnSequenceAndRanges)
     t->blinkReports.count_multiple_mode = 3;
     h.sel.syncbl.seqNum = 5;
     h.sel.syncbl.nTofBlinks = 0;
-    const double toas[3] = {1.0, 1.25, 16.9};
-    const WORD16 ids[3] = {1, 2, 3};
-    for (int i = 0; i < 3; ++i) {
+    const double toas[4] = {1.0, 1.25, 16.9, 16.95};
+    const WORD16 ids[4] = {1, 2, 3, 4};
+    for (int i = 0; i < 4; ++i) {
         h.sel.process_toa_report(&zub_context()->anchors[ids[i]], 77, kTag, toas[i]);
     }
     // A3 with its 0.5-s offset wraps: 16.9 + 0.5 - P.
@@ -197,17 +197,19 @@ TEST_F(SelectorCompose, WiredRoundKeepsItsOwnSequenceAndRanges)
     EXPECT_EQ(t->blinkReports.seqNum, 77);
     EXPECT_EQ(t->blinkReports.nTofBlinks, 2);
     EXPECT_EQ(t->blinkReports.tof_blink[1].distance, 4321);
-    EXPECT_EQ(t->blinkReports.count_multiple_mode, 3 + 3);
-    EXPECT_EQ(t->blinkReports.nBlinks, 3);
+    EXPECT_EQ(t->blinkReports.count_multiple_mode, 3 + 4);
+    EXPECT_EQ(t->blinkReports.nBlinks, 4);
     // Time base: A2, the last reference-flagged arrival (it follows A0, so not a root).
-    ASSERT_EQ(h.sel.tdoa.n_elem, 3u);
-    double by_id[4] = {};
-    for (unsigned r = 0; r < 3; ++r) {
+    ASSERT_EQ(h.sel.tdoa.n_elem, 4u);
+    double by_id[5] = {};
+    for (unsigned r = 0; r < 4; ++r) {
         by_id[h.sel.syncbl.blinks[r].id] = h.sel.tdoa(r);
     }
     EXPECT_DOUBLE_EQ(by_id[2], 0.0);
     EXPECT_NEAR(by_id[1], -0.25, 1e-12);
     EXPECT_NEAR(by_id[3], 17.4 - P - 1.25, 1e-12);
+    // 16.95 - 1.25 lies beyond half a period: brought back across the wrap.
+    EXPECT_NEAR(by_id[4], 16.95 - 1.25 - P, 1e-12);
 }
 
 TEST_F(SelectorCompose, WiredTimeBase)
