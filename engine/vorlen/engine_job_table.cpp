@@ -1,8 +1,9 @@
 // The location engine's job table, in the order the power-on walk follows.
 //
-// Rows 2 to 27 still run PLACEHOLDER entries; each row takes its job's real entry when that
+// Rows 2 to 9 still run PLACEHOLDER entries; each row takes its job's real entry when that
 // job lands (zub_control_job_entry, zub_manager_job_entry, zub_socket_entry,
-// zub_clocksync_entry, zub_display_entry, zub_recon_entry, zub_selector_entry).
+// zub_clocksync_entry, zub_display_entry, zub_recon_entry). The selector rows run
+// zub_selector_entry.
 #include "engine_jobs.h"
 
 #include "pub_pqe_jobtype.h"
