@@ -12,9 +12,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 build=build/fuzz
-if [ ! -f "$build/fuzz_targets.txt" ]; then
+# Configured every time (quick once it exists), so targets added since are listed.
+if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DVORLEN_FUZZ=ON -DVORLEN_BENCHMARKS=OFF \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >&2
+else
+  cmake -S . -B "$build" >/dev/null
 fi
 
 # Every fuzz target and its committed corpus, as the configure step listed them.

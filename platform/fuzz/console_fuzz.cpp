@@ -52,11 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (unsigned char c : out) fuzz::expect(is_session_output(c), "session output is printable text");
         if (result == -1) break;  // "exit"
         fuzz::expect(result == 0, "a byte is handled with 0 or -1");
-        fuzz::expect(g_bMaxCmdNum <= TELNET_HISTORY_SLOTS, "history holds eight commands at most");
-        for (int slot = 0; slot < TELNET_HISTORY_SLOTS; ++slot) {
-            fuzz::expect(strnlen(g_abOldTelnetCmd[slot], TELNET_HISTORY_LEN) < TELNET_HISTORY_LEN,
-                         "history entries stay terminated");
-        }
+    }
+    fuzz::expect(g_bMaxCmdNum <= TELNET_HISTORY_SLOTS, "history holds eight commands at most");
+    for (int slot = 0; slot < TELNET_HISTORY_SLOTS; ++slot) {
+        fuzz::expect(strnlen(g_abOldTelnetCmd[slot], TELNET_HISTORY_LEN) < TELNET_HISTORY_LEN,
+                     "history entries stay terminated");
     }
     session->handle_close(ACE_INVALID_HANDLE, ACE_Event_Handler::ALL_EVENTS_MASK);
     return 0;

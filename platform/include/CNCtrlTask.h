@@ -18,6 +18,7 @@
 
 #include "CN_Job_Base.h"
 #include "CNPlatform.h"
+#include "CNTaskQueue.h"
 
 class CNTime_Handler;
 class CNIntraMsgHandler;
@@ -43,12 +44,14 @@ public:
     // Puts a block at the tail of the queue (strict first in, first out); bWait: wait while the
     // queue is over its high-water mark, else fail at once. 0, or -1 (the caller keeps the block).
     int PutBlock(ACE_Message_Block* pBlock, bool bWait);
+    CNTaskQueue* task_queue() const { return queue_; }
 
     static CN_Job_Base* g_JobObj[CN_MAX_JOB_ROWS];
     static std::atomic<ACE_thread_t> thisThrNo[CN_MAX_TASK_SLOTS];
     static CNCtrlTask* gaCNCtrlTask[CN_MAX_TASK_SLOTS];
 
 private:
+    bool dispatch(ACE_Message_Block* pBlock); // false: the block ends the thread
     void dispatch_timer(ACE_Message_Block* pBlock);
     void dispatch_job_message(ACE_Message_Block* pBlock);
     bool forward_to_owner(CN_Job_Base* pJob, ACE_Message_Block* pBlock);
@@ -59,6 +62,7 @@ private:
     CNTime_Handler* TimeHandler_;
     WORD16 wModule_;
     WORD16 wUnit_;
+    CNTaskQueue* queue_; // owned; the task's msg_queue()
 };
 
 // Job timers of one task in the process reactor. handle_timeout's act packs the job's table row

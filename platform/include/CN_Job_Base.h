@@ -98,6 +98,14 @@ public:
     void SetOwnerThrNo();
     ACE_thread_t GetOwnerThrNo() const { return self_thr_no_.load(std::memory_order_acquire); }
     BOOLEAN IsOwnerThrNoSet() const { return blSelfThrNoSet_.load(std::memory_order_acquire); }
+    // Dead-loop watch, for the checking thread only. The dispatch path stamps nothing but an entry
+    // count, so no clock is read per message: the owning thread's processor clock is read by
+    // the check instead, and the first look at a running entry fixes its starting reading.
+    // OwnerProcessorTicks: the owning thread's processor time in clock() ticks, -1 unknown.
+    // EntryTicks(now): -1 while the job is not inside its entry; otherwise the reading taken
+    // when the check first found this entry running (now, on that first look).
+    clock_t OwnerProcessorTicks() const;
+    clock_t EntryTicks(clock_t now);
     clock_t GetTicksStart() const { return ticks_start.load(std::memory_order_relaxed); }
     const std::string& GetJobName() const { return stJobName_; }
     WORD32 GetJobType() const { return dwJobType_; }
@@ -129,7 +137,7 @@ public:
 
 private:
     PTFUNCJOBENTRY pJobEntry;
-    std::atomic<clock_t> ticks_start;
+    std::atomic<clock_t> ticks_start;   // the checker's reading for the entry it watches
     std::atomic<ACE_thread_t> self_thr_no_;
     std::atomic<BOOLEAN> blSelfThrNoSet_;
     void* bPrivateData_;
@@ -151,6 +159,8 @@ private:
     CNCtrlTask* pCnTask_;
     WORD32 datasize_;
     WORD16 wRow_;
+    std::atomic<WORD32> dwEntrySeq_;    // odd while the entry runs; written by the owning thread
+    WORD32 dwWatchedSeq_;               // the entry ticks_start belongs to (checker's own)
 };
 
 // The placeholder job of row 1: answers a first power-on, then stays in state 1.

@@ -206,8 +206,7 @@ void ClockSyncJob::rx_handle(Anchor* slave, const BYTE* payload, WORD16 len)
     const WORD64 now = ports_.now_ms();
     zub_store(slave->last_ccp_time, now);
     const double rx_time = convertdevicetimetosecu(read40bittimefrommessagebuffer(report.csRxTime));
-    const log_ctrl_t log_ctrl = zub_load(zub_context()->log_ctrl);
-    if (report.extLen >= 4 && log_ctrl.diagnostics_log != 0) {
+    if (report.extLen >= 4 && zub_load(zub_context()->log_ctrl.diagnostics_log) != 0) {
         zub_store(slave->prevLogNum, read32bitIDfrommessagebuffer(report.logNum32));
         zub_store(slave->prevLogNumSet, 1);
     }
@@ -283,8 +282,8 @@ void ClockSyncJob::tx_handle(Anchor* master, const BYTE* payload, WORD16 len)
             tx_update_to_anchor(master, seq);
         }
     }
-    const log_ctrl_t log_ctrl = zub_load(zub_context()->log_ctrl);
-    if (report.extLen >= 4 && log_ctrl.vector_log_level != 0 && log_ctrl.diagnostics_log == 1) {
+    const log_ctrl_t& log_ctrl = zub_context()->log_ctrl;
+    if (report.extLen >= 4 && zub_load(log_ctrl.vector_log_level) != 0 && zub_load(log_ctrl.diagnostics_log) == 1) {
         zub_store(master->prevLogNum, read32bitIDfrommessagebuffer(report.ext));
         zub_store(master->prevLogNumSet, 1);
     }

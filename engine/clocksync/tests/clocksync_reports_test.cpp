@@ -253,7 +253,9 @@ TEST(engine_clocksync_Pairs, FirstPathGateWithTheDisplayRecordAlwaysSent)
         rig.tx(3, 500);
         zub_context()->zubFPIRF = r.fpirf;
         rig.fake.records.clear();
+        cst::PrintLines prints;
         rig.rx(3, 9000, r.first_path);
+        EXPECT_TRUE(prints.lines().empty());  // dropped without a line
         ASSERT_EQ(rig.fake.records.size(), 1u);
         const WORD16 first_path = rig.fake.records[0].first_path;  // a packed field: copied out
         EXPECT_EQ(first_path, r.first_path);
@@ -347,7 +349,12 @@ TEST(engine_clocksync_Reports, ShortPayloadsAndExtensionsAreReadOnlyWithinTheirB
         {"rx with 3 extension bytes", rx({0xAA, 0xBB, 0xCC}), true, true, false},
         {"rx with the log number", rx({0x78, 0x56, 0x34, 0x12}), true, true, true},
         {"rx announcing more extension than sent", cut(rx({1, 2, 3, 4, 5, 6}), 20), true, false, false},
+        // The length rule sees the low 8 bits of the length only, as the firmware's field is.
+        {"rx of 256 + 18 bytes without extension", [&] { auto p = rx({}); p.resize(274, 0xEE); return p; }(),
+         true, true, false},
         {"tx of 1 byte", {0x30}, false, false, false},
+        {"tx of 256 + 8 bytes without extension", [] { auto p = cst::tx_payload(4, 1000); p.resize(264, 0xEE); return p; }(),
+         false, true, false},
         {"tx of 7 bytes", cut(cst::tx_payload(4, 1000), 7), false, false, false},
         {"tx without extension", cst::tx_payload(4, 1000), false, true, false},
         {"tx with 3 extension bytes", cst::tx_payload(4, 1000, {1, 2, 3}), false, true, false},

@@ -20,10 +20,11 @@ ReactorThread::ReactorThread() : reactor_(new ACE_Reactor(new ACE_Select_Reactor
     thread_ = std::thread([&, r = reactor_.get()] {
         r->owner(ACE_OS::thr_self());
         {
+            // Notified under the lock: the constructor, and with it cv, may be gone once it is released.
             std::lock_guard<std::mutex> g(m);
             owned = true;
+            cv.notify_one();
         }
-        cv.notify_one();
         r->run_reactor_event_loop();
     });
     std::unique_lock<std::mutex> g(m);

@@ -10,6 +10,16 @@
 // Exit code for a handled signal, or -1 for a signal that is ignored.
 int CN_ExitCodeForSignal(int signum);
 
+class CN_Job_Base;
+
+// Processor-clock ticks (clock() units) a job may spend inside one entry call.
+constexpr long CN_DEAD_LOOP_TICKS = 30000;
+
+// True when the job is inside its entry and its thread has used more than CN_DEAD_LOOP_TICKS
+// of processor time since the check first found that entry running (so a dead loop is found
+// on the second look). For the one thread that runs the check.
+bool CN_JobInDeadLoop(CN_Job_Base* job);
+
 class CNMonitor_Handler : public ACE_Event_Handler {
 public:
     int handle_signal(int signum, siginfo_t* info, ucontext_t* ctx) override;

@@ -31,8 +31,9 @@ size_t high_water_mark_for(WORD16 wSchIndex)
 } // namespace
 
 CNCtrlTask::CNCtrlTask(WORD16 wTaskType)
-    : wSchIndex(wTaskType & 0xFF), wTaskType(wTaskType), TimeHandler_(new CNTime_Handler(this)), wModule_(0),
-      wUnit_(0)
+    : ACE_Task<ACE_MT_SYNCH>(nullptr, new CNTaskQueue()), wSchIndex(wTaskType & 0xFF), wTaskType(wTaskType),
+      TimeHandler_(new CNTime_Handler(this)), wModule_(0), wUnit_(0),
+      queue_(static_cast<CNTaskQueue*>(msg_queue()))
 {
     const CN_PlatformProfile& prof = cn_kernel::profile();
     if (wSchIndex < 1 || wSchIndex > prof.wMaxSchIndex) {
@@ -66,7 +67,12 @@ CNCtrlTask::CNCtrlTask(WORD16 wTaskType)
     }
 }
 
-CNCtrlTask::~CNCtrlTask() { delete TimeHandler_; }
+CNCtrlTask::~CNCtrlTask()
+{
+    delete TimeHandler_;
+    msg_queue(nullptr);
+    delete queue_;
+}
 
 CNIntraMsgHandler* CNCtrlTask::get_intramsghandler() { return cn_kernel::intra_handler(); }
 
@@ -154,27 +160,43 @@ int CNCtrlTask::svc()
         }
     }
     for (;;) {
-        ACE_Message_Block* mb = nullptr;
-        if (getq(mb) == -1) {
+        ACE_Message_Block* chain = nullptr;
+        if (queue_->dequeue_all(chain) == -1) {
             CN_PlatLog(" Ctrl Task Get a message failure\n");
             return -1;
         }
-        switch (mb->msg_type()) {
-        case MB_USER_EXIT:
-            CN_PlatLog(" Ctrl Task get terminating msg!!!!!");
-            mb->release();
-            return 0;
-        case MB_USER_TIMER:
-            dispatch_timer(mb);
-            break;
-        case MB_USER_JOB_MESSAGE:
-            dispatch_job_message(mb);
-            break;
-        default:
-            CN_PlatLog(" CNCtrlTask:Invalid msg!!!!");
-            mb->release();
-            break;
+        while (chain != nullptr) {
+            ACE_Message_Block* mb = chain;
+            chain = mb->next();
+            mb->next(nullptr);
+            mb->prev(nullptr);
+            queue_->done_with(mb);
+            if (!dispatch(mb)) {
+                // What came after the exit block stays queued, as it would have without it.
+                queue_->give_back(chain);
+                return 0;
+            }
         }
+    }
+}
+
+bool CNCtrlTask::dispatch(ACE_Message_Block* pBlock)
+{
+    switch (pBlock->msg_type()) {
+    case MB_USER_EXIT:
+        CN_PlatLog(" Ctrl Task get terminating msg!!!!!");
+        pBlock->release();
+        return false;
+    case MB_USER_TIMER:
+        dispatch_timer(pBlock);
+        return true;
+    case MB_USER_JOB_MESSAGE:
+        dispatch_job_message(pBlock);
+        return true;
+    default:
+        CN_PlatLog(" CNCtrlTask:Invalid msg!!!!");
+        pBlock->release();
+        return true;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <pthread.h>
 
 CN_Job_Base* CN_Job_Base::pCurrentPCB_[CN_MAX_TASK_SLOTS] = {};
 
@@ -12,7 +13,8 @@ CN_Job_Base::CN_Job_Base()
     : pJobEntry(nullptr), ticks_start(-1), self_thr_no_(ACE_thread_t{}), blSelfThrNoSet_(FALSE),
       bPrivateData_(nullptr), dwMaxTimerNum_(100), wTimerNum_(0), wState_(0), tSenderJID_{}, tReceiverJID_{},
       dwCurMsgLen_(0), dwCurMsgID_(0), uCurMsgType_(0), dwTimerPara_(0), dwTimerID_(0), dwJobType_(0),
-      tSelfJID_{}, pCnTask_(nullptr), datasize_(0), wRow_(0)
+      tSelfJID_{}, pCnTask_(nullptr), datasize_(0), wRow_(0), dwEntrySeq_(0),
+      dwWatchedSeq_(0)
 {
     TimerID2Index_.reserve(1024);
 }
@@ -64,11 +66,12 @@ int CN_Job_Base::init(CNCtrlTask* pTask, const JID* pJid, WORD16 wRow)
 
 void CN_Job_Base::pJobCall(WORD32 dwMsgId, void* pBody, BYTE ucFlag)
 {
-    clock_t now = clock();
-    ticks_start.store(now, std::memory_order_relaxed);
-    if (now == static_cast<clock_t>(-1) || pJobEntry == nullptr) {
+    if (pJobEntry == nullptr) {
         return;
     }
+    // Only this thread writes the count, so a plain store publishes it without a locked cycle.
+    const WORD32 seq = dwEntrySeq_.load(std::memory_order_relaxed);
+    dwEntrySeq_.store(seq + 1, std::memory_order_release);
     try {
         pJobEntry(static_cast<WORD16>(GetCurState()), dwMsgId, pBody, bPrivateData_, ucFlag);
     } catch (const std::exception& e) {
@@ -76,7 +79,37 @@ void CN_Job_Base::pJobCall(WORD32 dwMsgId, void* pBody, BYTE ucFlag)
     } catch (...) {
         CN_PlatLog("job %s: exception from its entry on message 0x%X\n", stJobName_.c_str(), dwMsgId);
     }
-    ticks_start.store(-1, std::memory_order_relaxed);
+    dwEntrySeq_.store(seq + 2, std::memory_order_release);
+}
+
+clock_t CN_Job_Base::OwnerProcessorTicks() const
+{
+    clockid_t cid;
+    if (!IsOwnerThrNoSet() || pthread_getcpuclockid(GetOwnerThrNo(), &cid) != 0) {
+        return static_cast<clock_t>(-1);
+    }
+    timespec ts{};
+    if (clock_gettime(cid, &ts) != 0) {
+        return static_cast<clock_t>(-1);
+    }
+    return static_cast<clock_t>(ts.tv_sec) * CLOCKS_PER_SEC +
+           static_cast<clock_t>(ts.tv_nsec / (1000000000L / CLOCKS_PER_SEC));
+}
+
+clock_t CN_Job_Base::EntryTicks(clock_t now)
+{
+    const WORD32 seq = dwEntrySeq_.load(std::memory_order_acquire);
+    if ((seq & 1U) == 0 || now == static_cast<clock_t>(-1)) {
+        ticks_start.store(-1, std::memory_order_relaxed);
+        return static_cast<clock_t>(-1);
+    }
+    clock_t start = ticks_start.load(std::memory_order_relaxed);
+    if (seq != dwWatchedSeq_ || start == static_cast<clock_t>(-1)) {
+        dwWatchedSeq_ = seq;
+        ticks_start.store(now, std::memory_order_relaxed);
+        return now;
+    }
+    return start;
 }
 
 CN_Job_Base* CN_Job_Base::GetPCB()

@@ -1,6 +1,7 @@
 // kernel_support.cpp - JID helpers, delivery resolution, block construction and the timer-id
 // source shared by the kernel's sources.
 #include "kernel_internal.h"
+#include "block_allocator.h"
 #include "CNPlatLogLimit.h"
 
 #include <atomic>
@@ -44,16 +45,7 @@ CN_Job_Base* delivery_job(const T_CNMessageHead& head, bool bQuiet)
 
 ACE_Message_Block* make_block(size_t size, ACE_Message_Block::ACE_Message_Type type, unsigned long priority)
 {
-    ACE_Message_Block* mb = new (std::nothrow)
-        ACE_Message_Block(size, type, nullptr, nullptr, nullptr, nullptr, priority);
-    if (mb == nullptr) {
-        return nullptr;
-    }
-    if (mb->data_block() == nullptr || mb->base() == nullptr || mb->size() < size) {
-        mb->release();
-        return nullptr;
-    }
-    return mb;
+    return cached_block(size, type, priority);
 }
 
 ACE_Message_Block* make_job_block(const T_CNMessageHead& head, const void* pData, size_t len, size_t extra,

@@ -51,19 +51,23 @@ int CNMonitor_Handler::handle_signal(int signum, siginfo_t*, ucontext_t*) {
     return 0;
 }
 
+bool CN_JobInDeadLoop(CN_Job_Base* job) {
+    if (job == nullptr) return false;
+    const clock_t now = job->OwnerProcessorTicks();
+    const clock_t entered = job->EntryTicks(now);
+    return entered != static_cast<clock_t>(-1) && now - entered > CN_DEAD_LOOP_TICKS;
+}
+
 int CNMonitor_Handler::handle_timeout(const ACE_Time_Value&, const void* act) {
     // The counter belongs to whoever schedules the check; one row is looked at per call.
     int* row = static_cast<int*>(const_cast<void*>(act));
     if (row == nullptr) return 0;
     if (*row < 0 || *row >= CN_MAX_JOB_ROWS) *row = 0;
     CN_Job_Base* job = CNCtrlTask::g_JobObj[*row];
-    if (job != nullptr) {
-        const clock_t entered = job->GetTicksStart();
-        if (entered != static_cast<clock_t>(-1) && clock() - entered > 30000) {
-            CN_PlatLog("\n===\nDead loop detected!\n");
-            job->dump();
-            std::abort();
-        }
+    if (CN_JobInDeadLoop(job)) {
+        CN_PlatLog("\n===\nDead loop detected!\n");
+        job->dump();
+        std::abort();
     }
     *row = (*row + 1) % CN_MAX_JOB_ROWS;
     return 0;

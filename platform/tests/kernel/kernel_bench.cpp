@@ -1,5 +1,7 @@
-// Benchmarks of the kernel: a message round trip between two jobs on different tasks, and a
-// timer start followed by its kill, each measured inside a job in batches of 1000.
+// Benchmarks of the kernel: a message round trip between two jobs on different tasks, a timer
+// start followed by its kill (each measured inside a job in batches of 1000), and the message
+// flows of bench_flow.h: sustained messages per second and processor time per message, and the
+// paced report pipeline with its hand-off latencies.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -8,13 +10,19 @@
 #include <mutex>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <thread>
+#include <vector>
+
 #include "VorlenComm.h"
+#include "bench_flow.h"
+
+namespace bench {
 
 namespace {
 
-constexpr WORD16 kPingType = 0x0200;
-constexpr WORD16 kPongType = 0x0201;
-constexpr WORD16 kTimerType = 0x0202;
 constexpr WORD32 kStart = 1;
 constexpr WORD32 kPing = 2;
 constexpr WORD32 kPong = 3;
@@ -45,6 +53,8 @@ int g_remaining = 0;
 BYTE g_data[1024];
 
 JID jid_of(WORD16 type) { return CN_LocalJID(type); }
+
+} // namespace
 
 void ping_entry(WORD16, WORD32 msgId, void*, void*, BYTE)
 {
@@ -77,16 +87,7 @@ void timer_entry(WORD16, WORD32 msgId, void*, void*, BYTE)
     g_batch->finish();
 }
 
-void idle_entry(WORD16, WORD32, void*, void*, BYTE) {}
-
-const T_JobCreatReg kTable[] = {
-    {0x0000, 10, 1, 1, "B_SCS", idle_entry, 0, 64, 0},
-    {0x0001, 10, 1, 1, "notexist", notexist_Job_Entry, 0, 64, 0},
-    {kPingType, 11, 2, 1, "B_PING", ping_entry, 0, 64, 0},
-    {kPongType, 11, 3, 1, "B_PONG", pong_entry, 0, 64, 0},
-    {kTimerType, 11, 4, 1, "B_TIMER", timer_entry, 0, 64, 0},
-    {0x5FFF, 1, 1, 1, "END", nullptr, 0, 0, 0},
-};
+namespace {
 
 void run_batch(WORD16 type, Batch& b)
 {
@@ -134,12 +135,102 @@ void BM_TimerStartKill(benchmark::State& state)
 }
 BENCHMARK(BM_TimerStartKill)->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+double percentile_us(std::vector<uint32_t>& v, double q)
+{
+    if (v.empty()) {
+        return 0;
+    }
+    size_t k = static_cast<size_t>(q * static_cast<double>(v.size() - 1));
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+    return v[k] / 1000.0;
+}
+
+// Runs the flow once per iteration and reports the totals over all iterations.
+void run_flow(benchmark::State& state, Flow flow, uint64_t count, WORD16 payload, double rate)
+{
+    double seconds = 0;
+    double cpu = 0;
+    uint64_t messages = 0;
+    uint64_t reports = 0;
+    std::vector<uint32_t> latency;
+    for (auto _ : state) {
+        FlowResult r = bench_flow_run(flow, count, payload, rate);
+        state.SetIterationTime(r.seconds);
+        seconds += r.seconds;
+        cpu += r.cpu_seconds;
+        messages += r.messages;
+        reports += r.reports;
+        latency.insert(latency.end(), r.latency_ns.begin(), r.latency_ns.end());
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(messages));
+    state.counters["msgs_per_s"] = static_cast<double>(messages) / seconds;
+    state.counters["cpu_ns_per_msg"] = cpu * 1e9 / static_cast<double>(messages);
+    state.counters["cores"] = cpu / seconds;
+    if (reports != 0) {
+        state.counters["reports_per_s"] = static_cast<double>(reports) / seconds;
+    }
+    if (!latency.empty()) {
+        state.counters["p50_us"] = percentile_us(latency, 0.50);
+        state.counters["p99_us"] = percentile_us(latency, 0.99);
+    }
+}
+
+// One job streaming to another; the argument is the payload size.
+void BM_StreamOneToOne(benchmark::State& state)
+{
+    run_flow(state, Flow::kStream1, 500000, static_cast<WORD16>(state.range(0)), 0);
+}
+BENCHMARK(BM_StreamOneToOne)->Arg(30)->Arg(100)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Three jobs streaming into one, 30-byte messages.
+void BM_StreamThreeToOne(benchmark::State& state) { run_flow(state, Flow::kStream3, 300000, 30, 0); }
+BENCHMARK(BM_StreamThreeToOne)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The report pipeline as fast as it goes: 30-byte reports.
+void BM_Pipeline(benchmark::State& state) { run_flow(state, Flow::kPipeline, 400000, 30, 0); }
+BENCHMARK(BM_Pipeline)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The report pipeline paced to the argument in reports per second for one second.
+void BM_PacedPipeline(benchmark::State& state)
+{
+    double rate = static_cast<double>(state.range(0));
+    run_flow(state, Flow::kPipeline, static_cast<uint64_t>(rate), 30, rate);
+}
+BENCHMARK(BM_PacedPipeline)
+    ->Arg(100000)
+    ->Arg(200000)
+    ->Arg(400000)
+    ->Iterations(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The platform with its 28 tasks and nothing flowing: processor time of the whole process over
+// ten seconds, as a share of one core. Run it on its own (--benchmark_filter=Idle).
+void BM_IdleTasks(benchmark::State& state)
+{
+    double share = 0;
+    for (auto _ : state) {
+        timespec c0{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c0);
+        const auto t0 = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        timespec c1{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c1);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        const double cpu = static_cast<double>(c1.tv_sec - c0.tv_sec) + static_cast<double>(c1.tv_nsec - c0.tv_nsec) / 1e9;
+        share = cpu / wall;
+        state.SetIterationTime(wall);
+    }
+    state.counters["percent_of_one_core"] = share * 100.0;
+}
+BENCHMARK(BM_IdleTasks)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
 } // namespace
+} // namespace bench
 
 int main(int argc, char** argv)
 {
-    CN_PlatformProfile prof = CN_EngineProfile(kTable);
-    prof.wTaskCount = 5;
+    CN_PlatformProfile prof = CN_EngineProfile(bench::job_table());
     prof.wModule = static_cast<WORD16>(1000 + getpid() % 276); // port in 30000..32759
     if (CN_PlatformInit(&prof) != 0 || CN_StartControlTasks() != CN_START_OK) {
         fprintf(stderr, "platform did not start\n");
