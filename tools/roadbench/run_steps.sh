@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The throughput benchmark: raises tags x blink rate step by step, one sandboxed road per step
+# (qes_omp and vorlen on the example site, then roadbench with the simulator and a client), and
+# prints a result line for each (see src/roadbench_main.cpp). Needs root (or sudo).
+#   bash tools/roadbench/run_steps.sh [BUILD_DIR] [STEP...]    STEP = TAGS:RATE
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+if [ "${1:-}" = "--in-sandbox" ]; then
+  bin=$2 tags=$3 rate=$4
+  wait_for() {  # file text seconds
+    for ((i = 0; i < $3 * 10; i++)); do grep -qF "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
+    return 1
+  }
+  ln -sf "$bin/qes_omp" /qvx/omp/qes_omp
+  ln -sf "$bin/vorlen" /qvx/zub/vorlen
+  /qvx/omp/qes_omp || true
+  wait_for /qvx/omp/log/QES_OMP.log "Power on success" 15 || { echo "qes_omp did not power on"; exit 1; }
+  /qvx/zub/vorlen || true
+  "$bin/roadbench" --hall "$root/tools/anchorsim/sites/hall.site" --tags "$tags" --rate "$rate" --measure 10
+  exit
+fi
+
+build=$(cd "${1:-$root/build/release}" && pwd)
+shift || true
+steps=("$@")
+[ ${#steps[@]} -gt 0 ] || steps=(100:5 1000:5 2000:5 5000:5 10000:5 20000:5)
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+for s in "${steps[@]}"; do
+  $sudo "$build/bin/sandbox" --qvx "$root/site" -- \
+    bash "$root/tools/roadbench/run_steps.sh" --in-sandbox "$build/bin" "${s%%:*}" "${s##*:}" || true
+done
