@@ -29,6 +29,9 @@ if(VORLEN_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Every test executable labelled `concurrency`: what the ThreadSanitizer build of scripts/test.sh builds.
+add_custom_target(vorlen_concurrency_tests)
+
 # vorlen_add_tests(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>] [TIMEOUT <s>])
 # A GoogleTest executable whose cases ctest lists one by one (discovered when ctest runs,
 # so a sanitizer build never runs test code at build time).
@@ -50,6 +53,9 @@ function(vorlen_add_tests name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS ${first_label}
                SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+  if("concurrency" IN_LIST T_LABELS)
+    add_dependencies(vorlen_concurrency_tests ${name})
+  endif()
   list(LENGTH T_LABELS label_count)
   if(label_count GREATER 1)
     set(labels_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)

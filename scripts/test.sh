@@ -15,15 +15,16 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-# run_build DIR [ctest options --] [cmake options...]
+# run_build DIR [-L LABEL --] [cmake options...]: with a label, only the tests of that label are
+# built (target vorlen_<label>_tests) and run.
 run_build() {
   local dir=$1; shift
-  local tests=()
+  local tests=() target=()
   if [ "${1:-}" = "-L" ]; then
-    tests=("$1" "$2"); shift 3
+    tests=(-L "$2"); target=(--target "vorlen_$2_tests"); shift 3
   fi
   cmake -S . -B "$dir" -G Ninja -DVORLEN_WERROR=ON "${launcher[@]}" "$@"
-  cmake --build "$dir" -j "$jobs"
+  cmake --build "$dir" -j "$jobs" "${target[@]}"
   (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300 "${tests[@]}")
 }
 

@@ -30,8 +30,7 @@ struct ControlPorts {
     std::function<void(unsigned seconds)> sleep_seconds;
     // Ends the process in order with this status.
     std::function<void(int status)> exit_process;
-    // Rebuilds the anchors' distance matrix after "anchor cfg"; empty until the selector
-    // library provides it (zub_control_set_distance_matrix_hook).
+    // Rebuilds and publishes the anchors' distance matrix after "anchor cfg".
     std::function<void(bool)> compute_distance_matrix;
 };
 
@@ -39,5 +38,3 @@ struct ControlPorts {
 ControlPorts& zub_control_ports();
 // The real calls (a test restores them with zub_control_ports() = zub_control_real_ports()).
 ControlPorts zub_control_real_ports();
-// Installs the selector's distance-matrix builder (called once at start, before the jobs run).
-void zub_control_set_distance_matrix_hook(void (*hook)(bool));

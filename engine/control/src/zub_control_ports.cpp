@@ -7,13 +7,8 @@
 #include "zub_client_link.h"
 #include "zub_msg.h"
 #include "zub_print_layer.h"
+#include "zub_selector.h"
 #include "zub_timer.h"
-
-namespace {
-
-void (*g_distance_matrix_hook)(bool) = nullptr;
-
-}  // namespace
 
 ControlPorts zub_control_real_ports()
 {
@@ -28,11 +23,7 @@ ControlPorts zub_control_real_ports()
     p.set_print_flag = [](BYTE flag) { qeSetPrnFlag(flag); };
     p.sleep_seconds = [](unsigned seconds) { sleep(seconds); };
     p.exit_process = [](int status) { CN_RequestExit(status); };
-    p.compute_distance_matrix = [](bool with_print) {
-        if (g_distance_matrix_hook != nullptr) {
-            g_distance_matrix_hook(with_print);
-        }
-    };
+    p.compute_distance_matrix = [](bool with_print) { Selector::ComputeGlobalDistanceMatrix(with_print ? 1 : 0); };
     return p;
 }
 
@@ -40,9 +31,4 @@ ControlPorts& zub_control_ports()
 {
     static ControlPorts ports = zub_control_real_ports();
     return ports;
-}
-
-void zub_control_set_distance_matrix_hook(void (*hook)(bool))
-{
-    g_distance_matrix_hook = hook;
 }

@@ -67,6 +67,7 @@ TEST(engine_core_LinkGuard, ConcurrentClosersTakeTheLinkExactlyOnce)
         closers.emplace_back([&] {
             for (int r = 0; r < kRounds; ++r) {
                 while (round.load() < r) {
+                    std::this_thread::yield();  // the round's opener may need this core
                 }
                 WORD32 sock = 0;
                 if (a.link_take(&sock, nullptr)) {
@@ -82,6 +83,7 @@ TEST(engine_core_LinkGuard, ConcurrentClosersTakeTheLinkExactlyOnce)
         arrived.store(0);
         round.store(r);
         while (arrived.load() < kClosers) {
+            std::this_thread::yield();
         }
     }
     for (auto& t : closers) {

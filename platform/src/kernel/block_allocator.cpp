@@ -19,7 +19,7 @@ using Cache = ACE_Dynamic_Cached_Allocator<ACE_Thread_Mutex>;
 // Chunk sizes (header included) and how many chunks a shard keeps of each: a job message
 // block and its data block fit the first class, with a short message's buffer.
 constexpr size_t kChunkBytes[CN_BlockAllocator::kClasses] = {128, 256, 512, 2048};
-constexpr size_t kChunkCount[CN_BlockAllocator::kClasses] = {8192, 2048, 1024, 256};
+constexpr size_t kChunkCount[CN_BlockAllocator::kClasses] = {8192, 4096, 1024, 256};
 constexpr uint32_t kMagic = 0x51B10C00; // marks a piece in a memory dump
 constexpr uint8_t kFromHeap = 0xFF;
 
