@@ -113,6 +113,55 @@ TEST_F(RoadTest, ExampleSiteStaticTagsWithinCentimetresOneRecordPerBlink)
     }
 }
 
+// The simulator's inertial tag reports power 90, temperature 25, heart rate 72, no warning; the
+// engine passes them on once per blink as a 27-byte frame: 0xA8, 0x17, 0x00, tag id (u64),
+// anchor hardware id (u64), power (u32), temperature (i8), heart rate, warning type, 0xA8.
+TEST_F(RoadTest, InertialTagGivesOneExtensionRecordPerBlink)
+{
+    constexpr uint64_t kImuTag = 0x1004;
+    auto frame_for = [](uint64_t anchor) {
+        std::vector<uint8_t> f = {0xA8, 0x17, 0x00};
+        for (int i = 0; i < 8; ++i) f.push_back(static_cast<uint8_t>(kImuTag >> (8 * i)));
+        for (int i = 0; i < 8; ++i) f.push_back(static_cast<uint8_t>(anchor >> (8 * i)));
+        for (uint8_t b : {90, 0, 0, 0, 25, 72, 0, 0xA8}) f.push_back(b);
+        return f;
+    };
+    ASSERT_TRUE(start_programs());
+    ASSERT_TRUE(start_simulator());
+    const int ext = roadbench::tcp_connect("127.0.0.1", 12346, 30000);
+    ASSERT_GE(ext, 0);
+    ASSERT_TRUE(configure_and_start());
+    const double from = roadbench::now_s();
+    std::vector<uint8_t> bytes;
+    std::vector<double> frame_end_at;  // arrival time after each read, per byte count
+    uint8_t buf[4096];
+    while (roadbench::now_s() < from + 10.0) {
+        const long n = roadbench::read_some(ext, buf, sizeof buf, 100);
+        ASSERT_GE(n, 0) << "the tag-extension link closed";
+        bytes.insert(bytes.end(), buf, buf + n);
+        frame_end_at.resize(bytes.size(), roadbench::now_s());
+    }
+    ::close(ext);
+    const double end = roadbench::now_s();
+    stop_simulator();
+    roadbench::Truth truth;
+    truth.load(kTruth);
+
+    ASSERT_EQ(bytes.size() % 27, 0u);
+    std::vector<long> blinks;
+    for (size_t at = 0; at < bytes.size(); at += 27) {
+        const std::vector<uint8_t> got(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at) + 27);
+        bool known = false;
+        for (const anchorsim::AnchorSpec& a : site_.anchors) known = known || got == frame_for(a.hw_id);
+        EXPECT_TRUE(known) << "frame " << at / 27 << " is not one the simulator's report gives";
+        blinks.push_back(truth.blink_index_before(kImuTag, frame_end_at[at + 26]));
+    }
+    // One per blink: consecutive blinks, none twice, none missing; 2 Hz over 10 s.
+    ASSERT_GE(blinks.size(), 17u);
+    for (size_t i = 1; i < blinks.size(); ++i) EXPECT_EQ(blinks[i], blinks[i - 1] + 1) << "record " << i;
+    EXPECT_GE(truth.blink_index_before(kImuTag, end - 0.1), blinks.back());
+}
+
 TEST_F(RoadTest, AnchorDroppingAndAnchorNotReadingLeaveTheOthersServed)
 {
     constexpr uint64_t kDropped = 0xa0b1000000000003ull;
