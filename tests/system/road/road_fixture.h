@@ -22,11 +22,6 @@ constexpr const char* kTrace = "/qvx/zub/log/zub/division1.log";
 constexpr const char* kTruth = "/qvx/road/truth.txt";
 constexpr const char* kCommands = "/qvx/road/commands.txt";
 
-// Multiple-mode positions need the engine to build its anchor distance matrix when the
-// controller sends "anchor cfg"; while the program does not yet hand that step to the control
-// job, no record of that mode can come and the cases that need them skip.
-constexpr bool kDistanceMatrixBuiltOnAnchorCfg = false;
-
 class RoadTest : public vorlen::sandbox::SandboxTest {
 protected:
     void SetUp() override;
