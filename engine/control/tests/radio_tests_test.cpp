@@ -291,6 +291,43 @@ TEST_F(engine_control_RadioTests, ThreeAnchorsWhoseMiddlePairStaysSilent)
     EXPECT_TRUE(answers_zub_cfg());
 }
 
+TEST_F(engine_control_RadioTests, RangeExpectationByLog)
+{
+    struct Row { const char* log; BYTE code; BYTE code2; int count; BYTE diagnostics; };
+    const Row rows[] = {
+        {"0", 0x84, 0, 1, 0}, {"1", 0x83, 0x84, -1, 0}, {"2", 0x83, 0x84, -1, 2}, {"7", 0x83, 0x84, -1, 2},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.log);
+        SetUp();
+        clear_ports();
+        request(std::string("<r type=\"range test\" log=\"") + r.log + "\"><x addr=\"a1\"/><x addr=\"b2\"/></r>");
+        ASSERT_EQ(ports.frames.size(), 2u);
+        EXPECT_EQ(ports.frames[0].bytes[1], std::stoi(r.log));  // log_all
+        EXPECT_EQ(h->expectedResponseCode, r.code);
+        EXPECT_EQ(h->expectedResponseCode2, r.code2);
+        EXPECT_EQ(h->expectedRxResponseNum, r.count);
+        EXPECT_EQ(h->twrWithDiagnostics, r.diagnostics);
+    }
+}
+
+// A pair whose deadline cannot be armed is given up at once: stopped, and the next pair runs.
+TEST_F(engine_control_RadioTests, PairsWithoutADeadlineAreStoppedAtOnce)
+{
+    cc->link_record(900, nullptr);
+    ports.refuse_timers = true;
+    request("<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/><x addr=\"c3\"/></r>");
+    EXPECT_EQ(ports.replies, (std::vector<std::string>{ranging(1, 2), ranging(1, 3), ranging(2, 3)}));
+    ASSERT_EQ(ports.frames.size(), 12u);
+    const Sent all = sent();
+    EXPECT_EQ(Sent(all.begin() + 2, all.begin() + 4), (Sent{{b->id, kStop}, {a->id, kStop}}));
+    EXPECT_EQ(Sent(all.begin() + 6, all.begin() + 8), (Sent{{cc->id, kStop}, {a->id, kStop}}));
+    EXPECT_EQ(Sent(all.begin() + 10, all.begin() + 12), (Sent{{cc->id, kStop}, {b->id, kStop}}));
+    EXPECT_EQ(prints.count_of("WaitForResponse: set timer failed."), 3u);
+    EXPECT_EQ(h->expectedRxResponseNum, 0);
+    EXPECT_EQ(h->xmlResponse, "<ind type=\"range test\"><initiator addr=\"b2\"><responder addr=\"c3\" " + kNoResponse);
+}
+
 TEST_F(engine_control_RadioTests, TwrTest)
 {
     struct Row { const char* request; Bytes frame; BYTE code; BYTE code2; int count; const char* line; };
