@@ -97,11 +97,12 @@ int zub_range_default_rtime(int plen)
 
 int zub_range_wait_seconds(int num_ranges, int rtime)
 {
-    long long product = static_cast<long long>(num_ranges) * rtime * 5;
+    // n x r x 5 / 1000000 is n x r / 200000; the product of two ints fits in 64 bits.
+    long long product = static_cast<long long>(num_ranges) * rtime;
     if (product < 0) {
         product = 0;
     }
-    const long long seconds = product / 1000000 + 5;
+    const long long seconds = product / 200000 + 5;
     return seconds > INT_MAX ? INT_MAX : static_cast<int>(seconds);
 }
 

@@ -192,6 +192,8 @@ TEST_F(engine_control_RadioTests, WaitAndRangesPerPair)
         {"num_ranges=\"1000\" rtime=\"20000\"", 105, 1000},
         {"num_ranges=\"3\" rtime=\"10000\"", 5, 3},
         {"num_ranges=\"-5\" rtime=\"10000\"", 5, 0xFFFB},
+        {"num_ranges=\"199999\" rtime=\"1\"", 5, 0x0D3F},  // 0.999995 s
+        {"num_ranges=\"2147483647\" rtime=\"2147483647\"", 2147483647, 0xFFFF},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.attrs);
