@@ -260,6 +260,9 @@ void RTLSControlHandler::RunRangePairs()
 {
     while (range_run.running && range_run.next < range_run.pairs.size()) {
         const auto [i, j] = range_run.pairs[range_run.next++];
+        if (i >= twr_anchors.size() || j >= twr_anchors.size()) {
+            break;  // the anchor list was replaced under the run: nothing of it is left to range
+        }
         StartRangePair(i, j);
         if (expectedRxResponseNum != 0) {
             return;  // waiting for the pair's final reply or its deadline

@@ -38,6 +38,8 @@ protected:
         h->range_run = RangeTestRun{};
     }
 
+    void TearDown() override { h->range_run = RangeTestRun{}; }
+
     static void configure(Anchor* x, int idx, WORD16 rx, WORD16 tx)
     {
         std::lock_guard<GuardMutex> lock(x->cfg_lock);
@@ -381,6 +383,18 @@ TEST_F(engine_control_RadioTests, RangeTestWithoutPairs)
         EXPECT_EQ(prints.count_of("no child in xml!."), r.printed);
         EXPECT_EQ(h->expectedRxResponseNum, 0);
     }
+}
+
+TEST_F(engine_control_RadioTests, ARunWhoseAnchorListWasReplacedStops)
+{
+    request("<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/><x addr=\"c3\"/></r>");
+    h->twr_anchors.clear();
+    clear_ports();
+    h->WaitAnchorRspTimeout();
+    EXPECT_TRUE(ports.frames.empty());
+    EXPECT_TRUE(ports.replies.empty());
+    EXPECT_FALSE(h->range_run.running);
+    EXPECT_EQ(h->expectedRxResponseNum, 0);
 }
 
 // Every waiting test ends, by its reply or by its deadline; what is left of its text leads the
