@@ -19,8 +19,9 @@ public:
     virtual ~SelectorJobPort() = default;
     // ZUB_EV_XX_CTRL_JOB_START_OK, no data, to the control job.
     virtual void answer_start() = 0;
-    // The periodic solve timer (type 140, value 0, every 10 ms); its id or 0xFFFFFFFF.
-    virtual WORD32 start_solve_timer() = 0;
+    // A periodic timer of the job (the solve timer: type 140, value 0, every 10 ms); its id
+    // or 0xFFFFFFFF.
+    virtual WORD32 start_loop_timer(BYTE type, WORD32 value, WORD32 period_ms) = 0;
 };
 
 // One event in one state; returns the next state. `timer_para` is the parameter word of

@@ -7,25 +7,16 @@
 
 #include "zub_selector.h"
 
-namespace {
-
-struct PathWalk {
-    paths_t* paths;
-    WORD16 nodes[ZUB_PATH_NODES];
-};
-
-}  // namespace
-
 int Selector::zub_create_paths_new(paths_t& paths, int depth, WORD16 anchor, double toa)
 {
     paths.count = 0;
-    PathWalk walk{&paths, {}};
+    WORD16 nodes[ZUB_PATH_NODES] = {};
     // Depth first over every valid master slot; a path is recorded at each root.
     auto visit = [&](auto&& self, WORD16 at, unsigned level, double t) -> void {
         if (paths.count >= ZUB_PATHS_PER_ARRIVAL || at >= ZUB_MAX_ANCHOR_NUM) {
             return;
         }
-        walk.nodes[level] = at;
+        nodes[level] = at;
         const Anchor& a = ctx().anchors[at];
         const unsigned slots = std::min<unsigned>(a.cs_count(), ZUB_MAX_MASTERS);
         bool followed = false;
@@ -41,7 +32,7 @@ int Selector::zub_create_paths_new(paths_t& paths, int depth, WORD16 anchor, dou
         }
         if (!followed && slots == 0 && paths.count < ZUB_PATHS_PER_ARRIVAL) {
             path_t& p = paths.path[paths.count++];
-            std::copy(walk.nodes, walk.nodes + level + 1, p.node);
+            std::copy(nodes, nodes + level + 1, p.node);
             p.deep = level + 1;
             p.toa = t;
         }

@@ -21,7 +21,7 @@ void start_round(Selector& sel, SelectorJobPort& port)
 {
     init();
     port.answer_start();
-    sel.solve_timer = port.start_solve_timer();
+    sel.solve_timer = port.start_loop_timer(ZUB_TIMER_TYPE_SOLVE, 0, kSolvePeriodMs);
 }
 
 WORD16 on_wait(Selector& sel, SelectorJobPort& port, WORD32 event)
@@ -76,9 +76,9 @@ public:
     {
         zub_asyn_msg_send(ZUB_EV_XX_CTRL_JOB_START_OK, nullptr, 0, &zub_context()->jid_control);
     }
-    WORD32 start_solve_timer() override
+    WORD32 start_loop_timer(BYTE type, WORD32 value, WORD32 period_ms) override
     {
-        return zub_SetLoopMSecTimer(ZUB_TIMER_TYPE_SOLVE, 0, kSolvePeriodMs);
+        return zub_SetLoopMSecTimer(type, value, period_ms);
     }
 };
 

@@ -186,9 +186,9 @@ TEST_F(SelectorCompose, WiredRoundKeepsItsOwnSequenceAndRanges)
     t->blinkReports.count_multiple_mode = 3;
     h.sel.syncbl.seqNum = 5;
     h.sel.syncbl.nTofBlinks = 0;
-    const double toas[3] = {1.0, 1.25, 16.9};
-    const WORD16 ids[3] = {1, 2, 3};
-    for (int i = 0; i < 3; ++i) {
+    const double toas[4] = {1.0, 1.25, 16.9, 16.95};
+    const WORD16 ids[4] = {1, 2, 3, 4};
+    for (int i = 0; i < 4; ++i) {
         h.sel.process_toa_report(&zub_context()->anchors[ids[i]], 77, kTag, toas[i]);
     }
     // A3 with its 0.5-s offset wraps: 16.9 + 0.5 - P.
@@ -197,17 +197,19 @@ TEST_F(SelectorCompose, WiredRoundKeepsItsOwnSequenceAndRanges)
     EXPECT_EQ(t->blinkReports.seqNum, 77);
     EXPECT_EQ(t->blinkReports.nTofBlinks, 2);
     EXPECT_EQ(t->blinkReports.tof_blink[1].distance, 4321);
-    EXPECT_EQ(t->blinkReports.count_multiple_mode, 3 + 3);
-    EXPECT_EQ(t->blinkReports.nBlinks, 3);
+    EXPECT_EQ(t->blinkReports.count_multiple_mode, 3 + 4);
+    EXPECT_EQ(t->blinkReports.nBlinks, 4);
     // Time base: A2, the last reference-flagged arrival (it follows A0, so not a root).
-    ASSERT_EQ(h.sel.tdoa.n_elem, 3u);
-    double by_id[4] = {};
-    for (unsigned r = 0; r < 3; ++r) {
+    ASSERT_EQ(h.sel.tdoa.n_elem, 4u);
+    double by_id[5] = {};
+    for (unsigned r = 0; r < 4; ++r) {
         by_id[h.sel.syncbl.blinks[r].id] = h.sel.tdoa(r);
     }
     EXPECT_DOUBLE_EQ(by_id[2], 0.0);
     EXPECT_NEAR(by_id[1], -0.25, 1e-12);
     EXPECT_NEAR(by_id[3], 17.4 - P - 1.25, 1e-12);
+    // 16.95 - 1.25 lies beyond half a period: brought back across the wrap.
+    EXPECT_NEAR(by_id[4], 16.95 - 1.25 - P, 1e-12);
 }
 
 TEST_F(SelectorCompose, WiredTimeBase)
@@ -335,4 +337,50 @@ TEST_F(SelectorCompose, ReferenceChoiceEdges)
     h.sel.syncbl.blinks[3].id = 40;
     unsigned index = 77;
     EXPECT_EQ(h.sel.find_zeroth_anchor(&h.sel.syncbl, index), nullptr);
+}
+
+TEST_F(SelectorCompose, EveryPathToARoot)
+{
+    set_sync(1, 1, 5, h.now, 0.0);  // A1 also follows A5
+    set_sync(1, 2, 6, h.now, 0.0);  // and A6, which follows A5
+    h.sel.forget_cs_cache();
+    struct Row { WORD16 anchor; std::vector<std::vector<WORD16>> paths; };
+    const Row rows[] = {
+        {1, {{1, 0}, {1, 5}, {1, 6, 5}}},
+        {6, {{6, 5}}},
+        {0, {{0}}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.anchor);
+        paths_t p{};
+        EXPECT_EQ(h.sel.zub_create_paths_new(p, 20, r.anchor, 2.0 + offset(r.anchor)),
+                  static_cast<int>(r.paths.size()));
+        for (unsigned i = 0; i < p.count && i < r.paths.size(); ++i) {
+            EXPECT_EQ(std::vector<WORD16>(p.path[i].node, p.path[i].node + p.path[i].deep), r.paths[i]);
+        }
+        // Each anchor's own offset comes off on the way to its first root.
+        EXPECT_NEAR(p.path[0].toa, 2.0, 1e-12);
+    }
+}
+
+TEST_F(SelectorCompose, AlternativeCompositionUsesTheMasterNearestTheTag)
+{
+    zub_context()->min_mulitiple = 2;
+    struct Row { double ax, ay; std::vector<WORD16> rows; };
+    const Row rows[] = {
+        {4, 1, {6, 5}},     // nearest A5 (5, 0): its group is A5 itself and A6
+        {1, 1, {1, 2, 3}},  // nearest A0 (0, 0): the anchors following it
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.ax);
+        Tag* t = blink({1, 2, 6, 5, 3}, 8, 4);
+        t->average_pos.x = r.ax;
+        t->average_pos.y = r.ay;
+        ASSERT_EQ(h.sel.calculate_tdoa_new(t), 1);
+        ASSERT_EQ(h.sel.syncbl.nBlinks, r.rows.size());
+        for (unsigned i = 0; i < r.rows.size(); ++i) {
+            EXPECT_EQ(h.sel.syncbl.blinks[i].id, r.rows[i]);
+            EXPECT_NEAR(h.sel.tdoa(i) * C, anchor_distance(r.rows[i], 8, 4) - anchor_distance(r.rows[0], 8, 4), 1e-5);
+        }
+    }
 }

@@ -10,8 +10,11 @@ namespace {
 class FakePort : public SelectorJobPort {
 public:
     void answer_start() override { ++answers; }
-    WORD32 start_solve_timer() override
+    WORD32 start_loop_timer(BYTE type, WORD32 value, WORD32 period_ms) override
     {
+        EXPECT_EQ(type, 140);
+        EXPECT_EQ(value, 0u);
+        EXPECT_EQ(period_ms, 10u);
         ++timers;
         return next_timer;
     }
@@ -48,6 +51,29 @@ TEST(SelectorJob, StatesAndEvents)
             EXPECT_EQ(port.timers, s.timers);
         }
         EXPECT_EQ(h.sel.tags.find_key(0x99), nullptr);
+    }
+    // A refused timer leaves the job answering a later start event again.
+    Harness h;
+    FakePort port;
+    port.next_timer = 0xFFFFFFFFu;
+    EXPECT_EQ(zub_selector_step(h.sel, port, 0, 0x30000, nullptr, 0, 0), 1);
+    EXPECT_EQ(zub_selector_step(h.sel, port, 1, 0x30000, nullptr, 0, 0), 1);
+    EXPECT_EQ(port.answers, 2);
+}
+
+TEST(SelectorJob, SolveTickRunsTheRoundOnlyForItsTimerType)
+{
+    reset_context();
+    set_anchor(9, 0xB009, 30, 5, 3, ZUB_ANCHOR_WORKING_MODE_SINGLE);
+    zub_context()->single_blink_count = 1;
+    struct Row { WORD32 para; size_t records; };
+    for (const Row r : {Row{0x8B000000u, 0}, Row{0x8C000000u, 1}, Row{0x8C000005u, 1}}) {
+        Harness h;
+        FakePort port;
+        h.sel.process_toa_report(&zub_context()->anchors[9], 1, 0x44, 1.0);
+        h.now += 20;
+        EXPECT_EQ(zub_selector_step(h.sel, port, 1, 2030, nullptr, 0, r.para), 1);
+        EXPECT_EQ(h.records.size(), r.records) << std::hex << r.para;
     }
 }
 

@@ -22,7 +22,7 @@ constexpr WORD64 kTickMs = 10;
 class NoPort : public SelectorJobPort {
 public:
     void answer_start() override {}
-    WORD32 start_solve_timer() override { return 1; }
+    WORD32 start_loop_timer(BYTE, WORD32, WORD32) override { return 1; }
 };
 
 bool set_config(context_t& c, const std::string& name, double v)
