@@ -124,7 +124,7 @@ TEST_F(Tof, SolversPlaceTheTag)
         {"four ranges, none couple",
          {tri[0], tri[1], tri[2], tri[3]},
          {mm_to(tri[0], 5, 5, 1), mm_to(tri[1], 5, 5, 1), mm_to(tri[2], 5, 5, 1), mm_to(tri[3], 5, 5, 1)},
-         true, 0, 3, 5080, 5080, 1000, 5},
+         true, 0, 3, 5080, 5080, 1000, 2},
         {"two couple anchors along x",
          {line_x[0], line_x[1]},
          {mm_to(line_x[0], 6, 2, 1), mm_to(line_x[1], 6, 2, 1)},
@@ -138,6 +138,18 @@ TEST_F(Tof, SolversPlaceTheTag)
         {"two couple anchors within a metre", {{0, 0, 3, kCouple}, {0.5, 0.5, 3, kCouple}}, {4000, 4000}, false,
          kNotSent, 0, 0, 0, 0, 0},
         {"two anchors, one not couple", {line_x[0], {20, 2, 3}}, {6324, 14142}, false, kNotSent, 0, 0, 0, 0, 0},
+        {"couple pair equally far from the origin: the first reported",
+         {{-10, 2, 3, kCouple}, {10, 2, 3, kCouple}},
+         {mm_to({-10, 2, 3}, 6, 2, 1), mm_to({10, 2, 3}, 6, 2, 1)},
+         false, 2, 1, 6080, 2080, 1000, 1},
+        {"three ranges, last two couple: the line of those at the second's y",
+         {tri[2], {0, 0.5, 3, kCouple}, {10, 0, 3, kCouple}},
+         {1000, mm_to({0, 0.5, 3}, 6, 0.5, 1), mm_to({10, 0, 3}, 6, 0, 1)},
+         false, 0, 3, 6080, 580, 1000, 1},
+        {"four ranges, all but the second couple: the first reported",
+         {cor[0], tri[2], cor[1], cor[2]},
+         {mm_to(cor[0], 6, 0, 1), 1000, mm_to(cor[1], 6, 0, 1), mm_to(cor[2], 6, 0, 1)},
+         true, 0, 1, 6080, 80, 1000, 2},
         {"three corridor anchors",
          {cor[0], cor[1], cor[2]},
          {mm_to(cor[0], 6, 0, 1), mm_to(cor[1], 6, 0, 1), mm_to(cor[2], 6, 0, 1)},
@@ -157,7 +169,7 @@ TEST_F(Tof, SolversPlaceTheTag)
         {"four ranges, couple pair off the axes: the fit over four",
          {cor[0], skew, tri[2], tri[3]},
          {mm_to(tri[0], 5, 5, 1), mm_to(skew, 5, 5, 1), mm_to(tri[2], 5, 5, 1), mm_to(tri[3], 5, 5, 1)},
-         true, 0, 2, 5080, 5080, 1000, 5},
+         true, 0, 2, 5080, 5080, 1000, 2},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -185,6 +197,32 @@ TEST_F(Tof, SolversPlaceTheTag)
         EXPECT_EQ(row.z, p.z);
         // The filter and the last position follow the anchor the record names.
         EXPECT_EQ(row.hw, tag->last_push_pos.anchor_id);
+    }
+}
+
+TEST_F(Tof, HorizontalProjections)
+{
+    struct Row {
+        double anchor_y, anchor_z;
+        double d;
+        double xy, y_to_x;
+    };
+    // Tags 1.0 m above the ground: the anchor's height above them is anchor z - 1.
+    const Row rows[] = {
+        {4, 4, 5, 4, 3},              // 3-4-5 both ways
+        {0, 3, 2, 0, 2},              // no height left over: 0, not a NaN
+        {6, 1, 5, 5, 0},              // anchor at the tags' height; y beyond the range
+        {-3, 2, std::sqrt(2.0), 1, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.d);
+        place({{1, row.anchor_y, row.anchor_z}}, false);
+        Harness h;
+        const Anchor* a = &zub_context()->anchors[1];
+        EXPECT_NEAR(row.xy, h.sel.calculate_distance_projection_xy(a, row.d), 1e-12);
+        EXPECT_NEAR(row.y_to_x, h.sel.calculate_distance_projection_y_to_x(a, row.d), 1e-12);
+        EXPECT_NEAR(std::sqrt(1 + row.anchor_y * row.anchor_y + row.anchor_z * row.anchor_z),
+                    Selector::anchor_to_base_point_distance(a), 1e-12);
     }
 }
 
