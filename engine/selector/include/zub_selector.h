@@ -1,6 +1,7 @@
 // zub_selector.h - one selector: the tags it owns, the collection of their reports into
 // rounds, the composition of a round into time differences over synchronised anchors, the
-// reference-anchor choice and the TDoA round that turns rounds into positions.
+// reference-anchor choice, the TDoA round that turns rounds into positions, and the TOF
+// round that turns a tag's ranges into one.
 //
 // A Selector makes no platform call. It gets the time from its environment's clock, hands
 // its records to its environment's sink and reads the anchors, the clock-sync slots and the
