@@ -157,6 +157,34 @@ bool finite_xy(const arma::rowvec& v)
     return v.n_elem >= 3 && std::isfinite(v(0)) && std::isfinite(v(1));
 }
 
+// Halfway towards the last pushed position, unless that one has an x or y of 0 (none yet);
+// a jump of more than 10 m is logged first.
+void smooth_against_last(const Tag* tag, pos_t& p)
+{
+    const pos_t& last = tag->last_push_pos;
+    if (last.x == 0.0 || last.y == 0.0) {
+        return;
+    }
+    if (std::fabs(p.x - last.x) > kSmoothingJump) {
+        ZUB_TAG_PRINT(tag->id, ZUB_PRINT_MSG, "tag_id:%" PRIx64 " delta=%.1f", tag->id, p.x - last.x);
+    }
+    p.x = (last.x + p.x) / 2;
+    p.y = (last.y + p.y) / 2;
+}
+
+// The local id of the round's range record whose anchor carries `hw`; the first record's
+// when none does.
+WORD16 record_anchor(const context_t& c, const blinks_t& r, unsigned n, WORD64 hw)
+{
+    for (unsigned i = 0; i < std::min(n, 4u); ++i) {
+        const WORD16 k = r.tof_blink[i].id % ZUB_MAX_ANCHOR_NUM;
+        if (c.anchors[k].hardware_id == hw) {
+            return k;
+        }
+    }
+    return r.tof_blink[0].id % ZUB_MAX_ANCHOR_NUM;
+}
+
 }  // namespace
 
 double Selector::calculate_distance_projection_x(const Anchor* anchor, const Tag* tag) const
@@ -364,29 +392,15 @@ void Selector::solve_tof_tag(Tag* tag, WORD64 now_ms)
         break;
     }
     if (ok && finite_xy(result)) {
-        // The reported anchor's local id: the one of the round's records that carries it.
-        WORD16 id = first_id;
-        for (unsigned i = 0; i < std::min(n, 4u); ++i) {
-            const WORD16 k = r.tof_blink[i].id % ZUB_MAX_ANCHOR_NUM;
-            if (c.anchors[k].hardware_id == hw) {
-                id = k;
-                break;
-            }
-        }
+        // The filter types the position by the anchor the record names.
+        WORD16 id = record_anchor(c, r, n, hw);
         pos_t p{result(0) + kPlacementOffset, result(1) + kPlacementOffset, c.ground_clearance, 0, now_ms,
                 ZUB_SUB_AREA_TYPE_MULTI};
         if (c.filter == 1) {
             p = fitting_position(tag, p, mode);
         }
         const bool rejected = zub_position_filter(c, tag, p, id, true) != 0;
-        const pos_t& last = tag->last_push_pos;
-        if (last.x != 0.0 && last.y != 0.0) {
-            if (p.x - last.x > kSmoothingJump || p.x - last.x < -kSmoothingJump) {
-                ZUB_TAG_PRINT(tag->id, ZUB_PRINT_MSG, "tag_id:%" PRIx64 " delta=%.1f", tag->id, p.x - last.x);
-            }
-            p.x = (last.x + p.x) / 2;
-            p.y = (last.y + p.y) / 2;
-        }
+        smooth_against_last(tag, p);
         tag->last_push_pos = p;
         tag->last_time = now();
         ZUB_TAG_PRINT(tag->id, ZUB_PRINT_MSG,
@@ -453,14 +467,7 @@ void Selector::tof_immediate_fix(WORD64 tag_id, WORD16 reporting_anchor)
     }
     WORD16 id = reporter;
     const bool rejected = zub_position_filter(c, tag, p, id, true) != 0;
-    const pos_t& last = tag->last_push_pos;
-    if (last.x != 0.0 && last.y != 0.0) {
-        if (std::fabs(p.x - last.x) > kSmoothingJump) {
-            ZUB_TAG_PRINT(tag_id, ZUB_PRINT_MSG, "tag_id:%" PRIx64 " delta=%.1f", tag_id, p.x - last.x);
-        }
-        p.x = (last.x + p.x) / 2;
-        p.y = (last.y + p.y) / 2;
-    }
+    smooth_against_last(tag, p);
     tag->last_push_pos = p;
     tag->last_time = now_ms;
     // The single-area override of the TDoA round reads this id whatever the filter said.
