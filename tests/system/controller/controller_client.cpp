@@ -52,6 +52,15 @@ ControllerClient::~ControllerClient()
     }
 }
 
+void ControllerClient::disconnect()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    held_.clear();
+}
+
 bool ControllerClient::connect(int port, std::chrono::milliseconds timeout)
 {
     const auto until = Clock::now() + timeout;

@@ -17,6 +17,8 @@ public:
 
     // Connects to 127.0.0.1:port, retrying until a connection stays open or `timeout` passes.
     bool connect(int port, std::chrono::milliseconds timeout);
+    // Closes the connection (connect() may be called again).
+    void disconnect();
     // Sends all of `bytes` (blocking).
     bool send_all(const std::string& bytes);
     // The next reply line without its newline, or nothing after `timeout`.

@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "anchor_bank.h"
@@ -313,6 +314,101 @@ INSTANTIATE_TEST_SUITE_P(
         ResendRow{"LogStart", "<req type=\"log start\" loglevel=\"4\"/>\n", std::nullopt, kConfig1, 4},
         ResendRow{"LogStop", "<req type=\"log stop\"/>\n", std::nullopt, kConfig1, 0}),
     [](const testing::TestParamInfo<ResendRow>& p) { return std::string(p.param.name); });
+
+// ---- requests to named anchors ---------------------------------------------------------------
+
+struct CommandRow {
+    const char* name;
+    std::string request;
+    std::optional<std::string> reply;  // none: the request is not answered
+    std::vector<Bytes> at_anchor1;     // the commands it adds at each anchor
+    std::vector<Bytes> at_anchor2;
+};
+
+TEST_F(SystemController, CommandRequestsReachTheNamedAnchors)
+{
+    const Bytes accumulate_ccp_300 = {0x88, 0xa2, 0x2c, 0x01};
+    const Bytes accumulate_blinks_0 = {0x88, 0xa1, 0x00, 0x00};
+    const std::vector<CommandRow> rows = {
+        {"init all", "<req type=\"anchor init all\"/>\n", "<ind type=\"anchor init\"/>", {{0x56}}, {{0x56}}},
+        // In list order; an unknown id is skipped and an id that reads as 0 ends the list.
+        {"accumulator, clock packets",
+         "<req type=\"log accumulator\" num_accum=\"300\" ccp_blink=\"1\"><anchor addr=\"a0b1000000000002\"/>"
+         "<anchor addr=\"a0b10000000000ff\"/><anchor/><anchor addr=\"a0b1000000000001\"/><anchor addr=\"0\"/>"
+         "<anchor addr=\"a0b1000000000002\"/></req>\n",
+         std::nullopt, {accumulate_ccp_300}, {accumulate_ccp_300}},
+        {"accumulator, blinks, no count", "<req type=\"log accumulator\"><anchor addr=\"0\"/></req>\n", std::nullopt, {}, {}},
+        {"accumulator, blinks", "<req type=\"log accumulator\"><anchor addr=\"a0b1000000000001\"/></req>\n",
+         std::nullopt, {accumulate_blinks_0}, {}},
+    };
+    ASSERT_NO_FATAL_FAILURE(start_with_anchors());
+    for (const CommandRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const size_t before1 = anchors_.commands(0).size();
+        const size_t before2 = anchors_.commands(1).size();
+        request(row.request);
+        if (row.reply) {
+            EXPECT_EQ(reply(), *row.reply);
+        }
+        // "zub cfg" after it: its reply is the next line, and by then the commands are out.
+        request("<req type=\"zub cfg\"/>\n");
+        EXPECT_EQ(reply(), zub_cfg_reply(3, 0, 0, 1));
+        ASSERT_TRUE(anchors_.wait_commands(0, before1 + row.at_anchor1.size(), 5s));
+        ASSERT_TRUE(anchors_.wait_commands(1, before2 + row.at_anchor2.size(), 5s));
+        const std::vector<Bytes> all1 = anchors_.commands(0);
+        const std::vector<Bytes> all2 = anchors_.commands(1);
+        EXPECT_EQ(std::vector<Bytes>(all1.begin() + static_cast<long>(before1), all1.end()), row.at_anchor1);
+        EXPECT_EQ(std::vector<Bytes>(all2.begin() + static_cast<long>(before2), all2.end()), row.at_anchor2);
+    }
+    EXPECT_TRUE(controller_.quiet(300ms));
+}
+
+// ---- requests that are not answered ----------------------------------------------------------
+
+TEST_F(SystemController, UnansweredRequestsLeaveTheLinkToTheNextOne)
+{
+    struct Row {
+        const char* name;
+        std::string line;
+        const char* trace;  // the line it leaves in the trace, or null
+    };
+    const std::vector<Row> rows = {
+        {"malformed", "<req type=\"zub cfg\"", "XML(<req type=\"zub cfg\") Error, 19. "},
+        {"no type", "<req kind=\"zub cfg\"/>", " XML Error, can not find type element.(<req kind=\"zub cfg\"/>)."},
+        {"no element", "<!-- zub cfg -->", " XML Error, can not find type element.(<!-- zub cfg -->)."},
+        {"unknown type", "<req type=\"zub config\"/>", "unkown type:zub config."},
+        {"log text", "<req type=\"log text\" text=\"a note\"/>", nullptr},
+        {"motion filter", "<req type=\"motion filter\" filter_type=\"2\" filter_length=\"9\"/>", nullptr},
+    };
+    ASSERT_NO_FATAL_FAILURE(start(verbose_config(), std::nullopt));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        request(row.line + "\n<req type=\"anchor list\"/>\n");
+        EXPECT_EQ(reply(), "<ind type=\"anchor list\"></ind>");
+        if (row.trace != nullptr) {
+            EXPECT_EQ(count_of(read_file(kTrace), row.trace), 1u);
+        }
+    }
+    // The motion filter request took effect without a word.
+    request("<req type=\"zub cfg\"/>\n");
+    EXPECT_EQ(reply(), zub_cfg_reply(3, 2, 0, 1));
+    EXPECT_TRUE(controller_.quiet(300ms));
+}
+
+// ---- line framing across controllers ---------------------------------------------------------
+
+TEST_F(SystemController, UnfinishedLineOfALeavingControllerIsForgotten)
+{
+    ASSERT_NO_FATAL_FAILURE(start(std::nullopt, std::nullopt));
+    request("<req type=\"zub");
+    std::this_thread::sleep_for(300ms);
+    controller_.disconnect();
+    ASSERT_TRUE(controller_.connect(kControlPort, 10s));
+    // Joined to the held "<req type=\"zub" this would be a malformed line and go unanswered.
+    request("<req type=\"anchor list\"/>\n");
+    EXPECT_EQ(reply(), "<ind type=\"anchor list\"></ind>");
+    EXPECT_TRUE(controller_.quiet(300ms));
+}
 
 // ---- "shutdown" ------------------------------------------------------------------------------
 
