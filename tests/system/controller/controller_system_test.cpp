@@ -199,13 +199,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   "<anchor addr=\"a0b1000000000001\" connection=\"Eth\"/>"
                                   "<anchor addr=\"a0b1000000000002\" connection=\"Eth\"/>"
                                   "<anchor addr=\"a0b1000000000003\" connection=\"Eth\"/>"
-                                  "</ind>"},
-                    // Listed twice: counted once, in the place of its first entry.
-                    AnchorListRow{"RepeatedId", "a0b1000000000002 127.0.0.3\na0b10000000000aa 127.0.0.9\n"
-                                                "a0b1000000000002 127.0.0.5\n",
-                                  "<ind type=\"anchor list\">"
-                                  "<anchor addr=\"a0b1000000000002\" connection=\"Eth\"/>"
-                                  "<anchor addr=\"a0b10000000000aa\" connection=\"Eth\"/>"
                                   "</ind>"}),
     [](const testing::TestParamInfo<AnchorListRow>& p) { return std::string(p.param.name); });
 
@@ -266,54 +259,51 @@ TEST_F(SystemController, RtlsStartAndStopReachEveryAnchorAndALaterRequestIsStart
 
 // ---- requests that send the configuration again ----------------------------------------------
 
-struct ResendRow {
-    const char* name;
-    std::string request;
-    std::optional<std::string> reply;  // none: the request is not answered
-    Bytes config1;                     // the 'D' that anchor 1 then receives
-    int loglevel;                      // as "zub cfg" reports it afterwards
-};
-
-void PrintTo(const ResendRow& row, std::ostream* out) { *out << row.name; }
-
-class Resend : public SystemController, public testing::WithParamInterface<ResendRow> {};
-
-TEST_P(Resend, SendsTheConfigurationToEveryLinkedAnchorAgain)
+TEST_F(SystemController, ConfigurationIsSentToEveryLinkedAnchorAgainByRfAndLogRequests)
 {
-    const ResendRow& row = GetParam();
+    struct Row {
+        const char* name;
+        std::string request;
+        std::optional<std::string> reply;  // none: the request is not answered
+        Bytes config1;                     // the 'D' that anchor 1 then receives
+        int loglevel;                      // as "zub cfg" reports it afterwards
+    };
+    const std::vector<Row> rows = {
+        // The log requests change the level only; debug logs follow the anchor diagnostics.
+        {"log start", "<req type=\"log start\" loglevel=\"4\"/>\n", std::nullopt, kConfig1, 4},
+        {"log stop", "<req type=\"log stop\"/>\n", std::nullopt, kConfig1, 0},
+        // Channel 5, PRF 16 MHz (1), 110 kb/s (0), code 3, 1024 symbols (0x08), nsfd 1 and PAC 16
+        // (1); the anchor keeps the antenna delays it was given.
+        {"rf cfg",
+         "<req type=\"rf cfg\"><rf chan=\"5\" prf=\"16\" rate=\"110\" code=\"3\" plen=\"1024\" pac=\"16\" nsfd=\"1\"/>"
+         "</req>\n",
+         "<ind type=\"rf cfg\"></ind>",
+         {0x44, 0x00, 0x01, 0x15, 0x00, 0x03, 0x08, 0x11, 0x10, 0x40, 0x10, 0x40, 0x00,
+          0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xb1, 0xa0, 0x20, 0x4e, 0x00, 0x00},
+         0},
+    };
     ASSERT_NO_FATAL_FAILURE(start_with_anchors());
     request(kAnchorCfg);
     EXPECT_EQ(reply(), kAnchorCfgReply);
-    request(row.request);
-    if (row.reply) {
-        EXPECT_EQ(reply(), *row.reply);
+    size_t sent = 1;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        request(row.request);
+        if (row.reply) {
+            EXPECT_EQ(reply(), *row.reply);
+        }
+        ++sent;
+        ASSERT_TRUE(anchors_.wait_commands(0, sent, 5s));
+        ASSERT_TRUE(anchors_.wait_commands(1, sent, 5s));
+        EXPECT_EQ(anchors_.commands(0).back(), row.config1);
+        EXPECT_EQ(anchors_.commands(0).size(), sent);
+        EXPECT_EQ(anchors_.commands(1).size(), sent);
+        // The next line is the answer to the next request: nothing came between.
+        request("<req type=\"zub cfg\"/>\n");
+        EXPECT_EQ(reply(), zub_cfg_reply(row.loglevel, 0, 0, 1));
     }
-    ASSERT_TRUE(anchors_.wait_commands(0, 2, 5s));
-    ASSERT_TRUE(anchors_.wait_commands(1, 2, 5s));
-    EXPECT_EQ(anchors_.commands(0), (std::vector<Bytes>{kConfig1, row.config1}));
-    EXPECT_EQ(anchors_.commands(1).size(), 2u);
-    // The next line is the answer to the next request: nothing came between.
-    request("<req type=\"zub cfg\"/>\n");
-    EXPECT_EQ(reply(), zub_cfg_reply(row.loglevel, 0, 0, 1));
     EXPECT_TRUE(controller_.quiet(300ms));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Requests, Resend,
-    testing::Values(
-        // Channel 5, PRF 16 MHz (1), 110 kb/s (0), code 3, 1024 symbols (0x08), nsfd 1 and PAC 16
-        // (1); the anchor keeps the antenna delays it was given.
-        ResendRow{"RfCfg",
-                  "<req type=\"rf cfg\"><rf chan=\"5\" prf=\"16\" rate=\"110\" code=\"3\" plen=\"1024\" pac=\"16\""
-                  " nsfd=\"1\"/></req>\n",
-                  "<ind type=\"rf cfg\"></ind>",
-                  {0x44, 0x00, 0x01, 0x15, 0x00, 0x03, 0x08, 0x11, 0x10, 0x40, 0x10, 0x40, 0x00,
-                   0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xb1, 0xa0, 0x20, 0x4e, 0x00, 0x00},
-                  3},
-        // The log requests change the level only; debug logs follow the anchor diagnostics.
-        ResendRow{"LogStart", "<req type=\"log start\" loglevel=\"4\"/>\n", std::nullopt, kConfig1, 4},
-        ResendRow{"LogStop", "<req type=\"log stop\"/>\n", std::nullopt, kConfig1, 0}),
-    [](const testing::TestParamInfo<ResendRow>& p) { return std::string(p.param.name); });
 
 // ---- requests to named anchors ---------------------------------------------------------------
 
@@ -365,7 +355,7 @@ TEST_F(SystemController, CommandRequestsReachTheNamedAnchors)
 
 // ---- requests that are not answered ----------------------------------------------------------
 
-TEST_F(SystemController, UnansweredRequestsLeaveTheLinkToTheNextOne)
+TEST_F(SystemController, UnansweredRequestsLeaveTheLinkToTheNextOneAndShutdownEndsTheEngine)
 {
     struct Row {
         const char* name;
@@ -392,7 +382,10 @@ TEST_F(SystemController, UnansweredRequestsLeaveTheLinkToTheNextOne)
     // The motion filter request took effect without a word.
     request("<req type=\"zub cfg\"/>\n");
     EXPECT_EQ(reply(), zub_cfg_reply(3, 2, 0, 1));
-    EXPECT_TRUE(controller_.quiet(300ms));
+    // The last one ends the engine with status 0, and the link with it.
+    request("<req type=\"shutdown\"/>\n");
+    EXPECT_EQ(engine_->wait_exit(10s), std::optional<int>(0));
+    EXPECT_EQ(controller_.read_line(1s), std::nullopt);
 }
 
 // ---- line framing across controllers ---------------------------------------------------------
@@ -408,16 +401,6 @@ TEST_F(SystemController, UnfinishedLineOfALeavingControllerIsForgotten)
     request("<req type=\"anchor list\"/>\n");
     EXPECT_EQ(reply(), "<ind type=\"anchor list\"></ind>");
     EXPECT_TRUE(controller_.quiet(300ms));
-}
-
-// ---- "shutdown" ------------------------------------------------------------------------------
-
-TEST_F(SystemController, ShutdownEndsTheEngineWithStatusZeroAndNoReply)
-{
-    ASSERT_NO_FATAL_FAILURE(start(std::nullopt, std::nullopt));
-    request("<req type=\"shutdown\"/>\n");
-    EXPECT_EQ(engine_->wait_exit(10s), std::optional<int>(0));
-    EXPECT_EQ(controller_.read_line(1s), std::nullopt);
 }
 
 // ---- "rtls anc_reset" ------------------------------------------------------------------------
