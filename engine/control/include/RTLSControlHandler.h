@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "VorlenTypes.h"
+#include "zub_radio_tests.h"
 
 class Anchor;
 
@@ -53,6 +54,9 @@ public:
     // --- controller requests: takes over the heap text (malloc) and frees it in every case.
     void HandleRequests(char* text);
 
+    // After a range pair's final reply or its deadline: starts the test's next pair, if any.
+    void HandleRangeTest_continue();
+
     // addr="<hardware id in lower-case hexadecimal>"
     static std::string getAddr(WORD64 hardware_id);
 
@@ -68,6 +72,7 @@ public:
     WORD32 twr_initiator;
     WORD32 twr_responder;
     std::string xmlResponse;
+    RangeTestRun range_run;
 
 private:
     RTLSControlHandler();
@@ -87,7 +92,17 @@ private:
     void HandleRfSetup(const tinyxml2::XMLElement* root);
     void HandleAnchorInitAll();
     void HandleRTLSStart(int started);
-    void HandleRadioTest(const char* type);
+    // The radio tests (zub_radio_tests.cpp).
+    void HandlePowerTest(const tinyxml2::XMLElement* root);
+    void HandleCommTest(const tinyxml2::XMLElement* root);
+    void HandleRangeTest(const tinyxml2::XMLElement* root);
+    void HandleTwrTest(const tinyxml2::XMLElement* root);
+    void RunRangePairs();
+    void StartRangePair(WORD32 initiator, WORD32 responder);
+    void StopRangePair();
+    void SendStatusLine(const char* line);
+    // The response timer expired: a range test stops its pair and goes on with the next one.
+    void RadioTestExpired();
     void HandleMotionFilter(const tinyxml2::XMLElement* root);
     void HandleLogAccumulator(const tinyxml2::XMLElement* root);
     void HandleLogStart(const tinyxml2::XMLElement* root);

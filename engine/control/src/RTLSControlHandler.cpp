@@ -162,6 +162,7 @@ void RTLSControlHandler::WaitAnchorRspTimeout()
     AppendNoResponse();
     expectedRxResponseNum = 0;
     tmWatiRspTimer = ZUB_INVALID_TIMER_ID;
+    RadioTestExpired();
 }
 
 void RTLSControlHandler::SendXMLResponse()
@@ -306,5 +307,5 @@ void RTLSControlHandler::HandleRangeResult(const BYTE* payload, WORD16 length)
     SendRequest(twr_anchors[twr_initiator], bytes_of(stop), sizeof stop);
     xmlResponse += "</initiator></ind>";
     SendXMLResponse();
-    ZUB_PRINT(ZUB_PRINT_EVENT, "HandleRangeTest_continue:.");
+    HandleRangeTest_continue();
 }

@@ -133,8 +133,14 @@ void RTLSControlHandler::Dispatch(const char* type, const XMLElement* root)
         UpdateAnchorConfig();
         xmlResponse += "<ind type=\"rf cfg\"></ind>";
         SendXMLResponse();
-    } else if (is("power test") || is("comm test") || is("range test") || is("twr test")) {
-        HandleRadioTest(type);
+    } else if (is("power test")) {
+        HandlePowerTest(root);
+    } else if (is("comm test")) {
+        HandleCommTest(root);
+    } else if (is("range test")) {
+        HandleRangeTest(root);
+    } else if (is("twr test")) {
+        HandleTwrTest(root);
     } else if (is("anchor init all")) {
         HandleAnchorInitAll();
     } else if (is("rtls start")) {
@@ -160,12 +166,6 @@ void RTLSControlHandler::Dispatch(const char* type, const XMLElement* root)
     } else {
         ZUB_PRINT(ZUB_PRINT_ERROR, "unkown type:%s.", type);
     }
-}
-
-void RTLSControlHandler::HandleRadioTest(const char* type)
-{
-    // PLACEHOLDER until the radio tests land: the request is logged and not answered.
-    ZUB_PRINT(ZUB_PRINT_EVENT, "PLACEHOLDER: radio test \"%s\" not run yet, no reply.", type);
 }
 
 void RTLSControlHandler::HandleAnchorList()

@@ -52,10 +52,6 @@ TEST_F(engine_control_Requests, RequestsWithoutReply)
         {"<r kind=\"anchor list\"/>", " XML Error, can not find type element.(<r kind=\"anchor list\"/>)."},
         {"<!-- nothing -->", " XML Error, can not find type element.(<!-- nothing -->)."},
         {"<r type=\"anchor lists\"/>", "unkown type:anchor lists."},
-        {"<r type=\"power test\"/>", "PLACEHOLDER: radio test \"power test\" not run yet, no reply."},
-        {"<r type=\"comm test\"/>", "PLACEHOLDER: radio test \"comm test\" not run yet, no reply."},
-        {"<r type=\"range test\"/>", "PLACEHOLDER: radio test \"range test\" not run yet, no reply."},
-        {"<r type=\"twr test\"/>", "PLACEHOLDER: radio test \"twr test\" not run yet, no reply."},
         {"<r type=\"log text\" text=\"hello\"/>", nullptr},
         {"<r type=\"motion filter\" filter_type=\"1\"/>", nullptr},
     };

@@ -1,6 +1,7 @@
 // zub_selector.h - one selector: the tags it owns, the collection of their reports into
 // rounds, the composition of a round into time differences over synchronised anchors, the
-// reference-anchor choice and the TDoA round that turns rounds into positions.
+// reference-anchor choice, the TDoA round that turns rounds into positions, and the TOF
+// round that turns a tag's ranges into one.
 //
 // A Selector makes no platform call. It gets the time from its environment's clock, hands
 // its records to its environment's sink and reads the anchors, the clock-sync slots and the
@@ -108,6 +109,27 @@ public:
     pos_t fitting_position(const Tag* tag, pos_t pos, int mode) const;
     static double pos_distance(const pos_t& a, const pos_t& b);
 
+    // --- the TOF round and its ranging solvers (selector_tof.cpp). The solvers work on the
+    // tag's range records; each gives back the reported anchor's hardware id and the
+    // record's mode byte; the bool arguments are not used.
+    void recv_timer_periodic_calculate_tof();
+    bool calculete_position_in_single_mode_tof(Tag* tag, arma::rowvec& result, WORD64& anchor_hw_id, bool,
+                                               BYTE& mode);
+    bool calculete_position_in_couple_mode_tof(Tag* tag, arma::rowvec& result, WORD64& anchor_hw_id, bool,
+                                               BYTE& mode);
+    bool trilateration_tof_2d(Tag* tag, arma::rowvec& result, WORD64& anchor_hw_id, BYTE& mode, bool);
+    bool trilateration_tof_3d(Tag* tag, arma::rowvec& result, WORD64& anchor_hw_id, BYTE& mode, bool);
+    // Horizontal range of the tag's first range record seen from `anchor` (0 when the
+    // range is shorter than the anchor's height above the tags), less the half corridor
+    // width for an anchor of a straight-line area.
+    double calculate_distance_projection_x(const Anchor* anchor, const Tag* tag) const;
+    double calculate_distance_projection_xy(const Anchor* anchor, double d) const;
+    double calculate_distance_projection_y_to_x(const Anchor* anchor, double d) const;
+    static double anchor_to_base_point_distance(const Anchor* anchor);
+    // The immediate fix of a negative range from a master anchor, from the tag's first
+    // range of the current round; nothing when the tag holds none.
+    void tof_immediate_fix(WORD64 tag_id, WORD16 reporting_anchor);
+
     // --- fields in the record's order
     RBTree<unsigned long, Tag> tags;
     int base_anchor_id = 0;
@@ -169,6 +191,12 @@ private:
         Tag* tag;
     };
     std::vector<OpenRound> open_;
+    // The tags whose ranging round holds ranges (pushed when a round's first range comes);
+    // the TOF tick looks only at these and checks each tag itself.
+    std::vector<Tag*> tof_open_;
+    std::vector<Tag*> tof_due_;
+    void solve_tof_tag(Tag* tag, WORD64 now_ms);
+    void close_tof_round(Tag* tag);
     std::vector<OpenRound> still_open_;
     size_t open_sorted_ = 0;
     std::deque<CsEntry> cs_cache_;  // references stay valid while it grows

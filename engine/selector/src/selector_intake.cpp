@@ -232,9 +232,7 @@ int Selector::recv_tof_report(const BYTE* data, WORD32 length)
         send(ZUB_EV_SELECTOR_DISPLAY_TAG_EXT, &rec, sizeof rec);
     }
     if (distance < 0 && anchor.config_snapshot().master == 1) {
-        // PLACEHOLDER: the single-anchor ranging fix needs the ranging solver, which is not
-        // built yet; until then such a report is dropped.
-        ZUB_TAG_PRINT(tag_id, ZUB_PRINT_EVENT, "tof fix not built:%16" PRIx64 " %d dropped", tag_id, distance);
+        tof_immediate_fix(tag_id, anc_id);
         return 0;
     }
     process_tof_report(anc_id, seq, tag_id, distance);
@@ -265,6 +263,7 @@ void Selector::process_tof_report(WORD16 anchor_id, BYTE seq, WORD64 tag_id, int
     if (round.nTofBlinks == 0) {
         round.seqNum = seq;
         round.timeFirstBlink = now_ms;
+        tof_open_.push_back(tag);
     }
     round.tof_blink[round.nTofBlinks] = TofBlink{anchor_id, distance, &anchor};
     ++round.nTofBlinks;

@@ -105,7 +105,7 @@ void zub_selector_timeout(WORD32 para, Selector& sel)
         return;
     }
     sel.recv_timer_periodic_calculate();
-    // The ranging round joins here when it is built.
+    sel.recv_timer_periodic_calculate_tof();
 }
 
 SelectorEnv zub_selector_platform_env()

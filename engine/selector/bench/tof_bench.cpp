@@ -1,0 +1,98 @@
+// The TOF round of one tag per tick, from its range reports to the record: one range from
+// a master anchor, two from a couple pair along a corridor, three and four from anchors
+// around a room (the least-squares fits), and four couple anchors on two crossing lines.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <mutex>
+#include <vector>
+
+#include "zub_public.h"
+#include "zub_selector.h"
+
+namespace {
+
+struct Place {
+    double x, y, z;
+    BYTE mode;
+};
+
+// Argument: number of ranges; 5 is the crossing of four couple anchors.
+std::vector<Place> layout(int variant)
+{
+    constexpr BYTE M = ZUB_ANCHOR_WORKING_MODE_MULTIPLE;
+    constexpr BYTE C = ZUB_ANCHOR_WORKING_MODE_COUPLE;
+    switch (variant) {
+    case 1:
+        return {{5, 0, 3, M}};
+    case 2:
+        return {{0, 2, 3, C}, {20, 2, 3, C}};
+    case 3:
+        return {{0, 0, 3, M}, {20, 0, 3, M}, {10, 20, 3, M}};
+    case 4:
+        return {{0, 0, 3, M}, {20, 0, 3, M}, {10, 20, 3, M}, {0, 20, 5, M}};
+    default:
+        return {{0, 0, 4, C}, {8, 0, 4, C}, {20, 5, 4, C}, {20, 13, 4, C}};
+    }
+}
+
+void BM_TofRound(benchmark::State& state)
+{
+    const std::vector<Place> anchors = layout(static_cast<int>(state.range(0)));
+    context_t& c = *zub_context();
+    c.tad_id_prefix = 0x12;
+    c.ground_clearance = 1.0;
+    c.zubSolveWaitTime = 20;
+    c.filter = 1;
+    for (unsigned i = 0; i < anchors.size(); ++i) {
+        Anchor& a = c.anchors[i];
+        a.init(0xE000 + i, static_cast<WORD16>(i));
+        std::lock_guard<GuardMutex> hold(a.cfg_lock);
+        AnchorConfig cfg = a.config_snapshot();
+        cfg.position[0] = anchors[i].x;
+        cfg.position[1] = anchors[i].y;
+        cfg.position[2] = anchors[i].z;
+        cfg.mode = anchors[i].mode;
+        cfg.master = 1;
+        cfg.four_anc_mode = 1;
+        a.config_publish(cfg);
+    }
+    WORD64 now = 1000;
+    WORD64 records = 0;
+    SelectorEnv env;
+    env.now_ms = [&now] { return now; };
+    env.send = [&records](WORD32, const void*, WORD16) { ++records; };
+    Selector sel(env);
+    std::vector<std::vector<BYTE>> msgs;
+    for (unsigned i = 0; i < anchors.size(); ++i) {
+        const Place& p = anchors[i];
+        const double d = std::sqrt((p.x - 6) * (p.x - 6) + (p.y - 4) * (p.y - 4) + (p.z - 1) * (p.z - 1));
+        const auto mm = static_cast<WORD32>(d * 1000.0);
+        std::vector<BYTE> m(18, 0);
+        m[0] = static_cast<BYTE>(i);
+        m[2] = 14;
+        m[4] = 0x83;
+        m[8] = 0x3;  // tag 0x123
+        for (int b = 0; b < 4; ++b) {
+            m[10 + b] = static_cast<BYTE>(mm >> (8 * b));
+        }
+        msgs.push_back(m);
+    }
+    BYTE seq = 0;
+    for (auto _ : state) {
+        ++seq;
+        for (auto& m : msgs) {
+            m[5] = seq;
+            sel.recv_tof_report(m.data(), 18);
+        }
+        now += 20;
+        sel.recv_timer_periodic_calculate_tof();
+        now += 80;
+    }
+    state.counters["positions/s"] = benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
+    state.counters["records"] = static_cast<double>(records);
+}
+
+}  // namespace
+
+BENCHMARK(BM_TofRound)->DenseRange(1, 5);
