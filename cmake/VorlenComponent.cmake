@@ -81,8 +81,14 @@ endfunction()
 # LLVMFuzzerInitialize). With -DVORLEN_FUZZ=ON under clang it is a libFuzzer binary; in every
 # other build it links a small replay main and ctest runs it over its committed corpus, so the
 # normal and sanitizer builds replay every corpus with gcc.
-# Every target and its corpus are listed in <build>/fuzz_targets.txt for scripts/fuzz.sh.
-file(WRITE ${CMAKE_BINARY_DIR}/fuzz_targets.txt "")
+# Every target and its corpus are listed in <build>/fuzz_targets.txt for scripts/fuzz.sh, written
+# once when the whole tree has been read.
+function(vorlen_write_fuzz_list)
+  get_property(rows GLOBAL PROPERTY VORLEN_FUZZ_TARGETS)
+  list(JOIN rows "\n" text)
+  file(WRITE ${CMAKE_BINARY_DIR}/fuzz_targets.txt "${text}\n")
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL vorlen_write_fuzz_list)
 add_library(vorlen_fuzz_replay STATIC ${CMAKE_CURRENT_LIST_DIR}/fuzz_replay_main.cpp)
 target_link_libraries(vorlen_fuzz_replay PRIVATE vorlen_warnings)
 
@@ -90,7 +96,7 @@ function(vorlen_add_fuzzer name)
   cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_LIBS} vorlen_warnings Threads::Threads)
-  file(APPEND ${CMAKE_BINARY_DIR}/fuzz_targets.txt "${name} ${F_CORPUS}\n")
+  set_property(GLOBAL APPEND PROPERTY VORLEN_FUZZ_TARGETS "${name} ${F_CORPUS}")
   if(VORLEN_FUZZ)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   else()

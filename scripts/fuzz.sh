@@ -43,7 +43,7 @@ else
 fi
 limit+=("$@")
 
-corpus=$(targets | awk -v n="$name" '$1 == n {print $2}')
+corpus=$(targets | awk -v n="$name" '$1 == n {print $2; exit}')
 if [ -z "$corpus" ]; then
   echo "fuzz.sh: no fuzz target named $name; known targets:" >&2
   targets | awk '{print "  " $1}' >&2

@@ -89,11 +89,13 @@ TEST_F(qk_queue, PushAppendsAndPollTakesTheHead) {
 }
 
 TEST_F(qk_queue, BlockingPollReturnsANodePushedLater) {
+    // Taken before the pusher exists: its 50-ms sleep then lies wholly after it, however late
+    // this thread runs again.
+    const auto start = std::chrono::steady_clock::now();
     std::thread pusher([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         qk_queue_push(&q_, &nodes_[4]);
     });
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(qk_queue_poll(&q_, 1), &nodes_[4]);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40));
     pusher.join();

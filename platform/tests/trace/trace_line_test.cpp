@@ -1,6 +1,7 @@
 // The trace log's lines: prefixes per option, the level threshold, the buffer and many writers.
 #include <cstdlib>
 #include <ctime>
+#include <sys/time.h>
 #include <regex>
 #include <set>
 #include <string>
@@ -62,9 +63,16 @@ TEST(platform_trace_time, BaseNameAfterLastSlashOrBackslash) {
 
 TEST_F(platform_trace_lines, DateAndTimeOnlyGivesStampBlankTextNewline) {
     open_with_options(CNTrace::DateAndTime);
-    const time_t before = time(nullptr);
+    // The trace stamps with gettimeofday; time() reads a coarser clock that may still show the
+    // previous second in the first milliseconds of a new one.
+    auto now_seconds = [] {
+        struct timeval tv;
+        gettimeofday(&tv, nullptr);
+        return static_cast<time_t>(tv.tv_sec);
+    };
+    const time_t before = now_seconds();
     CN_PrintToLog(2, "anchor 7 online");
-    const time_t after = time(nullptr);
+    const time_t after = now_seconds();
 
     const std::string line = written();
     ASSERT_EQ(line.size(), 18u + 1 + 15 + 1) << line;
