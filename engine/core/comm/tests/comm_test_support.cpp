@@ -67,17 +67,6 @@ std::array<T_JobCreatReg, 29> build_engine_table()
     return t;
 }
 
-// ---- print capture -------------------------------------------------------------------------
-
-std::mutex g_capture_mutex;
-std::vector<std::string> g_captured;
-
-void capture_sink(BYTE /*level*/, const char* /*file*/, int /*line*/, const char* text)
-{
-    std::lock_guard<std::mutex> lock(g_capture_mutex);
-    g_captured.emplace_back(text);
-}
-
 // ---- socket job reactor ------------------------------------------------------------------------
 
 std::mutex g_read_mutex;
@@ -163,32 +152,6 @@ const T_JobCreatReg* engine_probe_table()
 }
 
 bool private_netns() { return probe::in_private_netns(); }
-
-PrintCapture::PrintCapture()
-{
-    {
-        std::lock_guard<std::mutex> lock(g_capture_mutex);
-        g_captured.clear();
-    }
-    zub_print_set_sink(capture_sink);
-}
-
-PrintCapture::~PrintCapture() { zub_print_set_sink(nullptr); }
-
-std::vector<std::string> PrintCapture::lines()
-{
-    std::lock_guard<std::mutex> lock(g_capture_mutex);
-    return g_captured;
-}
-
-size_t PrintCapture::count_of(const std::string& text)
-{
-    size_t n = 0;
-    for (const std::string& line : lines()) {
-        n += line == text ? 1 : 0;
-    }
-    return n;
-}
 
 SocketJobReactor::SocketJobReactor()
 {
