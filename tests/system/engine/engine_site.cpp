@@ -54,6 +54,12 @@ sockaddr_in address(const std::string& ip, int port)
 
 std::string anchor_ip(unsigned i) { return "127.0.0." + std::to_string(2 + i); }
 
+std::string link_line(unsigned i, bool up)
+{
+    return "id(" + std::to_string(i) + ") anchor_id(" + hex_id(anchor_hw(i)) + ") anchor_ip(" + anchor_ip(i) +
+           (up ? ") has reconnect" : ") has disconnect");
+}
+
 void put_le(Bytes* out, uint64_t v, unsigned bytes)
 {
     for (unsigned i = 0; i < bytes; ++i) {
@@ -196,6 +202,22 @@ Conn FakeAnchor::accept_link(std::chrono::milliseconds timeout) const
     return Conn(accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
+Conn FakeAnchor::live_link(unsigned index, std::chrono::milliseconds timeout) const
+{
+    if (!wait_for_text(kAncStatistics, link_line(index, true), timeout)) {
+        return Conn();
+    }
+    Conn newest = accept_link(1s);
+    while (newest.ok()) {
+        Conn next = accept_link(100ms);
+        if (!next.ok()) {
+            break;
+        }
+        newest = std::move(next);
+    }
+    return newest;
+}
+
 // ---- the programs ---------------------------------------------------------------------------
 
 void Engine::start(const SiteConfig& site)
@@ -207,7 +229,13 @@ void Engine::start(const SiteConfig& site)
         attributes += hex_id(anchor_hw(i)) + " 0\n";
     }
     ASSERT_TRUE(write_file("/qvx/omp/omp.cfg", read_file(SITE_DIR "/omp/omp.cfg")));
-    ASSERT_TRUE(write_file("/qvx/zub/vm_zub.xml", read_file(SITE_DIR "/zub/vm_zub.xml")));
+    std::string vm_zub = read_file(SITE_DIR "/zub/vm_zub.xml");
+    if (!site.vm_zub_edit.first.empty()) {
+        const size_t at = vm_zub.find(site.vm_zub_edit.first);
+        ASSERT_NE(at, std::string::npos) << site.vm_zub_edit.first;
+        vm_zub.replace(at, site.vm_zub_edit.first.size(), site.vm_zub_edit.second);
+    }
+    ASSERT_TRUE(write_file("/qvx/zub/vm_zub.xml", vm_zub));
     ASSERT_TRUE(write_file("/qvx/zub/area_config.xml", read_file(SITE_DIR "/zub/area_config.xml")));
     ASSERT_TRUE(write_file("/qvx/zub/dns_zub.cfg", dns));
     ASSERT_TRUE(write_file("/qvx/zub/anchor_attribute.cfg", attributes));

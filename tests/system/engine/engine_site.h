@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,15 @@ constexpr int kRawCcpPort = 12303;
 // Hardware id of site anchor i (local id i), at 127.0.0.(2 + i).
 constexpr uint64_t anchor_hw(unsigned i) { return 0xa0b1000000000001ull + i; }
 std::string anchor_ip(unsigned i);
+// The statistics line of anchor i's link opened or closed.
+std::string link_line(unsigned i, bool up);
 
 struct SiteConfig {
     unsigned anchors = 1;
     std::vector<uint64_t> traced_tags;
     std::vector<uint64_t> traced_anchors;
+    // Text of the example site's "vm_zub.xml" replaced before the start (first with second).
+    std::pair<std::string, std::string> vm_zub_edit;
 };
 
 // A TCP connection of the test (a report client or an accepted anchor link); closed with it.
@@ -75,6 +80,10 @@ public:
     bool ok() const { return fd_ >= 0; }
     // The engine's next link, or not ok() after the time-out.
     Conn accept_link(std::chrono::milliseconds timeout) const;
+    // The engine's newest link once the reconnection job has reported anchor `index` up:
+    // connections accepted by the kernel before it (an open whose reactor attach failed and
+    // was closed again) are skipped. Not ok() after the time-out.
+    Conn live_link(unsigned index, std::chrono::milliseconds timeout) const;
 
 private:
     int fd_ = -1;

@@ -49,30 +49,52 @@ TEST_F(SystemEngineServers, NinePortsListenAfterTheStart)
     EXPECT_TRUE(all_listening(10s));
 }
 
-// A port taken before the start: the servers before it in the table listen, it and the ones
-// after it do not, and the socket job still answers the start.
-TEST_F(SystemEngineServers, TakenPortStopsTheServersAfterIt)
-{
-    // The tag extension server, fourth in the table.
-    constexpr size_t kTaken = 3;
-    const int blocker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(kPorts[kTaken]));
-    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+// A server that cannot listen: the servers before it in the table listen, it and the ones after
+// it do not, its failure line is written once, and the socket job still answers the start.
+struct StoppedServer {
+    const char* name;
+    size_t index;                // in kPorts
+    bool taken;                  // its port bound by the test before the start
+    std::pair<std::string, std::string> vm_zub_edit;
+    const char* line;
+};
 
-    ASSERT_NO_FATAL_FAILURE(engine_.start(SiteConfig{}));
+void PrintTo(const StoppedServer& row, std::ostream* os) { *os << row.name; }
+
+class SystemEngineStoppedServer : public SystemEngineServers, public ::testing::WithParamInterface<StoppedServer> {};
+
+TEST_P(SystemEngineStoppedServer, ServersAfterItAreNotCreated)
+{
+    const StoppedServer& row = GetParam();
+    const int blocker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (row.taken) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(kPorts[row.index]));
+        ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    }
+    SiteConfig site;
+    site.vm_zub_edit = row.vm_zub_edit;
+    ASSERT_NO_FATAL_FAILURE(engine_.start(site));
     std::this_thread::sleep_for(1s);
     for (size_t i = 0; i < 9; ++i) {
-        if (i != kTaken) {
-            EXPECT_EQ(listening(kPorts[i]), i < kTaken) << kPorts[i];
+        if (i != row.index) {
+            EXPECT_EQ(listening(kPorts[i]), i < row.index) << kPorts[i];
         }
     }
     const std::string trace = engine_.trace();
-    EXPECT_EQ(count_of(trace, "create tag ext tcp server failed.port = 12346"), 1u);
+    EXPECT_EQ(count_of(trace, row.line), 1u);
     EXPECT_EQ(count_of(trace, "SOCKET process init OK, FailTimes=0."), 1u);
     close(blocker);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SystemEngineStoppedServer,
+    ::testing::Values(
+        StoppedServer{"TagExtPortTaken", 3, true, {}, "create tag ext tcp server failed.port = 12346"},
+        StoppedServer{"AncStatPortZero", 4, false, {"<ancStat Port=\"12347\"", "<ancStat Port=\"0\""},
+                      "create anc stat tcp server failed.port = 0"}),
+    [](const ::testing::TestParamInfo<StoppedServer>& info) { return std::string(info.param.name); });
 
 TEST_F(SystemEngineServers, SecondControllerAndThirtyThirdReportClientAreClosedAtOnce)
 {
@@ -88,6 +110,12 @@ TEST_F(SystemEngineServers, SecondControllerAndThirtyThirdReportClientAreClosedA
     ASSERT_TRUE(second.ok());
     EXPECT_TRUE(second.closed_by_peer(2s));
     EXPECT_FALSE(first.closed_by_peer(300ms));
+    // Once the first has left, the next one is the controller.
+    first.close();
+    std::this_thread::sleep_for(300ms);
+    Conn third = connect_local(3334);
+    ASSERT_TRUE(third.ok());
+    EXPECT_FALSE(third.closed_by_peer(500ms));
 
     for (int port : {12345, 12301}) {
         std::vector<Conn> clients;
@@ -103,6 +131,14 @@ TEST_F(SystemEngineServers, SecondControllerAndThirtyThirdReportClientAreClosedA
         Conn extra = connect_local(port);
         ASSERT_TRUE(extra.ok());
         EXPECT_TRUE(extra.closed_by_peer(2s)) << port;
+        // A client that writes stays; one that leaves frees its slot for the next.
+        ASSERT_TRUE(clients[0].write_all(Bytes{'h', 'e', 'l', 'l', 'o'}));
+        EXPECT_FALSE(clients[0].closed_by_peer(300ms)) << port;
+        clients[1].close();
+        std::this_thread::sleep_for(300ms);
+        Conn replacement = connect_local(port);
+        ASSERT_TRUE(replacement.ok());
+        EXPECT_FALSE(replacement.closed_by_peer(500ms)) << port;
     }
     EXPECT_GE(count_of(engine_.trace(), "displayer cnt is bigger"), 2u);
 }
