@@ -1,7 +1,6 @@
 #include "engine_site.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -263,18 +262,6 @@ void Engine::stop()
     omp_.reset();
 }
 
-std::string Engine::trace() const
-{
-    std::string all;
-    if (DIR* d = opendir("/qvx/zub/log/zub")) {
-        while (dirent* e = readdir(d)) {
-            if (e->d_name[0] != '.') {
-                all += read_file(std::string("/qvx/zub/log/zub/") + e->d_name);
-            }
-        }
-        closedir(d);
-    }
-    return all;
-}
+std::string Engine::trace() const { return read_dir_files("/qvx/zub/log/zub"); }
 
 }  // namespace engine_site
