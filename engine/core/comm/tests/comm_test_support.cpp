@@ -23,49 +23,12 @@
 #include "zub_context.h"
 #include "zub_job_dir.h"
 #include "zub_print.h"
+#include "zub_probe_table.h"
 #include "zub_shared_field.h"
 
 namespace ct {
 
 namespace {
-
-T_JobCreatReg row(WORD16 type, WORD16 pri, WORD16 task, const std::string& name, PTFUNCJOBENTRY entry,
-                  WORD32 data_size, WORD32 flags)
-{
-    T_JobCreatReg r{};
-    r.wJobType = type;
-    r.wPri = pri;
-    r.wSchIndex = task;
-    r.wInstance = 1;
-    std::snprintf(r.acName, sizeof r.acName, "%s", name.c_str());
-    r.PEntry = entry;
-    r.StckSize = 0;
-    r.DataSize = data_size;
-    r.dwFlags = flags;
-    return r;
-}
-
-std::array<T_JobCreatReg, 29> build_engine_table()
-{
-    std::array<T_JobCreatReg, 29> t{};
-    t[0] = row(kTypeScs, 10, 1, "CN_SCS_JOB", probe::entry, 1024, 0);
-    t[1] = row(kTypeNotExist, 10, 1, "notexist", notexist_Job_Entry, 4096, CN_JOB_FLAG_WAIT_POWERON_ACK);
-    t[2] = row(QE_JOBTYPE_ZUB_CONTROL, 11, 2, "ZUB_CONTROL", probe::entry, 81920, CN_JOB_FLAG_WAIT_POWERON_ACK);
-    for (WORD16 m = 0; m < 3; ++m) {
-        t[3 + m] = row(static_cast<WORD16>(QE_JOBTYPE_ZUB_MANAGER_BEGIN + m), 11, static_cast<WORD16>(3 + m),
-                       "ZUB_MANAGER" + std::to_string(m + 1), probe::entry, 81920, 0);
-    }
-    t[6] = row(QE_JOBTYPE_ZUB_SOCKET, 11, 6, "ZUB_SOCKET", probe::entry, 81920, 0);
-    t[7] = row(QE_JOBTYPE_ZUB_CLOCKSYNC, 11, 7, "ZUB_CLOCKSYNC", probe::entry, 81920, 0);
-    t[8] = row(QE_JOBTYPE_ZUB_DISPLAY, 11, 8, "ZUB_DISPLAY", probe::entry, 81920, 0);
-    t[9] = row(QE_JOBTYPE_ZUB_RECON, 11, 9, "ZUB_RECON", probe::entry, 81920, 0);
-    for (WORD16 r = 10; r <= 27; ++r) {
-        t[r] = row(static_cast<WORD16>(0x4000 + (r - 2)), 11, r, "ZUB_SELECT" + std::to_string(r - 9), probe::entry,
-                   81920, 0);
-    }
-    t[28] = row(0x5FFF, 1, 1, "END", nullptr, 0, 0);
-    return t;
-}
 
 // ---- socket job reactor ------------------------------------------------------------------------
 
@@ -114,7 +77,7 @@ class PlatformEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        static const std::array<T_JobCreatReg, 29> table = build_engine_table();
+        static const std::array<T_JobCreatReg, 29> table = zub_engine_probe_rows();
         CN_PlatformProfile prof = CN_EngineProfile(table.data());
         prof.wTaskCount = kTaskCount;
         probe::keep_off_real_ports(prof);
@@ -147,7 +110,7 @@ private:
 
 const T_JobCreatReg* engine_probe_table()
 {
-    static const std::array<T_JobCreatReg, 29> table = build_engine_table();
+    static const std::array<T_JobCreatReg, 29> table = zub_engine_probe_rows();
     return table.data();
 }
 
