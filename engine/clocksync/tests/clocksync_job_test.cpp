@@ -36,37 +36,6 @@ std::array<T_JobCreatReg, 29> table()
     return t;
 }
 
-class Platform : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        cst::prepare_anchor(400, 0xE400);  // before any job thread may read it
-        static const std::array<T_JobCreatReg, 29> rows = table();
-        CN_PlatformProfile prof = CN_EngineProfile(rows.data());
-        prof.wTaskCount = 28;
-        probe::keep_off_real_ports(prof);
-        log_ = std::fopen("platform.log", "a");
-        ASSERT_TRUE(probe::start_platform(prof, log_));
-        int built = 0;
-        ASSERT_TRUE(probe::run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] {
-            built = qeGetMPProcJIDs();
-            qeGlobalJobsJIDInit();
-        }, 30s));
-        ASSERT_EQ(built, 1);
-    }
-    void TearDown() override
-    {
-        CN_PlatformShutdown();
-        CN_SetPlatLogFile(nullptr);
-        if (log_ != nullptr) {
-            std::fclose(log_);
-        }
-    }
-
-private:
-    FILE* log_ = nullptr;
-};
-
 // Sends one event from the probe job `from` to a job; false when the send failed.
 bool send(WORD16 from, WORD32 event, const std::vector<BYTE>& body, const JID& to)
 {
@@ -177,7 +146,8 @@ int main(int argc, char** argv)
     char dir[] = "/tmp/engine_clocksync_test_XXXXXX";
     const bool have_dir = mkdtemp(dir) != nullptr && chdir(dir) == 0;
     testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new Platform);
+    // The anchor is prepared before any job thread may read it.
+    testing::AddGlobalTestEnvironment(new zub_probe_platform(table(), [] { cst::prepare_anchor(400, 0xE400); }));
     const int rc = RUN_ALL_TESTS();
     if (have_dir) {
         std::error_code ec;

@@ -71,41 +71,6 @@ void on_wake(int fd, short /*what*/, void* /*arg*/)
     }
 }
 
-// ---- environment ---------------------------------------------------------------------------
-
-class PlatformEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static const std::array<T_JobCreatReg, 29> table = zub_engine_probe_rows();
-        CN_PlatformProfile prof = CN_EngineProfile(table.data());
-        prof.wTaskCount = kTaskCount;
-        probe::keep_off_real_ports(prof);
-        log_ = std::fopen("platform.log", "a");
-        ASSERT_TRUE(probe::start_platform(prof, log_));
-        // As the control job does at power-on: the directory, then the engine JIDs.
-        int built = 0;
-        ASSERT_TRUE(run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] {
-            built = qeGetMPProcJIDs();
-            qeGlobalJobsJIDInit();
-        }));
-        ASSERT_EQ(built, 1);
-        zub_context()->anchorListenPort = kAnchorPort;
-    }
-
-    void TearDown() override
-    {
-        CN_PlatformShutdown();
-        CN_SetPlatLogFile(nullptr);
-        if (log_ != nullptr) {
-            std::fclose(log_);
-        }
-    }
-
-private:
-    FILE* log_ = nullptr;
-};
-
 }  // namespace
 
 const T_JobCreatReg* engine_probe_table()
@@ -307,7 +272,9 @@ int main(int argc, char** argv)
     char dir[] = "/tmp/engine_comm_test_XXXXXX";
     const bool have_dir = mkdtemp(dir) != nullptr && chdir(dir) == 0;
     testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new ct::PlatformEnvironment);
+    testing::AddGlobalTestEnvironment(new zub_probe_platform(zub_engine_probe_rows(), {}, [] {
+        zub_context()->anchorListenPort = ct::kAnchorPort;
+    }));
     const int rc = RUN_ALL_TESTS();
     if (have_dir) {
         std::error_code ec;

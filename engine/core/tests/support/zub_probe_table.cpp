@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "CN_Job_Base.h"
 #include "job_probe.h"
 #include "pub_pqe_jobtype.h"
+#include "zub_job_dir.h"
 
 namespace {
 
@@ -47,4 +49,41 @@ std::array<T_JobCreatReg, 29> zub_engine_probe_rows()
     }
     t[28] = row(0x5FFF, 1, 1, "END", nullptr, 0, 0);
     return t;
+}
+
+zub_probe_platform::zub_probe_platform(const std::array<T_JobCreatReg, 29>& rows, std::function<void()> before,
+                                       std::function<void()> after)
+    : rows_(rows), before_(std::move(before)), after_(std::move(after))
+{
+}
+
+void zub_probe_platform::SetUp()
+{
+    if (before_) {
+        before_();
+    }
+    CN_PlatformProfile prof = CN_EngineProfile(rows_.data());
+    prof.wTaskCount = 28;
+    probe::keep_off_real_ports(prof);
+    log_ = std::fopen("platform.log", "a");
+    ASSERT_TRUE(probe::start_platform(prof, log_));
+    int built = 0;
+    ASSERT_TRUE(probe::run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] {
+        built = qeGetMPProcJIDs();
+        qeGlobalJobsJIDInit();
+    }, std::chrono::seconds(30)));
+    ASSERT_EQ(built, 1);
+    if (after_) {
+        after_();
+    }
+}
+
+void zub_probe_platform::TearDown()
+{
+    CN_PlatformShutdown();
+    CN_SetPlatLogFile(nullptr);
+    if (log_ != nullptr) {
+        std::fclose(log_);
+        log_ = nullptr;
+    }
 }
