@@ -141,6 +141,12 @@ TEST_F(SystemEngineServers, SecondControllerAndThirtyThirdReportClientAreClosedA
         EXPECT_FALSE(replacement.closed_by_peer(500ms)) << port;
     }
     EXPECT_GE(count_of(engine_.trace(), "displayer cnt is bigger"), 2u);
+
+    // The data server accepts and never sends.
+    Conn data = connect_local(3336);
+    ASSERT_TRUE(data.ok());
+    EXPECT_TRUE(data.drain(500ms).empty());
+    EXPECT_FALSE(data.closed_by_peer(100ms));
 }
 
 }  // namespace
