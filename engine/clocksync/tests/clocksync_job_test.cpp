@@ -18,76 +18,23 @@
 #include "zub_clocksync_job.h"
 #include "zub_comm.h"
 #include "zub_context.h"
+#include "zub_probe_table.h"
 
 using namespace std::chrono_literals;
 using probe::Recorder;
-
-void notexist_Job_Entry(WORD16 wState, WORD32 dwMsgId, void* pMsgBody, void* pPData, BYTE ucFlag);
 
 namespace {
 
 constexpr WORD16 kSecondRow = QE_JOBTYPE_ZUB_SELECTOR_END;
 
-T_JobCreatReg row(WORD16 type, WORD16 task, const std::string& name, PTFUNCJOBENTRY entry, WORD32 flags = 0)
-{
-    T_JobCreatReg r{};
-    r.wJobType = type;
-    r.wPri = type < 0x4000 ? 10 : 11;
-    r.wSchIndex = task;
-    r.wInstance = 1;
-    std::snprintf(r.acName, sizeof r.acName, "%s", name.c_str());
-    r.PEntry = entry;
-    r.DataSize = 81920;
-    r.dwFlags = flags;
-    return r;
-}
-
+// The engine's rows with the clock-sync entry on its own row and on the last selector's.
 std::array<T_JobCreatReg, 29> table()
 {
-    std::array<T_JobCreatReg, 29> t{};
-    t[0] = row(0x0000, 1, "CN_SCS_JOB", probe::entry);
-    t[1] = row(0x0001, 1, "notexist", notexist_Job_Entry, CN_JOB_FLAG_WAIT_POWERON_ACK);
-    t[2] = row(QE_JOBTYPE_ZUB_CONTROL, 2, "ZUB_CONTROL", probe::entry, CN_JOB_FLAG_WAIT_POWERON_ACK);
-    for (WORD16 r = 3; r <= 27; ++r) {
-        const auto type = static_cast<WORD16>(QE_JOBTYPE_ZUB_CONTROL + (r - 2));
-        t[r] = row(type, r, "ZUB_JOB" + std::to_string(r), probe::entry);
-    }
-    t[7] = row(QE_JOBTYPE_ZUB_CLOCKSYNC, 7, "ZUB_CLOCKSYNC", zub_clocksync_entry);
-    t[27] = row(kSecondRow, 27, "ZUB_SELECT18", zub_clocksync_entry);
-    t[28] = row(0x5FFF, 1, "END", nullptr);
+    std::array<T_JobCreatReg, 29> t = zub_engine_probe_rows();
+    t[7].PEntry = zub_clocksync_entry;
+    t[27].PEntry = zub_clocksync_entry;
     return t;
 }
-
-class Platform : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        cst::prepare_anchor(400, 0xE400);  // before any job thread may read it
-        static const std::array<T_JobCreatReg, 29> rows = table();
-        CN_PlatformProfile prof = CN_EngineProfile(rows.data());
-        prof.wTaskCount = 28;
-        probe::keep_off_real_ports(prof);
-        log_ = std::fopen("platform.log", "a");
-        ASSERT_TRUE(probe::start_platform(prof, log_));
-        int built = 0;
-        ASSERT_TRUE(probe::run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] {
-            built = qeGetMPProcJIDs();
-            qeGlobalJobsJIDInit();
-        }, 30s));
-        ASSERT_EQ(built, 1);
-    }
-    void TearDown() override
-    {
-        CN_PlatformShutdown();
-        CN_SetPlatLogFile(nullptr);
-        if (log_ != nullptr) {
-            std::fclose(log_);
-        }
-    }
-
-private:
-    FILE* log_ = nullptr;
-};
 
 // Sends one event from the probe job `from` to a job; false when the send failed.
 bool send(WORD16 from, WORD32 event, const std::vector<BYTE>& body, const JID& to)
@@ -199,7 +146,8 @@ int main(int argc, char** argv)
     char dir[] = "/tmp/engine_clocksync_test_XXXXXX";
     const bool have_dir = mkdtemp(dir) != nullptr && chdir(dir) == 0;
     testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new Platform);
+    // The anchor is prepared before any job thread may read it.
+    testing::AddGlobalTestEnvironment(new zub_probe_platform(table(), [] { cst::prepare_anchor(400, 0xE400); }));
     const int rc = RUN_ALL_TESTS();
     if (have_dir) {
         std::error_code ec;

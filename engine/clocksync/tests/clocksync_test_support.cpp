@@ -9,15 +9,6 @@ namespace cst {
 
 namespace {
 
-std::mutex g_lines_mutex;
-std::vector<std::string> g_lines;
-
-void line_sink(BYTE, const char*, int, const char* text)
-{
-    std::lock_guard<std::mutex> lock(g_lines_mutex);
-    g_lines.emplace_back(text);
-}
-
 void put_le(std::vector<BYTE>& out, WORD64 v, unsigned bytes)
 {
     for (unsigned i = 0; i < bytes; ++i) {
@@ -98,32 +89,6 @@ void follow(Anchor* slave, const Anchor* master, double rf_distance)
 ClockSyncPorts FakePorts::ports()
 {
     return ClockSyncPorts{[this] { return now; }, [this](const dac_ccp_rx_t& r) { records.push_back(r); }};
-}
-
-PrintLines::PrintLines()
-{
-    {
-        std::lock_guard<std::mutex> lock(g_lines_mutex);
-        g_lines.clear();
-    }
-    zub_print_set_sink(line_sink);
-}
-
-PrintLines::~PrintLines() { zub_print_set_sink(nullptr); }
-
-std::vector<std::string> PrintLines::lines() const
-{
-    std::lock_guard<std::mutex> lock(g_lines_mutex);
-    return g_lines;
-}
-
-std::size_t PrintLines::count_of(const std::string& text) const
-{
-    std::size_t n = 0;
-    for (const std::string& l : lines()) {
-        n += l == text ? 1 : 0;
-    }
-    return n;
 }
 
 }  // namespace cst

@@ -12,6 +12,7 @@
 
 #include "zub_clocksync.h"
 #include "zub_context.h"
+#include "zub_print_capture.h"
 
 namespace cst {
 
@@ -45,14 +46,6 @@ struct FakePorts {
 };
 
 // Engine prints captured while the object lives.
-class PrintLines {
-public:
-    PrintLines();
-    ~PrintLines();
-    PrintLines(const PrintLines&) = delete;
-    PrintLines& operator=(const PrintLines&) = delete;
-    std::vector<std::string> lines() const;
-    std::size_t count_of(const std::string& text) const;
-};
+using PrintLines = zub_print_capture;
 
 }  // namespace cst

@@ -18,6 +18,20 @@
 
 constexpr unsigned ZUB_CLIENTS_PER_LIST = 32;
 
+// Socket kinds: a server of the socket job and its clients (the socket job's types).
+enum : WORD32 {
+    ZUB_SOCKET_KIND_CTRL = 0,
+    ZUB_SOCKET_KIND_DSPLY = 1,
+    ZUB_SOCKET_KIND_TAG_LOC = 2,
+    ZUB_SOCKET_KIND_TAG_EXT = 3,
+    ZUB_SOCKET_KIND_ANC_STAT = 4,
+    ZUB_SOCKET_KIND_DAC_BLINK = 5,
+    ZUB_SOCKET_KIND_DAC_POS = 6,
+    ZUB_SOCKET_KIND_DAC_CCP = 7,
+    ZUB_SOCKET_KIND_DATA_SERVER = 8,
+};
+
+
 // One client slot.
 struct sock_info_t {
     int32_t flag;  // 1 in use, 0 free
@@ -53,6 +67,9 @@ struct reactor_info_t {
 
     GuardMutex clients_lock;
 };
+
+// The client list of `kind` (1..8), or null for the controller and any other kind.
+sock_info_t* zub_client_list(reactor_info_t& info, WORD32 kind);
 
 // The guarded operations on one client list (32 slots) of `info`; each takes
 // info.clients_lock for its whole change.

@@ -2,6 +2,30 @@
 
 #include <mutex>
 
+sock_info_t* zub_client_list(reactor_info_t& info, WORD32 kind)
+{
+    switch (kind) {
+    case ZUB_SOCKET_KIND_DSPLY:
+        return info.dsply_client;
+    case ZUB_SOCKET_KIND_TAG_LOC:
+        return info.tag_loc_client;
+    case ZUB_SOCKET_KIND_TAG_EXT:
+        return info.tag_ext_client;
+    case ZUB_SOCKET_KIND_ANC_STAT:
+        return info.anc_stat_client;
+    case ZUB_SOCKET_KIND_DAC_BLINK:
+        return info.dac_blink_client;
+    case ZUB_SOCKET_KIND_DAC_POS:
+        return info.dac_pos_client;
+    case ZUB_SOCKET_KIND_DAC_CCP:
+        return info.dac_ccp_client;
+    case ZUB_SOCKET_KIND_DATA_SERVER:
+        return info.data_server_client;
+    default:
+        return nullptr;
+    }
+}
+
 bool zub_clients_save(reactor_info_t& info, sock_info_t* list, int32_t sock, struct event* ev)
 {
     if (list == nullptr || sock == 0) {

@@ -8,45 +8,6 @@
 
 namespace dt {
 
-namespace {
-
-std::mutex g_mutex;
-std::vector<std::string> g_lines;
-
-void sink(BYTE, const char*, int, const char* text)
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_lines.emplace_back(text);
-}
-
-}  // namespace
-
-print_capture::print_capture()
-{
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_lines.clear();
-    }
-    zub_print_set_sink(sink);
-}
-
-print_capture::~print_capture() { zub_print_set_sink(nullptr); }
-
-std::vector<std::string> print_capture::lines() const
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_lines;
-}
-
-size_t print_capture::count_of(const std::string& text) const
-{
-    size_t n = 0;
-    for (const std::string& l : lines()) {
-        n += l == text ? 1 : 0;
-    }
-    return n;
-}
-
 temp_root::temp_root()
 {
     char templ[] = "/tmp/zub_root_XXXXXX";

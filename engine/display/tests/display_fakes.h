@@ -14,6 +14,7 @@
 
 #include "zub_display.h"
 #include "zub_print.h"
+#include "zub_print_capture.h"
 
 namespace dt {
 
@@ -127,13 +128,7 @@ public:
 };
 
 // Engine prints while it lives.
-class print_capture {
-public:
-    print_capture();
-    ~print_capture();
-    std::vector<std::string> lines() const;
-    size_t count_of(const std::string& text) const;
-};
+using print_capture = zub_print_capture;
 
 // A fresh directory with cfg/ and log/ under it, removed at the end.
 class temp_root {

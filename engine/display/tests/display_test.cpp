@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "display_fakes.h"
+#include "zub_anchor_reset.h"
 #include "zub_context.h"
 #include "zub_msg_id.h"
 #include "zub_shared_field.h"
@@ -72,17 +73,7 @@ protected:
         zub_trace_replace(ctx_->anc_trace_cfg, nullptr, 0);
     }
 
-    void reset_anchor(WORD16 i, WORD64 hardware_id)
-    {
-        Anchor& a = ctx_->anchors[i];
-        WORD32 sock = 0;
-        struct event* ev = nullptr;
-        a.link_take(&sock, &ev);
-        a.init(hardware_id, i);
-        a.timeConnected = timeval{};
-        a.timeDisconnected = timeval{};
-        zub_store(a.last_ccp_time, 0);
-    }
+    void reset_anchor(WORD16 i, WORD64 hardware_id) { zub_test_reset_anchor(ctx_->anchors[i], hardware_id, i); }
 
     void trace_tags(std::initializer_list<WORD64> ids)
     {

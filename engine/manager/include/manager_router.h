@@ -9,25 +9,17 @@
 #include <array>
 
 #include "VorlenTypes.h"
+#include "zub_job_records.h"
 
 // Message layout of a report from the frame router: u16 local anchor id, u16 payload length,
 // then the payload (byte 0 the report code, byte 1 the sequence number).
-constexpr WORD16 kReportHeadLen = 4;
+constexpr WORD16 kReportHeadLen = ZUB_SOCK_DATA_HEAD_LEN;
 // Shortest arrival report a manager forwards: the head and 18 bytes of report head.
 constexpr WORD16 kMinArrivalMsgLen = 22;
 // Shortest ranging report a manager forwards: the head and the payload up to the short id.
 constexpr WORD16 kMinRangingMsgLen = 18;
-constexpr WORD16 kRawBlinkLen = 17;
-
-// Raw-blink record for the display job: packed, little-endian.
-#pragma pack(push, 1)
-struct msg_raw_blink_t {
-    WORD64 tag_id;
-    WORD64 anchor_id;  // hardware id of the reporting anchor
-    BYTE seq;
-};
-#pragma pack(pop)
-static_assert(sizeof(msg_raw_blink_t) == kRawBlinkLen, "raw-blink record is 17 bytes");
+// The raw-blink record for the display job.
+constexpr WORD16 kRawBlinkLen = sizeof(msg_raw_blink_t);
 
 using RawBlinkBytes = std::array<BYTE, kRawBlinkLen>;
 

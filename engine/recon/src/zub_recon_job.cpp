@@ -11,6 +11,7 @@
 #include "XOS_Api.h"
 #include "zub_client_link.h"
 #include "zub_context.h"
+#include "zub_job_dispatch.h"
 #include "zub_msg.h"
 #include "zub_print.h"
 #include "zub_time.h"
@@ -88,18 +89,7 @@ void job_recon_links::ctrl_remove(int sock) { zub_socket_reactor_delete(sock, ZU
 
 void zub_recon_entry(WORD16 wState, WORD32 dwMsgId, void* pMsgBody, void* pPData, BYTE ucFlag)
 {
-    WORD16 len = 0;
-    if (pMsgBody != nullptr && XOS_GetMsgDataLen(&len) != 0) {
-        len = 0;
-    }
-    const WORD32 para =
-        (dwMsgId == ZUB_EV_RELATIVE_TIMER || dwMsgId == ZUB_EV_LOOP_TIMER) ? zub_GetParaFromCurTimer() : 0;
-    try {
-        const WORD16 next = the_core().on_event(wState, dwMsgId, static_cast<const BYTE*>(pMsgBody), len, para);
-        if (next != wState) {
-            XOS_SetNextState(next);
-        }
-    } catch (const std::exception& e) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "recon msgid(%d) failed: %s", static_cast<int>(dwMsgId), e.what());
-    }
+    zub_job_dispatch("recon", wState, dwMsgId, pMsgBody, [&](const BYTE* body, WORD16 len, WORD32 para) {
+        return the_core().on_event(wState, dwMsgId, body, len, para);
+    });
 }

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "display_fakes.h"
+#include "zub_anchor_reset.h"
 #include "zub_context.h"
 #include "zub_msg_id.h"
 #include "zub_recon.h"
@@ -95,13 +96,7 @@ protected:
     void reset_anchor(WORD16 i, WORD64 hardware_id)
     {
         Anchor& a = ctx_->anchors[i];
-        WORD32 sock = 0;
-        struct event* ev = nullptr;
-        a.link_take(&sock, &ev);
-        a.init(hardware_id, i);
-        a.timeConnected = timeval{};
-        a.timeDisconnected = timeval{};
-        zub_store(a.is_req_cfg, false);
+        zub_test_reset_anchor(a, hardware_id, i);
         inet_pton(AF_INET, ("127.0.0." + std::to_string(i + 2)).c_str(), &a.ip);
     }
 

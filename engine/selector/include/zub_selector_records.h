@@ -1,5 +1,6 @@
 // zub_selector_records.h - the byte layouts a selector reads and writes: the three anchor
-// report payloads it takes in and the two records it sends to the display job.
+// report payloads it takes in (the records it sends to the display job are the engine's shared
+// ones of zub_job_records.h).
 //
 // Plain packed layouts and offsets; any thread.
 #pragma once
@@ -7,9 +8,10 @@
 #include <cstdint>
 
 #include "VorlenTypes.h"
+#include "zub_job_records.h"
 
 // Every report reaches a selector as a sock_data_t: u16 anc_id, u16 data_len, payload.
-constexpr unsigned ZUB_SOCK_DATA_HEAD = 4;
+constexpr unsigned ZUB_SOCK_DATA_HEAD = ZUB_SOCK_DATA_HEAD_LEN;
 
 // report_toa_v4_t (0x32) and report_toa_imu_v4_t (0x33): offsets inside the payload.
 constexpr unsigned ZUB_TOA_SEQ = 1;
@@ -35,31 +37,6 @@ constexpr unsigned ZUB_TOF_DISTANCE = 6;
 constexpr unsigned ZUB_TOF_ALARM_STATUS = 10;
 constexpr unsigned ZUB_TOF_ALARM = 11;
 constexpr unsigned ZUB_TOF_MIN_MSG = 18;
-
-#pragma pack(push, 1)
-// A position for the display job (ZUB_EV_SELECTOR_DISPLAY_TAG_LOC), millimetres.
-struct msg_position_t {
-    BYTE anchor_mode;  // 1 single, 2 couple, 4 multiple
-    WORD64 tag_id;
-    WORD64 anchor_id;  // an anchor's hardware id
-    int32_t x;
-    int32_t y;
-    int32_t z;
-};
-
-// A tag's extension data for the display job (ZUB_EV_SELECTOR_DISPLAY_TAG_EXT).
-struct msg_imu_t {
-    WORD64 tagId;
-    WORD64 anchor_id;  // hardware id of the reporting anchor
-    WORD32 power;
-    int8_t temperature;
-    BYTE heart_rate;
-    BYTE warn_type;
-};
-#pragma pack(pop)
-
-static_assert(sizeof(msg_position_t) == 29, "display record layout");
-static_assert(sizeof(msg_imu_t) == 23, "display record layout");
 
 // Metres to the records' millimetres: x 1000 truncated toward zero; beyond the 32-bit
 // range the nearest bound. A non-finite value is the caller's failure and must not get here.

@@ -17,28 +17,10 @@
 
 #include "VorlenTypes.h"
 #include "zub_anchor.h"
+#include "zub_job_records.h"
 
-// The largest payload the 8092-byte buffer can hold with its 6 framing bytes.
-constexpr WORD16 ZUB_ANCHOR_PAYLOAD_MAX = ZUB_ANCHOR_RCV_BUFF_LEN - 6;
 constexpr BYTE ZUB_FRAME_STX = 0x02;
 constexpr BYTE ZUB_FRAME_ETX = 0x03;
-
-// Body of ZUB_EV_SOCKET_XX_ANCHOR_MSG and ZUB_EV_SOCKET_TOF_ANCHOR_MSG: 4 + data_len bytes
-// are sent.
-#pragma pack(push, 1)
-struct sock_data_t {
-    WORD16 anc_id;    // local anchor id
-    WORD16 data_len;  // payload length L
-    BYTE rcv_data[ZUB_ANCHOR_PAYLOAD_MAX];
-};
-#pragma pack(pop)
-static_assert(sizeof(sock_data_t) == 4 + ZUB_ANCHOR_PAYLOAD_MAX, "sock_data_t holds the largest payload");
-
-// Body of ZUB_EV_SOCKET_RECON_RCVLEN_WRONG.
-struct rcvlen_wrong_t {
-    WORD16 anc_id;
-    WORD16 left_over;
-};
 
 // What the check of the buffer's head found.
 enum class FrameCheck { complete, incomplete, discarded };

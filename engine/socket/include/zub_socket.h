@@ -25,17 +25,18 @@ constexpr WORD16 ZUB_SOCKET_STATE_STARTUP = 6;
 constexpr WORD32 ZUB_SOCKET_POWER_ON = 6000;
 constexpr WORD32 ZUB_SOCKET_POWER_ON_AGAIN = 6002;
 
-// Socket types: a server and its clients.
+// Socket types: a server and its clients, numbered as the engine's socket kinds (whose client
+// lists zub_client_list gives).
 enum : BYTE {
-    ZUB_SOCKET_TYPE_CTRL = 0,
-    ZUB_SOCKET_TYPE_DSPLY = 1,
-    ZUB_SOCKET_TYPE_TAG_LOC = 2,
-    ZUB_SOCKET_TYPE_TAG_EXT = 3,
-    ZUB_SOCKET_TYPE_ANC_STAT = 4,
-    ZUB_SOCKET_TYPE_DAC_BLINK = 5,
-    ZUB_SOCKET_TYPE_DAC_POS = 6,
-    ZUB_SOCKET_TYPE_DAC_CCP = 7,
-    ZUB_SOCKET_TYPE_DATA_SERVER = 8,
+    ZUB_SOCKET_TYPE_CTRL = ZUB_SOCKET_KIND_CTRL,
+    ZUB_SOCKET_TYPE_DSPLY = ZUB_SOCKET_KIND_DSPLY,
+    ZUB_SOCKET_TYPE_TAG_LOC = ZUB_SOCKET_KIND_TAG_LOC,
+    ZUB_SOCKET_TYPE_TAG_EXT = ZUB_SOCKET_KIND_TAG_EXT,
+    ZUB_SOCKET_TYPE_ANC_STAT = ZUB_SOCKET_KIND_ANC_STAT,
+    ZUB_SOCKET_TYPE_DAC_BLINK = ZUB_SOCKET_KIND_DAC_BLINK,
+    ZUB_SOCKET_TYPE_DAC_POS = ZUB_SOCKET_KIND_DAC_POS,
+    ZUB_SOCKET_TYPE_DAC_CCP = ZUB_SOCKET_KIND_DAC_CCP,
+    ZUB_SOCKET_TYPE_DATA_SERVER = ZUB_SOCKET_KIND_DATA_SERVER,
     ZUB_SOCKET_TYPE_COUNT = 9,
 };
 
@@ -73,8 +74,6 @@ bool zub_socket_reactor_save(WORD32 type, int sock, struct event* ev);
 // Lists a client in the first free slot of `list`; false when all 32 are in use.
 bool zub_socket_reactor_save_display(sock_info_t* list, int sock, struct event* ev);
 
-// The client list of a socket type 1..8 in `info`; null for any other type.
-sock_info_t* zub_socket_client_list(reactor_info_t& info, WORD32 type);
 // The listening port of a socket type as configured in the context.
 WORD16 zub_socket_server_port(const context_t& ctx, BYTE type);
 

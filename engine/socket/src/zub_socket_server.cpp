@@ -89,7 +89,7 @@ void clear_reactor_info(reactor_info_t& info)
     }
     info.ctrl_client = sock_info_t{0, 0, nullptr};
     for (WORD32 t = ZUB_SOCKET_TYPE_DSPLY; t < ZUB_SOCKET_TYPE_COUNT; ++t) {
-        sock_info_t* list = zub_socket_client_list(info, t);
+        sock_info_t* list = zub_client_list(info, t);
         for (unsigned i = 0; i < ZUB_CLIENTS_PER_LIST; ++i) {
             list[i] = sock_info_t{0, 0, nullptr};
         }
@@ -146,30 +146,6 @@ void drop_client_input(int sock)
 }
 
 }  // namespace
-
-sock_info_t* zub_socket_client_list(reactor_info_t& info, WORD32 type)
-{
-    switch (type) {
-    case ZUB_SOCKET_TYPE_DSPLY:
-        return info.dsply_client;
-    case ZUB_SOCKET_TYPE_TAG_LOC:
-        return info.tag_loc_client;
-    case ZUB_SOCKET_TYPE_TAG_EXT:
-        return info.tag_ext_client;
-    case ZUB_SOCKET_TYPE_ANC_STAT:
-        return info.anc_stat_client;
-    case ZUB_SOCKET_TYPE_DAC_BLINK:
-        return info.dac_blink_client;
-    case ZUB_SOCKET_TYPE_DAC_POS:
-        return info.dac_pos_client;
-    case ZUB_SOCKET_TYPE_DAC_CCP:
-        return info.dac_ccp_client;
-    case ZUB_SOCKET_TYPE_DATA_SERVER:
-        return info.data_server_client;
-    default:
-        return nullptr;
-    }
-}
 
 WORD16 zub_socket_server_port(const context_t& ctx, BYTE type)
 {
@@ -291,7 +267,7 @@ void zub_socket_tcp_accept_cb(int sock, short /*what*/, void* arg)
             return;
         }
         zub_ctrl_framer().reset();
-    } else if (!list_has_room(info, zub_socket_client_list(info, type))) {
+    } else if (!list_has_room(info, zub_client_list(info, type))) {
         // Only this thread lists clients, so a list with room now still has it below.
         ZUB_PRINT(ZUB_PRINT_ERROR, "displayer cnt is bigger");
         qk_close(client);
@@ -343,7 +319,7 @@ bool zub_socket_reactor_save(WORD32 type, int sock, struct event* ev)
         info.ctrl_client.ev = ev;
         return true;
     }
-    sock_info_t* list = zub_socket_client_list(info, type);
+    sock_info_t* list = zub_client_list(info, type);
     if (list == nullptr) {
         return false;
     }

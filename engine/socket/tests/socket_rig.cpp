@@ -56,7 +56,7 @@ void tear_down()
     reactor_handle_t* handle = zub_load(info.sock_handle, std::memory_order_acquire);
     zub_socket_reactor_delete(info.ctrl_client.sock, ZUB_SOCKET_TYPE_CTRL);
     for (WORD32 t = 1; t < ZUB_SOCKET_TYPE_COUNT; ++t) {
-        sock_info_t* list = zub_socket_client_list(info, t);
+        sock_info_t* list = zub_client_list(info, t);
         for (unsigned i = 0; i < ZUB_CLIENTS_PER_LIST; ++i) {
             if (list[i].flag == 1) {
                 zub_socket_reactor_delete(list[i].sock, t);
@@ -218,7 +218,7 @@ unsigned listed(BYTE type)
         return info.ctrl_client.sock != 0 ? 1 : 0;
     }
     unsigned n = 0;
-    const sock_info_t* list = zub_socket_client_list(info, type);
+    const sock_info_t* list = zub_client_list(info, type);
     for (unsigned i = 0; i < ZUB_CLIENTS_PER_LIST; ++i) {
         n += list[i].flag == 1 && list[i].sock != 0 ? 1 : 0;
     }

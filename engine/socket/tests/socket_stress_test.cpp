@@ -37,7 +37,7 @@ TEST(engine_socket_Stress, ClientsComeAndGoWhileListsAreWalkedAndTheControllerRe
         const BYTE report[] = {0xA8, 0x01, 0x00, 0x55, 0xA8};
         while (!done.load()) {
             for (WORD32 t = 1; t < ZUB_SOCKET_TYPE_COUNT; ++t) {
-                zub_clients_for_each(info, zub_socket_client_list(info, t), [&](int sock) {
+                zub_clients_for_each(info, zub_client_list(info, t), [&](int sock) {
                     (void)!send(sock, report, sizeof report, MSG_DONTWAIT | MSG_NOSIGNAL);
                     ++sends;
                 });

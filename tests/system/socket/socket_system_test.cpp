@@ -2,7 +2,6 @@
 // a start-up stand-in, see socket_site_program.cpp), with the maintenance program beside it,
 // each case in its own sandbox.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -64,19 +63,7 @@ bool closed_by_peer(int fd, std::chrono::milliseconds timeout)
 }
 
 // Everything the trace log wrote so far.
-std::string trace_text()
-{
-    std::string all;
-    if (DIR* d = opendir("/qvx/zub/log/zub")) {
-        while (dirent* e = readdir(d)) {
-            if (e->d_name[0] != '.') {
-                all += read_file(std::string("/qvx/zub/log/zub/") + e->d_name);
-            }
-        }
-        closedir(d);
-    }
-    return all;
-}
+std::string trace_text() { return read_dir_files("/qvx/zub/log/zub"); }
 
 class SystemSocket : public SandboxTest {
 protected:

@@ -1,5 +1,6 @@
 #include "sandbox/files.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,6 +22,18 @@ std::string read_file(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::string read_dir_files(const std::string& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+        if (e.is_regular_file(ec)) names.push_back(e.path().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::string all;
+    for (const std::string& name : names) all += read_file(name);
+    return all;
 }
 
 size_t count_of(const std::string& hay, const std::string& needle) {

@@ -12,19 +12,6 @@
 #include "VorlenTypes.h"
 #include "zub_reactor_info.h"
 
-// Socket kinds of zub_socket_reactor_delete.
-enum : WORD32 {
-    ZUB_SOCKET_KIND_CTRL = 0,
-    ZUB_SOCKET_KIND_DSPLY = 1,
-    ZUB_SOCKET_KIND_TAG_LOC = 2,
-    ZUB_SOCKET_KIND_TAG_EXT = 3,
-    ZUB_SOCKET_KIND_ANC_STAT = 4,
-    ZUB_SOCKET_KIND_DAC_BLINK = 5,
-    ZUB_SOCKET_KIND_DAC_POS = 6,
-    ZUB_SOCKET_KIND_DAC_CCP = 7,
-    ZUB_SOCKET_KIND_DATA_SERVER = 8,
-};
-
 // Sends all `len` bytes to the controller client. False for a null buffer or no controller,
 // and (printed) when the send fails or times out; on EPIPE the controller is removed.
 bool zub_socket_msg_send_to_ctrl(const BYTE* buf, WORD16 len);

@@ -15,30 +15,6 @@ namespace {
 
 reactor_info_t& reactor_info() { return zub_context()->reactor_info; }
 
-sock_info_t* client_list(reactor_info_t& info, WORD32 kind)
-{
-    switch (kind) {
-    case ZUB_SOCKET_KIND_DSPLY:
-        return info.dsply_client;
-    case ZUB_SOCKET_KIND_TAG_LOC:
-        return info.tag_loc_client;
-    case ZUB_SOCKET_KIND_TAG_EXT:
-        return info.tag_ext_client;
-    case ZUB_SOCKET_KIND_ANC_STAT:
-        return info.anc_stat_client;
-    case ZUB_SOCKET_KIND_DAC_BLINK:
-        return info.dac_blink_client;
-    case ZUB_SOCKET_KIND_DAC_POS:
-        return info.dac_pos_client;
-    case ZUB_SOCKET_KIND_DAC_CCP:
-        return info.dac_ccp_client;
-    case ZUB_SOCKET_KIND_DATA_SERVER:
-        return info.data_server_client;
-    default:
-        return nullptr;
-    }
-}
-
 // Detaches before closing, holding no lock: the detach waits for the client's running
 // callback, which may itself want clients_lock.
 void release_client(const sock_info_t& taken)
@@ -117,7 +93,7 @@ bool zub_socket_reactor_delete(int sock, WORD32 kind)
         if (take_ctrl_client(info, sock, &taken)) {
             release_client(taken);
         }
-    } else if (sock_info_t* list = client_list(info, kind)) {
+    } else if (sock_info_t* list = zub_client_list(info, kind)) {
         zub_socket_reactor_delete_display(sock, list);
     }
     return true;

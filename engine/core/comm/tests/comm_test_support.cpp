@@ -23,60 +23,12 @@
 #include "zub_context.h"
 #include "zub_job_dir.h"
 #include "zub_print.h"
+#include "zub_probe_table.h"
 #include "zub_shared_field.h"
 
 namespace ct {
 
 namespace {
-
-T_JobCreatReg row(WORD16 type, WORD16 pri, WORD16 task, const std::string& name, PTFUNCJOBENTRY entry,
-                  WORD32 data_size, WORD32 flags)
-{
-    T_JobCreatReg r{};
-    r.wJobType = type;
-    r.wPri = pri;
-    r.wSchIndex = task;
-    r.wInstance = 1;
-    std::snprintf(r.acName, sizeof r.acName, "%s", name.c_str());
-    r.PEntry = entry;
-    r.StckSize = 0;
-    r.DataSize = data_size;
-    r.dwFlags = flags;
-    return r;
-}
-
-std::array<T_JobCreatReg, 29> build_engine_table()
-{
-    std::array<T_JobCreatReg, 29> t{};
-    t[0] = row(kTypeScs, 10, 1, "CN_SCS_JOB", probe::entry, 1024, 0);
-    t[1] = row(kTypeNotExist, 10, 1, "notexist", notexist_Job_Entry, 4096, CN_JOB_FLAG_WAIT_POWERON_ACK);
-    t[2] = row(QE_JOBTYPE_ZUB_CONTROL, 11, 2, "ZUB_CONTROL", probe::entry, 81920, CN_JOB_FLAG_WAIT_POWERON_ACK);
-    for (WORD16 m = 0; m < 3; ++m) {
-        t[3 + m] = row(static_cast<WORD16>(QE_JOBTYPE_ZUB_MANAGER_BEGIN + m), 11, static_cast<WORD16>(3 + m),
-                       "ZUB_MANAGER" + std::to_string(m + 1), probe::entry, 81920, 0);
-    }
-    t[6] = row(QE_JOBTYPE_ZUB_SOCKET, 11, 6, "ZUB_SOCKET", probe::entry, 81920, 0);
-    t[7] = row(QE_JOBTYPE_ZUB_CLOCKSYNC, 11, 7, "ZUB_CLOCKSYNC", probe::entry, 81920, 0);
-    t[8] = row(QE_JOBTYPE_ZUB_DISPLAY, 11, 8, "ZUB_DISPLAY", probe::entry, 81920, 0);
-    t[9] = row(QE_JOBTYPE_ZUB_RECON, 11, 9, "ZUB_RECON", probe::entry, 81920, 0);
-    for (WORD16 r = 10; r <= 27; ++r) {
-        t[r] = row(static_cast<WORD16>(0x4000 + (r - 2)), 11, r, "ZUB_SELECT" + std::to_string(r - 9), probe::entry,
-                   81920, 0);
-    }
-    t[28] = row(0x5FFF, 1, 1, "END", nullptr, 0, 0);
-    return t;
-}
-
-// ---- print capture -------------------------------------------------------------------------
-
-std::mutex g_capture_mutex;
-std::vector<std::string> g_captured;
-
-void capture_sink(BYTE /*level*/, const char* /*file*/, int /*line*/, const char* text)
-{
-    std::lock_guard<std::mutex> lock(g_capture_mutex);
-    g_captured.emplace_back(text);
-}
 
 // ---- socket job reactor ------------------------------------------------------------------------
 
@@ -119,76 +71,15 @@ void on_wake(int fd, short /*what*/, void* /*arg*/)
     }
 }
 
-// ---- environment ---------------------------------------------------------------------------
-
-class PlatformEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static const std::array<T_JobCreatReg, 29> table = build_engine_table();
-        CN_PlatformProfile prof = CN_EngineProfile(table.data());
-        prof.wTaskCount = kTaskCount;
-        probe::keep_off_real_ports(prof);
-        log_ = std::fopen("platform.log", "a");
-        ASSERT_TRUE(probe::start_platform(prof, log_));
-        // As the control job does at power-on: the directory, then the engine JIDs.
-        int built = 0;
-        ASSERT_TRUE(run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] {
-            built = qeGetMPProcJIDs();
-            qeGlobalJobsJIDInit();
-        }));
-        ASSERT_EQ(built, 1);
-        zub_context()->anchorListenPort = kAnchorPort;
-    }
-
-    void TearDown() override
-    {
-        CN_PlatformShutdown();
-        CN_SetPlatLogFile(nullptr);
-        if (log_ != nullptr) {
-            std::fclose(log_);
-        }
-    }
-
-private:
-    FILE* log_ = nullptr;
-};
-
 }  // namespace
 
 const T_JobCreatReg* engine_probe_table()
 {
-    static const std::array<T_JobCreatReg, 29> table = build_engine_table();
+    static const std::array<T_JobCreatReg, 29> table = zub_engine_probe_rows();
     return table.data();
 }
 
 bool private_netns() { return probe::in_private_netns(); }
-
-PrintCapture::PrintCapture()
-{
-    {
-        std::lock_guard<std::mutex> lock(g_capture_mutex);
-        g_captured.clear();
-    }
-    zub_print_set_sink(capture_sink);
-}
-
-PrintCapture::~PrintCapture() { zub_print_set_sink(nullptr); }
-
-std::vector<std::string> PrintCapture::lines()
-{
-    std::lock_guard<std::mutex> lock(g_capture_mutex);
-    return g_captured;
-}
-
-size_t PrintCapture::count_of(const std::string& text)
-{
-    size_t n = 0;
-    for (const std::string& line : lines()) {
-        n += line == text ? 1 : 0;
-    }
-    return n;
-}
 
 SocketJobReactor::SocketJobReactor()
 {
@@ -381,7 +272,9 @@ int main(int argc, char** argv)
     char dir[] = "/tmp/engine_comm_test_XXXXXX";
     const bool have_dir = mkdtemp(dir) != nullptr && chdir(dir) == 0;
     testing::InitGoogleTest(&argc, argv);
-    testing::AddGlobalTestEnvironment(new ct::PlatformEnvironment);
+    testing::AddGlobalTestEnvironment(new zub_probe_platform(zub_engine_probe_rows(), {}, [] {
+        zub_context()->anchorListenPort = ct::kAnchorPort;
+    }));
     const int rc = RUN_ALL_TESTS();
     if (have_dir) {
         std::error_code ec;

@@ -27,6 +27,7 @@
 #include "job_probe.h"
 #include "pub_pqe_jobtype.h"
 #include "qk_reactor.h"
+#include "zub_print_capture.h"
 
 class Anchor;
 
@@ -66,17 +67,8 @@ bool private_netns();
         }                                                                                     \
     } while (0)
 
-// Engine prints captured while an object lives (the sink replaces the print layer's).
-class PrintCapture {
-public:
-    PrintCapture();
-    ~PrintCapture();
-    PrintCapture(const PrintCapture&) = delete;
-    PrintCapture& operator=(const PrintCapture&) = delete;
-
-    std::vector<std::string> lines();
-    size_t count_of(const std::string& text);
-};
+// Engine prints captured while an object lives.
+using PrintCapture = zub_print_capture;
 
 // What the socket job's reactor read from one anchor link.
 struct ReadLog {

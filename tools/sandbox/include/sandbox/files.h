@@ -12,6 +12,9 @@ namespace vorlen::sandbox {
 bool write_file(const std::string& path, const std::string& text);
 // The whole file, or "" when it cannot be read.
 std::string read_file(const std::string& path);
+// Every regular file directly in `dir`, one after another in name order ("" when none), as a
+// rotating log's files are read.
+std::string read_dir_files(const std::string& dir);
 // Number of non-overlapping occurrences of `needle` in `hay`.
 size_t count_of(const std::string& hay, const std::string& needle);
 // Waits until the file holds `needle` at least `times` times; false after `timeout`.
