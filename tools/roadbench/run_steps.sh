@@ -3,6 +3,8 @@
 # (qes_omp and vorlen on the example site, then roadbench with the simulator and a client), and
 # prints a result line for each (see src/roadbench_main.cpp). Needs root (or sudo).
 #   bash tools/roadbench/run_steps.sh [BUILD_DIR] [STEP...]    STEP = TAGS:RATE
+# ROADBENCH_LOG_LEVEL=N runs the engine with that trace level instead of the example site's
+# own (3 traces every report and costs more than the road itself; 2 keeps the events).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
@@ -14,6 +16,9 @@ if [ "${1:-}" = "--in-sandbox" ]; then
   }
   ln -sf "$bin/qes_omp" /qvx/omp/qes_omp
   ln -sf "$bin/vorlen" /qvx/zub/vorlen
+  if [ -n "${ROADBENCH_LOG_LEVEL:-}" ]; then
+    sed -i "s/logLevel=\"[0-9]*\"/logLevel=\"$ROADBENCH_LOG_LEVEL\"/" /qvx/zub/vm_zub.xml
+  fi
   /qvx/omp/qes_omp || true
   wait_for /qvx/omp/log/QES_OMP.log "Power on success" 15 || { echo "qes_omp did not power on"; exit 1; }
   /qvx/zub/vorlen || true
@@ -28,6 +33,6 @@ steps=("$@")
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 for s in "${steps[@]}"; do
-  $sudo "$build/bin/sandbox" --qvx "$root/site" -- \
+  $sudo env ROADBENCH_LOG_LEVEL="${ROADBENCH_LOG_LEVEL:-}" "$build/bin/sandbox" --qvx "$root/site" -- \
     bash "$root/tools/roadbench/run_steps.sh" --in-sandbox "$build/bin" "${s%%:*}" "${s##*:}" || true
 done
