@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "RTLSControlHandler.h"
+#include "fuzz_input.h"
 #include "zub_anchor.h"
 #include "zub_context.h"
 #include "zub_control_ports.h"
@@ -26,23 +27,6 @@ const char* const kAddrs[] = {"a1", "b2", "c3", "d4", "ff", "", "0"};
 const WORD64 kAnchors[] = {0xa1, 0xb2, 0xc3, 0xd4};  // d4 has no link
 const BYTE kCodes[] = {0x81, 0x82, 0x83, 0x84, 0x85, 0x42, 0x00};
 WORD32 g_next_timer = 1;
-
-template <class T, size_t N>
-const T& pick(const T (&list)[N], uint8_t byte)
-{
-    return list[byte % N];
-}
-
-struct Input {
-    const uint8_t* p;
-    size_t n;
-    uint8_t next()
-    {
-        if (n == 0) return 0;
-        --n;
-        return *p++;
-    }
-};
 
 std::string built_request(Input& in)
 {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "RTLSControlHandler.h"
+#include "fuzz_input.h"
 #include "zub_anchor.h"
 #include "zub_context.h"
 #include "zub_control_ports.h"
@@ -33,24 +34,6 @@ const char* const kValues[] = {
     "ffffffffffffffff", "1ffffffffffffffff", "1.5", "nan", "1e308", "", "x", "0x10",
 };
 const WORD64 kAnchors[] = {0xa1, 0xb2, 0xc3};
-
-template <class T, size_t N>
-const T& pick(const T (&list)[N], uint8_t byte)
-{
-    return list[byte % N];
-}
-
-// Takes one byte of the input; 0 when it is used up.
-struct Input {
-    const uint8_t* p;
-    size_t n;
-    uint8_t next()
-    {
-        if (n == 0) return 0;
-        --n;
-        return *p++;
-    }
-};
 
 std::string attributes(Input& in, int count)
 {
