@@ -177,6 +177,9 @@ private:
     void swap_rows(unsigned a, unsigned b);
     void solve_tag(Tag* tag, WORD64 now_ms);
     void close_round(Tag* tag);
+    // Counts the blinks missed between the tag's last closed round and this one (the 8-bit
+    // sequence wraps), then remembers this round's sequence number.
+    static void count_missing_blinks(Tag* tag);
     bool round_has_listed_root(Tag* tag, WORD64 now_ms);
 
     SelectorEnv env_;

@@ -430,9 +430,9 @@ void Selector::solve_tag(Tag* tag, WORD64 now_ms)
     close_round(tag);
 }
 
-void Selector::close_round(Tag* tag)
+void Selector::count_missing_blinks(Tag* tag)
 {
-    blinks_t& r = tag->blinkReports;
+    const blinks_t& r = tag->blinkReports;
     if (tag->prev_sequence_valid) {
         const BYTE d = static_cast<BYTE>(r.seqNum - tag->prevSeqNum);
         if (d > 1) {
@@ -441,6 +441,12 @@ void Selector::close_round(Tag* tag)
     }
     tag->prevSeqNum = r.seqNum;
     tag->prev_sequence_valid = true;
+}
+
+void Selector::close_round(Tag* tag)
+{
+    blinks_t& r = tag->blinkReports;
+    count_missing_blinks(tag);
     r.nBlinks = 0;
     r.count_single_mode = 0;
     r.count_couple_mode = 0;

@@ -429,14 +429,7 @@ void Selector::solve_tof_tag(Tag* tag, WORD64 now_ms)
 void Selector::close_tof_round(Tag* tag)
 {
     blinks_t& r = tag->blinkReports;
-    if (tag->prev_sequence_valid) {
-        const BYTE gap = static_cast<BYTE>(r.seqNum - tag->prevSeqNum);
-        if (gap > 1) {
-            tag->statistic.multi_missing += gap - 1;
-        }
-    }
-    tag->prevSeqNum = r.seqNum;
-    tag->prev_sequence_valid = true;
+    count_missing_blinks(tag);
     r.nTofBlinks = 0;
     r.count_multiple_mode = 0;
     r.count_single_mode = 0;
