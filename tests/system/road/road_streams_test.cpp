@@ -1,0 +1,263 @@
+// The whole road's side streams: four synchronised anchors and one static tag, the positions
+// next to the displayer, raw-data streams for traced ids, the tag statistics file, the anchor
+// status stream and the link statistics. Each case in its own sandbox, seeded (ROAD_SEED).
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <regex>
+#include <set>
+
+#include "road_fixture.h"
+#include "sandbox/files.h"
+
+namespace road {
+namespace {
+
+using roadbench::PositionRecord;
+
+constexpr uint64_t kA1 = 0xa0b1000000000001ull;  // the clock master
+constexpr uint64_t kA2 = 0xa0b1000000000002ull;
+constexpr uint64_t kA4 = 0xa0b1000000000004ull;
+constexpr uint64_t kA5 = 0xa0b1000000000005ull;
+constexpr uint64_t kTag = 0x1001;
+constexpr int kFirstPathSpread = 20;  // the simulator's spread of the first-path index
+
+using Bytes = std::vector<uint8_t>;
+
+void put_le(Bytes* b, uint64_t v, int n)
+{
+    for (int i = 0; i < n; ++i) b->push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+uint64_t get_le(const uint8_t* p, int n)
+{
+    uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+void put_double(Bytes* b, double d)
+{
+    uint64_t bits = 0;
+    std::memcpy(&bits, &d, sizeof bits);
+    put_le(b, bits, 8);
+}
+
+// The displayer's record of a position ("original" displayer): 'e', x, y, z in metres as
+// doubles, the tag id, four anchors numbered 1..4 in a table of 22, two pad bytes.
+Bytes display_record(const PositionRecord& r)
+{
+    Bytes b = {0x65};
+    put_double(&b, r.x_mm / 1000.0);
+    put_double(&b, r.y_mm / 1000.0);
+    put_double(&b, r.z_mm / 1000.0);
+    put_le(&b, r.tag, 8);
+    b.push_back(4);
+    b.push_back(0);
+    for (int i = 0; i < 22; ++i) put_le(&b, i < 4 ? static_cast<uint64_t>(i + 1) : 0, 2);
+    b.push_back(0);
+    b.push_back(0);
+    return b;
+}
+
+// The raw-position frame of a traced tag: 0xA8, 0x14, tag id, x, y, z in mm, 0xA8.
+Bytes raw_position_frame(const PositionRecord& r)
+{
+    Bytes b = {0xA8, 0x14};
+    put_le(&b, r.tag, 8);
+    put_le(&b, static_cast<uint32_t>(r.x_mm), 4);
+    put_le(&b, static_cast<uint32_t>(r.y_mm), 4);
+    put_le(&b, static_cast<uint32_t>(r.z_mm), 4);
+    b.push_back(0xA8);
+    return b;
+}
+
+// A report port read beside the tag-location link.
+struct Stream {
+    uint16_t port = 0;
+    int fd = -1;
+    Bytes bytes;
+};
+
+class RoadStreamsTest : public RoadTest {
+protected:
+    void TearDown() override
+    {
+        for (Stream& s : streams_) {
+            if (s.fd >= 0) ::close(s.fd);
+        }
+        RoadTest::TearDown();
+    }
+
+    void keep_anchors(const std::set<uint64_t>& ids)
+    {
+        std::vector<anchorsim::AnchorSpec> kept;
+        for (const anchorsim::AnchorSpec& a : site_.anchors) {
+            if (ids.count(a.hw_id) != 0) kept.push_back(a);
+        }
+        site_.anchors = kept;
+    }
+
+    Stream* open_stream(uint16_t port)
+    {
+        Stream s;
+        s.port = port;
+        s.fd = roadbench::tcp_connect("127.0.0.1", port, 30000);
+        EXPECT_GE(s.fd, 0) << "port " << port;
+        streams_.push_back(s);
+        return &streams_.back();
+    }
+
+    // Reads the tag-location link and every stream for `seconds`.
+    void pump(double seconds, std::vector<PositionRecord>* records)
+    {
+        const double end = roadbench::now_s() + seconds;
+        uint8_t buf[65536];
+        while (roadbench::now_s() < end) {
+            std::vector<pollfd> fds = {{loc_, POLLIN, 0}};
+            for (const Stream& s : streams_) fds.push_back({s.fd, POLLIN, 0});
+            if (::poll(fds.data(), fds.size(), 100) <= 0) continue;
+            for (size_t i = 0; i < fds.size(); ++i) {
+                if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+                const long n = ::read(fds[i].fd, buf, sizeof buf);
+                if (n <= 0) {
+                    ADD_FAILURE() << "a report link closed (" << (i == 0 ? 12345 : streams_[i - 1].port) << ")";
+                    return;
+                }
+                if (i == 0) {
+                    reader_.feed(buf, static_cast<size_t>(n), roadbench::now_s(), records);
+                } else {
+                    Bytes& b = streams_[i - 1].bytes;
+                    b.insert(b.end(), buf, buf + n);
+                }
+            }
+        }
+    }
+
+    std::deque<Stream> streams_;  // stable addresses for open_stream's callers
+};
+
+std::vector<Bytes> split(const Bytes& bytes, size_t size)
+{
+    std::vector<Bytes> out;
+    for (size_t at = 0; at + size <= bytes.size(); at += size) {
+        out.emplace_back(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + size));
+    }
+    return out;
+}
+
+TEST_F(RoadStreamsTest, FourSynchronisedAnchorsStaticTagAndTracedStreams)
+{
+    keep_anchors({kA1, kA2, kA4, kA5});
+    std::vector<anchorsim::TagSpec> tags;
+    for (const anchorsim::TagSpec& t : site_.tags) {
+        if (t.id == kTag) tags.push_back(t);
+    }
+    site_.tags = tags;
+    // The trace lists are read every 5 s from the start order on.
+    ASSERT_TRUE(vorlen::sandbox::write_file("/qvx/zub/cfg/tag_trace.cfg", "1001\n"));
+    ASSERT_TRUE(vorlen::sandbox::write_file("/qvx/zub/cfg/anc_trace.cfg", "a0b1000000000002\n"));
+    ASSERT_TRUE(start_programs());
+    ASSERT_TRUE(start_simulator());
+    Stream* display = open_stream(3335);
+    Stream* raw_blink = open_stream(12301);
+    Stream* raw_pos = open_stream(12302);
+    Stream* raw_ccp = open_stream(12303);
+    ASSERT_TRUE(configure_and_start());
+    std::vector<PositionRecord> records;
+    pump(30.0, &records);
+    // The statistics file while the blinks still flow (it is rewritten every 5 s).
+    std::vector<std::string> lines;
+    for (int i = 0; i < 20 && lines.size() != 3; ++i) {
+        if (i > 0) ::usleep(50 * 1000);
+        lines = vorlen::sandbox::lines_of("/qvx/zub/log/tag_all_statistics.txt");
+    }
+    stop_simulator();
+    pump(0.5, &records);
+    roadbench::Truth truth;
+    truth.load(kTruth);
+
+    // Positions: multiple mode only, near the truth.
+    ASSERT_GE(records.size(), 10u);
+    std::vector<double> errors;
+    for (const PositionRecord& r : records) {
+        EXPECT_EQ(r.tag, kTag);
+        EXPECT_EQ(r.mode, 4);
+        const roadbench::TruthPoint* t = truth.blink_before(kTag, r.at_s);
+        ASSERT_NE(t, nullptr);
+        errors.push_back(roadbench::planar_error_m(r, *t));
+    }
+    EXPECT_LE(roadbench::quantile(errors, 0.5), 0.04);
+    EXPECT_LE(roadbench::quantile(errors, 0.95), 0.13);
+
+    // Raw blinks: the traced tag's arrivals, one per anchor per blink, with the blink's
+    // sequence number; the first position comes no earlier than the eighth blink heard.
+    const std::vector<Bytes> blinks = split(raw_blink->bytes, 20);
+    EXPECT_EQ(raw_blink->bytes.size() % 20, 0u);
+    ASSERT_GE(blinks.size(), 4u * records.size());
+    std::set<uint32_t> seqs_heard;
+    std::map<uint32_t, int> arrivals_per_seq;
+    for (const Bytes& f : blinks) {
+        ASSERT_EQ(f[0], 0xA8);
+        ASSERT_EQ(f[1], 0x11);
+        ASSERT_EQ(f[19], 0xA8);
+        EXPECT_EQ(get_le(&f[2], 8), kTag);
+        const uint64_t anchor = get_le(&f[10], 8);
+        EXPECT_TRUE(anchor == kA1 || anchor == kA2 || anchor == kA4 || anchor == kA5) << std::hex << anchor;
+        ++arrivals_per_seq[f[18]];
+    }
+    for (const auto& [seq, n] : arrivals_per_seq) EXPECT_LE(n, 4 * 2) << "seq " << seq;  // u8 wraps past 255 s
+    const uint8_t first_seq = blinks.front()[18];
+    const roadbench::TruthPoint* first_solved = truth.blink_before(kTag, records.front().at_s);
+    ASSERT_NE(first_solved, nullptr);
+    EXPECT_GE(static_cast<uint8_t>(first_solved->seq - first_seq), 7) << "a position before the eighth round";
+
+    // Displayer and raw positions: one record per position, in the same order, built from it.
+    const std::vector<Bytes> shown = split(display->bytes, 81);
+    EXPECT_EQ(display->bytes.size() % 81, 0u);
+    ASSERT_EQ(shown.size(), records.size());
+    for (size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i], display_record(records[i])) << "record " << i;
+    const std::vector<Bytes> raw = split(raw_pos->bytes, 23);
+    EXPECT_EQ(raw_pos->bytes.size() % 23, 0u);
+    ASSERT_EQ(raw.size(), records.size());
+    for (size_t i = 0; i < raw.size(); ++i) EXPECT_EQ(raw[i], raw_position_frame(records[i])) << "record " << i;
+
+    // Raw clock sync: only the traced slave, the master it hears, consecutive packet numbers,
+    // the site's first-path index within its spread; 0.15 s apart over some 20 s of run.
+    const std::vector<Bytes> ccps = split(raw_ccp->bytes, 22);
+    EXPECT_EQ(raw_ccp->bytes.size() % 22, 0u);
+    ASSERT_GE(ccps.size(), 100u);
+    for (size_t i = 0; i < ccps.size(); ++i) {
+        const Bytes& f = ccps[i];
+        ASSERT_EQ(f[0], 0xA8);
+        ASSERT_EQ(f[1], 0x13);
+        ASSERT_EQ(f[21], 0xA8);
+        EXPECT_EQ(get_le(&f[2], 8), kA2);
+        EXPECT_EQ(get_le(&f[10], 8), kA1);
+        const auto fp = static_cast<int>(get_le(&f[19], 2));
+        EXPECT_TRUE(fp >= site_.first_path - kFirstPathSpread && fp <= site_.first_path + kFirstPathSpread) << fp;
+        if (i > 0) {
+            EXPECT_EQ(f[18], static_cast<uint8_t>(ccps[i - 1][18] + 1)) << "packet " << i;
+        }
+    }
+
+    // The statistics file: the arrivals of 5 s, four per blink of a 1 Hz tag.
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex("=================write time:\\d{4}-\\d\\d-\\d\\d "
+                                                      "\\d\\d:\\d\\d:\\d\\d 5s内这些tag收到了blink数量=================")))
+        << lines[0];
+    EXPECT_EQ(lines[2], "=================end=================");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[1], m, std::regex("tag id\\(1001\\) rcv blink\\((\\d+)\\)"))) << lines[1];
+    // A 5 s window holds 4 to 6 blinks (timer jitter) of 4 arrivals each.
+    const int counted = std::stoi(m[1]);
+    EXPECT_TRUE(counted >= 16 && counted <= 24) << counted;
+}
+
+}  // namespace
+}  // namespace road
