@@ -142,6 +142,13 @@ protected:
     std::deque<Stream> streams_;  // stable addresses for open_stream's callers
 };
 
+size_t count_between_records(const std::vector<PositionRecord>& records, uint64_t tag, double from_s, double to_s)
+{
+    size_t n = 0;
+    for (const PositionRecord& r : records) n += (r.tag == tag && r.at_s >= from_s && r.at_s < to_s) ? 1 : 0;
+    return n;
+}
+
 std::vector<Bytes> split(const Bytes& bytes, size_t size)
 {
     std::vector<Bytes> out;
@@ -257,6 +264,94 @@ TEST_F(RoadStreamsTest, FourSynchronisedAnchorsStaticTagAndTracedStreams)
     // A 5 s window holds 4 to 6 blinks (timer jitter) of 4 arrivals each.
     const int counted = std::stoi(m[1]);
     EXPECT_TRUE(counted >= 16 && counted <= 24) << counted;
+}
+
+// The anchor status frame: 0xA8, 0x09, 0x00, hardware id, status, 0xA8.
+Bytes status_frame(uint64_t anchor, uint8_t status)
+{
+    Bytes b = {0xA8, 0x09, 0x00};
+    put_le(&b, anchor, 8);
+    b.push_back(status);
+    b.push_back(0xA8);
+    return b;
+}
+
+// The link checker runs every 8 s: an anchor of the engine's list that never answers is
+// reported "never connected" (0) at each check; a link that drops is reopened by a later check,
+// and both events are logged with the anchor's ids.
+TEST_F(RoadStreamsTest, SupervisionReportsAbsentAnchorAndReopensDroppedLink)
+{
+    constexpr uint64_t kDropped = 0xa0b1000000000003ull;
+    constexpr uint64_t kAbsent = 0xa0b1000000000008ull;
+    std::set<uint64_t> present;
+    for (const anchorsim::AnchorSpec& a : site_.anchors) {
+        if (a.hw_id != kAbsent) present.insert(a.hw_id);
+    }
+    keep_anchors(present);
+    ASSERT_TRUE(start_programs());
+    ASSERT_TRUE(start_simulator({{20.0, kDropped, anchorsim::FaultKind::Down, 6.0}}));
+    Stream* status = open_stream(12347);
+    ASSERT_TRUE(configure_and_start());
+    const double linked_at = roadbench::now_s();
+    std::vector<PositionRecord> records;
+    std::vector<std::pair<double, Bytes>> frames;  // arrival time, frame
+    size_t seen = 0;
+    while (run_time() < 42.0) {
+        pump(0.2, &records);
+        for (; seen + 13 <= status->bytes.size(); seen += 13) {
+            frames.emplace_back(roadbench::now_s(), Bytes(status->bytes.begin() + static_cast<long>(seen),
+                                                          status->bytes.begin() + static_cast<long>(seen + 13)));
+        }
+    }
+    EXPECT_EQ(status->bytes.size() % 13, 0u);
+
+    // Until "anchor cfg" found every link open, a check reports each anchor it had to open:
+    // not reached (0), or connected (1) when that open succeeded. From then on only the absent
+    // anchor and the dropped one are found down.
+    std::vector<double> absent_at;
+    size_t dropped_frames = 0;
+    for (const auto& [at, f] : frames) {
+        const uint64_t id = get_le(&f[3], 8);
+        if (at < linked_at + 1.0) {
+            EXPECT_TRUE(f == status_frame(id, 0) || f == status_frame(id, 1)) << int(f[11]);
+        } else if (id == kAbsent) {
+            EXPECT_EQ(f, status_frame(kAbsent, 0));
+            absent_at.push_back(at);
+        } else if (id == kDropped) {
+            // No link (3); or, when the check's reopen succeeded, connected (1) or, with no
+            // clock-calibration packet in the last 3 s yet, stale (4).
+            EXPECT_TRUE(f == status_frame(kDropped, 3) || f == status_frame(kDropped, 1) ||
+                        f == status_frame(kDropped, 4))
+                << int(f[11]);
+            ++dropped_frames;
+        } else {
+            ADD_FAILURE() << "status of a linked anchor " << std::hex << id;
+        }
+    }
+    EXPECT_GE(dropped_frames, 1u);
+    ASSERT_GE(absent_at.size(), 3u);
+    for (size_t i = 1; i < absent_at.size(); ++i) {
+        const double gap = absent_at[i] - absent_at[i - 1];
+        EXPECT_TRUE(gap > 6.0 && gap < 10.0) << "gap " << gap << " before frame " << i;
+    }
+
+    // The link log: connected, dropped, connected again, each line with the anchor's local id,
+    // hardware id and address.
+    const std::string log_path = "/qvx/zub/log/anc_statistics.txt";
+    const std::regex line_re(
+        "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d id\\(\\d+\\) anchor_id\\(a0b1000000000003\\) anchor_ip\\(127\\.0\\.0\\.4\\) "
+        "has (disconnect|reconnect)");
+    std::string events;
+    for (const std::string& line : vorlen::sandbox::lines_of(log_path)) {
+        std::smatch m;
+        if (std::regex_match(line, m, line_re)) events += m[1].str() + " ";
+    }
+    EXPECT_EQ(events, "reconnect disconnect reconnect ") << vorlen::sandbox::read_file(log_path);
+    EXPECT_EQ(vorlen::sandbox::read_file(log_path).find("anchor_id(a0b1000000000008) anchor_ip(127.0.0.9) has"),
+              std::string::npos);
+
+    // Positions resumed once the anchor was back.
+    EXPECT_GE(count_between_records(records, kTag, sim_started_at_ + 36.0, sim_started_at_ + 42.0), 4u);
 }
 
 }  // namespace
