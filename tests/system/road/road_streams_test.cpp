@@ -354,5 +354,61 @@ TEST_F(RoadStreamsTest, SupervisionReportsAbsentAnchorAndReopensDroppedLink)
     EXPECT_GE(count_between_records(records, kTag, sim_started_at_ + 36.0, sim_started_at_ + 42.0), 4u);
 }
 
+// A tag heard by one anchor only, that anchor working in single mode: from the fourth blink
+// heard (within the 22 s expiry) the tag is placed at the anchor, one record per blink. The
+// frame: 0xA8, 0x1D, 0x00, mode 1, tag id, the anchor's hardware id, the anchor's x, y, z in
+// mm, 0xA8.
+TEST_F(RoadStreamsTest, SingleModeAnchorPlacesItsTagAtItself)
+{
+    constexpr uint64_t kLone = 0xa0b1000000000008ull;  // configured at 30, 20, 3 m
+    constexpr uint64_t kSingleTag = 0x2001;
+    keep_anchors({kLone});
+    site_.anchors[0].ccp_master = false;
+    site_.anchors[0].follows.clear();
+    anchorsim::TagSpec tag;
+    tag.id = kSingleTag;
+    tag.rate_hz = 1.0;
+    tag.path = {{27.0, 17.0, 1.2}};
+    site_.tags = {tag};
+    std::string modes;
+    for (int i = 1; i <= 8; ++i) modes += "a0b100000000000" + std::to_string(i) + (i == 8 ? " 1\n" : " 0\n");
+    engine_file_overrides_["anchor_attribute.cfg"] = modes;
+
+    Bytes expected = {0xA8, 0x1D, 0x00, 0x01};
+    put_le(&expected, kSingleTag, 8);
+    put_le(&expected, kLone, 8);
+    put_le(&expected, 30000, 4);
+    put_le(&expected, 20000, 4);
+    put_le(&expected, 3000, 4);
+    expected.push_back(0xA8);
+
+    ASSERT_TRUE(start_programs());
+    ASSERT_TRUE(start_simulator());
+    Stream* raw = open_stream(12345);  // the bytes as they come, beside the fixture's reader
+    ASSERT_TRUE(configure_and_start());
+    std::vector<PositionRecord> records;
+    pump(14.0, &records);
+    const double end = roadbench::now_s();
+    stop_simulator();
+    pump(0.5, &records);
+    roadbench::Truth truth;
+    truth.load(kTruth);
+
+    const std::vector<Bytes> frames = split(raw->bytes, 33);
+    EXPECT_EQ(raw->bytes.size() % 33, 0u);
+    ASSERT_GE(frames.size(), 6u);
+    for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i], expected) << "frame " << i;
+    // One record per blink from the first on: consecutive blinks, none twice.
+    ASSERT_EQ(records.size(), frames.size());
+    long previous = truth.blink_index_before(kSingleTag, records.front().at_s);
+    for (size_t i = 1; i < records.size(); ++i) {
+        const long b = truth.blink_index_before(kSingleTag, records[i].at_s);
+        EXPECT_EQ(b, previous + 1) << "record " << i;
+        previous = b;
+    }
+    // Every blink sent up to half a second before the end (past the solve wait) has its record.
+    EXPECT_GE(previous, truth.blink_index_before(kSingleTag, end - 0.5));
+}
+
 }  // namespace
 }  // namespace road
