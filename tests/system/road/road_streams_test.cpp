@@ -103,6 +103,15 @@ protected:
         site_.anchors = kept;
     }
 
+    Stream* open_stream_fd(int fd)
+    {
+        Stream s;
+        s.fd = fd;
+        EXPECT_GE(s.fd, 0);
+        streams_.push_back(s);
+        return &streams_.back();
+    }
+
     Stream* open_stream(uint16_t port)
     {
         Stream s;
@@ -408,6 +417,52 @@ TEST_F(RoadStreamsTest, SingleModeAnchorPlacesItsTagAtItself)
     }
     // Every blink sent up to half a second before the end (past the solve wait) has its record.
     EXPECT_GE(previous, truth.blink_index_before(kSingleTag, end - 0.5));
+}
+
+// A radio test whose anchor never answers (the simulated anchor notes a power-test command and
+// goes on) holds the controller's requests until its 35 s deadline; the reply to the next
+// "zub cfg" then leads with the no-response text. The road itself goes on meanwhile.
+TEST_F(RoadStreamsTest, UnansweredPowerTestFreesTheControllerAtItsDeadline)
+{
+    const std::string no_response = " error=\"No response from anchor\" />";
+    const std::string zub_cfg_head = "<ind type=\"zub cfg\">";
+    ASSERT_TRUE(start_programs());
+    ASSERT_TRUE(start_simulator());
+    ASSERT_TRUE(configure_and_start());
+    std::vector<PositionRecord> records;
+    // The controller link read beside the positions (a second descriptor of it).
+    Stream* ctl = open_stream_fd(::dup(ctl_));
+    const double sent_at = roadbench::now_s();
+    ASSERT_TRUE(roadbench::send_all(ctl_, "<req type=\"power test\"><anchor addr=\"a0b1000000000001\"/></req>\n"));
+    auto text = [ctl] { return std::string(ctl->bytes.begin(), ctl->bytes.end()); };
+    while (text().find("msg=\"done\"</ind>") == std::string::npos && roadbench::now_s() < sent_at + 5.0) {
+        pump(0.1, &records);
+    }
+    const std::string started = text();
+    EXPECT_NE(started.find("<ind type=\"system status\" msg=\"power test\" addr=\""), std::string::npos) << started;
+    EXPECT_NE(started.find("<ind type=\"power test\"> msg=\"done\"</ind>"), std::string::npos) << started;
+    ctl->bytes.clear();
+
+    // Requests go unanswered until the deadline; then the next one is answered.
+    while (text().find(zub_cfg_head) == std::string::npos && roadbench::now_s() < sent_at + 42.0) {
+        ASSERT_TRUE(roadbench::send_all(ctl_, "<req type=\"zub cfg\"/>\n"));
+        pump(2.0, &records);
+    }
+    const double answered_at = roadbench::now_s();
+    const std::string reply = text();
+    EXPECT_GE(answered_at - sent_at, 34.0);
+    ASSERT_NE(reply.find(zub_cfg_head), std::string::npos) << "no reply after the deadline";
+    EXPECT_EQ(reply.substr(0, no_response.size() + zub_cfg_head.size()), no_response + zub_cfg_head) << reply;
+
+    // The 1 Hz tag's positions kept coming through the wait, once past its warm-up.
+    const double from = sent_at + 15.0;
+    EXPECT_GE(static_cast<double>(count_between_records(records, kTag, from, answered_at)), answered_at - from - 3.0);
+    stop_simulator();
+    size_t power_commands = 0;
+    for (const std::string& line : vorlen::sandbox::lines_of(kCommands)) {
+        power_commands += line.find(" a0b1000000000001 58011E00") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(power_commands, 1u);
 }
 
 }  // namespace
