@@ -47,7 +47,10 @@ bool RoadTest::start_programs()
     using namespace vorlen::sandbox;
     EXPECT_TRUE(write_file("/qvx/omp/omp.cfg", read_file(SITE_DIR "/omp/omp.cfg")));
     for (const char* name : {"vm_zub.xml", "dns_zub.cfg", "anchor_attribute.cfg", "area_config.xml"}) {
-        EXPECT_TRUE(write_file(std::string("/qvx/zub/") + name, read_file(std::string(SITE_DIR "/zub/") + name)));
+        const auto over = engine_file_overrides_.find(name);
+        const std::string text =
+            over != engine_file_overrides_.end() ? over->second : read_file(std::string(SITE_DIR "/zub/") + name);
+        EXPECT_TRUE(write_file(std::string("/qvx/zub/") + name, text));
     }
     ::mkdir("/qvx/road", 0755);
     omp_.emplace(Daemon::start(install_program(QES_OMP_BIN, "/qvx/omp")));

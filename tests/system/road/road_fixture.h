@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +45,8 @@ protected:
     // Seconds of simulator run time since start_simulator().
     double run_time() const;
 
+    // Engine files (by name under /qvx/zub) written instead of the example site's copy.
+    std::map<std::string, std::string> engine_file_overrides_;
     anchorsim::SiteModel site_;
     uint64_t seed_ = 1;
     std::optional<vorlen::sandbox::Daemon> omp_;
