@@ -49,6 +49,11 @@ if [ "${1:-}" = "--in-sandbox" ]; then
     echo "== vorlen did not start; logs follow"; cat "$zub_log" "$zub_trace" 2>/dev/null || true
     stop "$omp_log"; exit 1
   fi
+  echo "== the engine's start, from its trace log: the area dump, the start passes, the answers"
+  grep -E "AreaID|SubArea|Point\(|-------" "$zub_trace" | sed 's/^/   /' || true
+  echo "   start events sent: $(grep -c 'ZUB_EV_CTRL_XX_INIT_START) is called' "$zub_trace")," \
+    "jobs answered: $(grep -c 'process init OK' "$zub_trace")"
+  grep -m 1 -E "All [0-9]+ Jobs init OK!" "$zub_trace" | sed 's/^/   /' || true
   echo "== engine jobs started; starting the anchor simulator on $(basename "$site_file")"
   "$bin/anchorsim" --site "$site_file" --truth "$out/truth.txt" --commands "$out/commands.txt" \
     > "$out/anchorsim.log" 2>&1 &
