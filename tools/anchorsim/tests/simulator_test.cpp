@@ -168,7 +168,7 @@ TEST(anchorsim_Simulator, RunsASiteOnLoopback)
     std::remove(opt.commands_path.c_str());
 }
 
-TEST(anchorsim_Simulator, ReadsFaultSpecifications)
+TEST(anchorsim_Simulator, ReadsFaultSchedules)
 {
     struct Row {
         std::string text;
