@@ -1,16 +1,19 @@
 // CNOstream.h - the trace log's line buffer and its output file stream.
 //
 // One process-wide buffer (m_cBuf) collects the pieces of a line; every stream shares it, and
-// Flush() writes what it holds into this stream's file. Insertions are meant to run between
+// Flush() writes what it holds into this stream's file with one write(2). WriteLine() hands a
+// line that was put together elsewhere (CN_PrintToLog's) to the file in one writev(2), after
+// whatever the buffer still holds. Insertions are meant to run between
 // CNTrace::Begin and CNTrace::End, i.e. under the trace mutex; Flush() takes that mutex itself
 // (recursively), so it may also be called without holding it. Insertions into a stream whose file
 // is not open are dropped, so a line written while no file is open goes nowhere.
 #pragma once
 
 #include <cstddef>
-#include <fstream>
+#include <sys/uio.h>
 
 #include "VorlenTypes.h"
+#include "trace/CNTraceFile.h"
 
 class CNOstream {
 public:
@@ -26,9 +29,9 @@ public:
     bool OpenTruncate(const char* name);
     void Close();
     bool IsOpen() const { return outputPtrace.is_open(); }
-    bool Good() const { return outputPtrace.is_open() && outputPtrace.good(); }
-    // Length of the open file, found by seeking to its end; -1 when unknown.
-    long long FileSize();
+    bool Good() const { return outputPtrace.good(); }
+    // Length of the open file (asked of the file system, not seeked); -1 when unknown.
+    long long FileSize() const { return outputPtrace.size(); }
 
     // Insertions: each checks the room left before formatting (see Reserve).
     CNOstream& operator<<(const char* text);
@@ -53,13 +56,16 @@ public:
     static int GetBuf() { return m_nLimit; }
     // Writes the buffered bytes to this stream's file (under the trace mutex).
     void Flush();
+    // Under the trace mutex: flushes the buffer, then writes the pieces of one line with one
+    // writev(2) and counts them. Nothing is written when the file is not open.
+    void WriteLine(struct iovec* pieces, int count);
 
     static WORD32 GetTotalBytes() { return m_nTotByts; }
     static void SetTotalBytes(WORD32 n) { m_nTotByts = n; }
     static void ClearTotalBytes() { m_nTotByts = 0; }
     static int BufferedBytes() { return m_nCur; }
 
-    std::ofstream outputPtrace;
+    CNTraceFile outputPtrace;
 
     static char m_cBuf[kBufferSize + 1];
     static int m_nCur;        // bytes now in the buffer

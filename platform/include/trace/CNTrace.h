@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 
 #include <ace/Basic_Types.h>
 #include <ace/Recursive_Thread_Mutex.h>
@@ -58,6 +59,11 @@ public:
     // opened the returned stream drops what is inserted.
     static CNOstream& Begin(WORD32 level, const char* file = nullptr, int line = 0);
     static void End();
+    // One whole line (prefix, text, newline) as CN_PrintToLog writes it: the prefix is put
+    // together before the trace mutex is taken; under it only the date and time are filled in,
+    // the file is checked as Begin checks it, and the line goes to the file in one writev(2).
+    // Returns once the line is handed to the kernel (or dropped: no file can be had).
+    static void WriteLine(WORD32 level, const char* file, int line, const char* text, size_t len);
 
     static std::atomic<CNOstream*> CNTraceStream;
     static std::atomic<WORD32> CNTraceOptions;
@@ -65,6 +71,9 @@ public:
     static SWORD32 oldTraceLevel;
 
 private:
+    // Under the trace mutex: a file is open and below the rotation size (a full one is closed
+    // with the switch line and the ring moves on). False when no file can be had.
+    static bool ReadyFile();
     static void WritePrefix(CNOstream& out, WORD32 level, const char* file, int line);
 };
 

@@ -11,39 +11,11 @@ int CNOstream::m_nCur = 0;
 WORD32 CNOstream::m_nTotByts = 0;
 int CNOstream::m_nLimit = CNOstream::kMinLimit;
 
-bool CNOstream::OpenAppend(const char* name) {
-    Close();
-    outputPtrace.clear();
-    outputPtrace.open(name, std::ios::out | std::ios::app | std::ios::binary);
-    return Good();
-}
+bool CNOstream::OpenAppend(const char* name) { return outputPtrace.open(name, false); }
 
-bool CNOstream::OpenTruncate(const char* name) {
-    Close();
-    outputPtrace.clear();
-    outputPtrace.open(name, std::ios::out | std::ios::trunc | std::ios::binary);
-    return Good();
-}
+bool CNOstream::OpenTruncate(const char* name) { return outputPtrace.open(name, true); }
 
-void CNOstream::Close() {
-    if (outputPtrace.is_open()) {
-        outputPtrace.close();
-    }
-    outputPtrace.clear();
-}
-
-long long CNOstream::FileSize() {
-    if (!Good()) {
-        return -1;
-    }
-    outputPtrace.seekp(0, std::ios::end);
-    const std::streamoff end = outputPtrace.tellp();
-    if (!outputPtrace.good() || end < 0) {
-        outputPtrace.clear();
-        return -1;
-    }
-    return static_cast<long long>(end);
-}
+void CNOstream::Close() { outputPtrace.close(); }
 
 void CNOstream::SetBuf(int n) {
     if (n < kMinLimit) {
@@ -61,11 +33,18 @@ void CNOstream::Flush() {
     }
     m_cBuf[m_nCur] = '\0';
     if (outputPtrace.is_open()) {
-        outputPtrace.write(m_cBuf, m_nCur);
-        outputPtrace.flush();
-        m_nTotByts += static_cast<WORD32>(m_nCur);
+        m_nTotByts += static_cast<WORD32>(outputPtrace.write_all(m_cBuf, static_cast<size_t>(m_nCur)));
     }
     m_nCur = 0;
+}
+
+void CNOstream::WriteLine(struct iovec* pieces, int count) {
+    CCNTraceMutexGuard guard;
+    if (!outputPtrace.is_open()) {
+        return;
+    }
+    Flush();
+    m_nTotByts += static_cast<WORD32>(outputPtrace.write_all(pieces, count));
 }
 
 void CNOstream::Reserve(size_t max_len) {
@@ -84,9 +63,7 @@ CNOstream& CNOstream::Append(const char* text, size_t len) {
     if (len > static_cast<size_t>(kBufferSize - m_nCur)) {
         // Longer than the whole buffer: write it straight after the flush Reserve just made.
         CCNTraceMutexGuard guard;
-        outputPtrace.write(text, static_cast<std::streamsize>(len));
-        outputPtrace.flush();
-        m_nTotByts += static_cast<WORD32>(len);
+        m_nTotByts += static_cast<WORD32>(outputPtrace.write_all(text, len));
         return *this;
     }
     std::memcpy(m_cBuf + m_nCur, text, len);

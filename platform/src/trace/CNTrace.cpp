@@ -3,7 +3,9 @@
 
 #include <pthread.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -26,6 +28,56 @@ CNOstream& null_stream() {
 }
 
 constexpr const char kSwitchLine[] = "switch log file when tracing";
+
+// "MM/DD hh:mm:ss.mmm"; every field has its fixed width, also in the "00/00 ..." form.
+constexpr size_t kStampLength = 18;
+constexpr size_t kSecondsLength = 14;  // up to the seconds, without ".mmm"
+// Stamp, thread id, level, source base name and line, with their separators.
+constexpr size_t kPrefixRoom = 512;
+
+// The calendar part of the last second stamped. Broken down once a second instead of once a
+// line: localtime_r takes glibc's process-wide time-zone lock on every call. Only read and
+// written under the trace mutex.
+struct StampCache {
+    long long second = -1;
+    bool broken = false;  // the time could not be broken down
+    char text[kSecondsLength] = {};
+};
+StampCache g_stamp_cache;
+
+// Writes the wall-clock time as "MM/DD hh:mm:ss.mmm" (kStampLength bytes, no terminator).
+// Under the trace mutex.
+void stamp_now(char* out) {
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    if (now.tv_sec != g_stamp_cache.second) {
+        char text[32];
+        const int n = CN_FormatTraceTime(text, sizeof text, now.tv_sec, 0);
+        g_stamp_cache.broken = n != static_cast<int>(kStampLength) || std::strncmp(text, "00/00", 5) == 0;
+        std::memcpy(g_stamp_cache.text, text, kSecondsLength);
+        g_stamp_cache.second = now.tv_sec;
+    }
+    std::memcpy(out, g_stamp_cache.text, kSecondsLength);
+    const int ms = g_stamp_cache.broken ? 0 : static_cast<int>(now.tv_usec / 1000);
+    out[14] = '.';
+    out[15] = static_cast<char>('0' + ms / 100);
+    out[16] = static_cast<char>('0' + ms / 10 % 10);
+    out[17] = static_cast<char>('0' + ms % 10);
+}
+
+// Writes v in decimal (no terminator) and returns the digits written (at most 20).
+size_t decimal(char* out, unsigned long long v) {
+    char digits[20];
+    size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = digits[n - 1 - i];
+    }
+    return n;
+}
 
 } // namespace
 
@@ -56,16 +108,11 @@ bool CNTrace::CanTrace(WORD32 level) {
     return GetLevel() >= level;
 }
 
-CNOstream& CNTrace::Begin(WORD32 level, const char* file, int line) {
-    g_CNTraceMutex.acquire();
-    CNOstream* stream = GetStream();
-    if (stream == nullptr) {
-        return null_stream();
-    }
+bool CNTrace::ReadyFile() {
     CNLogFile& log = CNLogFile::Instance();
     if (!log.IsOpen()) {
         if (log.InitOpenFile() != 0) {
-            return *stream;
+            return false;
         }
     }
     const bool full = log.Option() == e_separateFile && CNOstream::GetTotalBytes() >= kRotationSize;
@@ -76,23 +123,76 @@ CNOstream& CNTrace::Begin(WORD32 level, const char* file, int line) {
         }
         log.Stream().Close();
         if (log.InitOpenFile() != 0) {
-            return *stream;
+            return false;
         }
     }
-    WritePrefix(*stream, level, file, line);
+    return true;
+}
+
+CNOstream& CNTrace::Begin(WORD32 level, const char* file, int line) {
+    g_CNTraceMutex.acquire();
+    CNOstream* stream = GetStream();
+    if (stream == nullptr) {
+        return null_stream();
+    }
+    if (ReadyFile()) {
+        WritePrefix(*stream, level, file, line);
+    }
     return *stream;
 }
 
+void CNTrace::WriteLine(WORD32 level, const char* file, int line, const char* text, size_t len) {
+    char prefix[kPrefixRoom];
+    const WORD32 options = GetOptions();
+    size_t used = 0;
+    if (options & DateAndTime) {
+        used = kStampLength + 1;  // filled in under the mutex, so the file's lines keep time order
+        prefix[kStampLength] = ' ';
+    }
+    if (options & Thread) {
+        used += decimal(prefix + used, static_cast<unsigned long long>(pthread_self()));
+        prefix[used++] = ' ';
+    }
+    if (options & TraceLevel) {
+        used += decimal(prefix + used, level);
+        prefix[used++] = '\t';
+    }
+    if ((options & FileAndLine) && file != nullptr) {
+        const char* base = CN_TraceBaseName(file);
+        // A base name is at most one path component; the room keeps the rest of the prefix.
+        const size_t base_len = std::min(std::strlen(base), kPrefixRoom - used - 24);
+        std::memcpy(prefix + used, base, base_len);
+        used += base_len;
+        prefix[used++] = '(';
+        if (line < 0) {
+            prefix[used++] = '-';
+        }
+        used += decimal(prefix + used, line < 0 ? 0ULL - static_cast<unsigned long long>(line)
+                                                : static_cast<unsigned long long>(line));
+        prefix[used++] = ')';
+        prefix[used++] = '\t';
+    }
+    char newline = '\n';
+    struct iovec pieces[3] = {{prefix, used}, {const_cast<char*>(text), len}, {&newline, 1}};
+
+    CCNTraceMutexGuard guard;
+    CNOstream* stream = GetStream();
+    if (stream == nullptr || !ReadyFile()) {
+        return;
+    }
+    if (options & DateAndTime) {
+        stamp_now(prefix);
+    }
+    stream->WriteLine(pieces, 3);
+}
 void CNTrace::End() { g_CNTraceMutex.release(); }
 
 void CNTrace::WritePrefix(CNOstream& out, WORD32 level, const char* file, int line) {
     const WORD32 options = GetOptions();
     if (options & DateAndTime) {
-        char stamp[32];
-        struct timeval now;
-        gettimeofday(&now, nullptr);
-        const int n = CN_FormatTraceTime(stamp, sizeof stamp, now.tv_sec, now.tv_usec);
-        out.Append(stamp, static_cast<size_t>(n));
+        char stamp[kStampLength];
+        stamp_now(stamp);
+        out.Append(stamp, kStampLength);
         out << ' ';
     }
     if (options & Thread) {

@@ -15,15 +15,11 @@ void CN_initCNLogFile(int iLevel, int iSize) {
 }
 
 void CN_PrintToLog(int iLevel, const char* szChar) {
-    CNLogFile& log = CNLogFile::Instance();
+    CNLogFile::Instance();
     if (szChar == nullptr || static_cast<WORD32>(iLevel) > CNTrace::GetLevel()) {
         return;
     }
-    CNOstream& out = CNTrace::Begin(static_cast<WORD32>(iLevel), __FILE__, __LINE__);
-    out.Append(szChar, std::strlen(szChar));
-    out << '\n';
-    log.Flush();
-    CNTrace::End();
+    CNTrace::WriteLine(static_cast<WORD32>(iLevel), __FILE__, __LINE__, szChar, std::strlen(szChar));
 }
 
 void CN_SetLogLevel(int iLevel) { CNTrace::SetLevel(static_cast<WORD32>(iLevel)); }
