@@ -6,7 +6,8 @@
 // print buffer of the calling thread, adds the text with bounds into the room left and hands
 // the line to qePrintStr, which writes it through the trace log at level 1 (error, 23),
 // 2 (event, 39) or 3 (message, anything else). The trace log's threshold, min(flag, 3), then
-// filters it. With the flag at 0 the sink is removed and a print costs one test.
+// filters it; the sink's gate asks that threshold first, so a print it would drop is never
+// formatted. With the flag at 0 the sink is removed and a print costs one test.
 //
 // Threads: every function may be called from any thread. Each thread has its own set of
 // 32 print buffers, so lines of different jobs never share a buffer. The flag is written by
@@ -53,7 +54,8 @@ bool zub_tag_print_allowed(WORD64 tag_id);
 // ZUB_PRINT for a line about one tag, with the same filter.
 #define ZUB_TAG_PRINT(tag_id, level, ...)              \
     do {                                               \
-        if (zub_tag_print_allowed(tag_id)) {           \
+        if (zub_print_wanted(level) &&                 \
+            zub_tag_print_allowed(tag_id)) {           \
             ZUB_PRINT((level), __VA_ARGS__);           \
         }                                              \
     } while (0)

@@ -69,29 +69,34 @@ size_t append(char* buf, size_t used, const char* fmt, ...)
     return std::min<size_t>(used + static_cast<size_t>(n), QE_PRINT_BUF_LEN - 1);
 }
 
+struct JobName {
+    char name[QE_JOB_NAME_LEN];
+    WORD32 index;  // the print buffer
+};
+
+// The calling job's directory name and buffer index: "Sh" and the shared buffer outside any
+// job, "UNKNOWN" and the shared buffer for a job the directory does not know.
+JobName caller_name()
+{
+    JobName who{"Sh", QE_PRINT_BUF_SHARED};
+    JID self{};
+    if (XOS_GetSelfJID(&self) == XOS_SUCCESS) {
+        const int found = directory_index(self.dwJno);
+        if (found >= 0) {
+            who.index = std::min<WORD32>(static_cast<WORD32>(found), QE_PRINT_BUF_NUM - 1);
+            std::memcpy(who.name, g_tMPAllJobInitInfo.tJobInfo[found].szJobName, QE_JOB_NAME_LEN - 1);
+            who.name[QE_JOB_NAME_LEN - 1] = '\0';
+        } else {
+            std::strcpy(who.name, "UNKNOWN");
+        }
+    }
+    return who;
+}
+
 const char* base_name(const char* path)
 {
     const char* slash = std::strrchr(path, '/');
     return slash != nullptr ? slash + 1 : nullptr;
-}
-
-// The sink of zub_print while the flag is on: prefix, source position, text, trace log.
-void qe_print_sink(BYTE level, const char* file, int line, const char* text)
-{
-    if (zub_load(g_bMQESPrnFlag) == 0) {
-        return;
-    }
-    char* buf = nullptr;
-    size_t used = static_cast<size_t>(qePrintJobName(&buf));
-    if (buf == nullptr) {
-        return;
-    }
-    const char* base = file != nullptr ? base_name(file) : nullptr;
-    if (base != nullptr) {
-        used = append(buf, used, "[%s %d line]. ", base, line);
-    }
-    append(buf, used, "%s", text != nullptr ? text : "");
-    qePrintStr(level, buf);
 }
 
 BYTE trace_level(BYTE level)
@@ -104,6 +109,49 @@ BYTE trace_level(BYTE level)
     default:
         return kTraceLevelMsg;
     }
+}
+
+// The gate of the sink below: a line the trace log would drop is not put together at all. The
+// threshold is read on every print, so a later CN_SetLogLevel is followed at once.
+bool qe_print_gate(BYTE level)
+{
+    return zub_load(g_bMQESPrnFlag) != 0 && !XOS_IsOmp() && trace_level(level) <= CNTrace::GetLevel();
+}
+
+// Copies up to `len` bytes of `text` at `used` and returns the new length, cut at the end of
+// the buffer like the formatted pieces.
+size_t append_text(char* buf, size_t used, const char* text, size_t len)
+{
+    const size_t room = QE_PRINT_BUF_LEN - 1 - std::min<size_t>(used, QE_PRINT_BUF_LEN - 1);
+    const size_t n = std::min(len, room);
+    std::memcpy(buf + used, text, n);
+    used += n;
+    buf[used] = '\0';
+    return used;
+}
+
+// The sink of zub_print while the flag is on: prefix, source position, text, trace log. The
+// job's buffer is not cleared first: every byte of the line is written before it is read.
+void qe_print_sink(BYTE level, const char* file, int line, const char* text)
+{
+    if (zub_load(g_bMQESPrnFlag) == 0) {
+        return;
+    }
+    PrintBuffers* set = thread_buffers();
+    if (set == nullptr) {
+        return;
+    }
+    const JobName who = caller_name();
+    char* buf = set->buf[who.index];
+    size_t used = append_text(buf, 0, "[", 1);
+    used = append_text(buf, used, who.name, std::strlen(who.name));
+    used = append_text(buf, used, "] ", 2);
+    const char* base = file != nullptr ? base_name(file) : nullptr;
+    if (base != nullptr) {
+        used = append(buf, used, "[%s %d line]. ", base, line);
+    }
+    append_text(buf, used, text != nullptr ? text : "", text != nullptr ? std::strlen(text) : 0);
+    qePrintStr(level, buf);
 }
 
 }  // namespace
@@ -130,25 +178,13 @@ int qePrintJobName(char** out)
     if (out == nullptr) {
         return 0;
     }
-    char name[QE_JOB_NAME_LEN] = "Sh";
-    WORD32 index = QE_PRINT_BUF_SHARED;
-    JID self{};
-    if (XOS_GetSelfJID(&self) == XOS_SUCCESS) {
-        const int found = directory_index(self.dwJno);
-        if (found >= 0) {
-            index = static_cast<WORD32>(found);
-            std::memcpy(name, g_tMPAllJobInitInfo.tJobInfo[found].szJobName, QE_JOB_NAME_LEN - 1);
-            name[QE_JOB_NAME_LEN - 1] = '\0';
-        } else {
-            std::strcpy(name, "UNKNOWN");
-        }
-    }
-    char* buf = qePrintBuffGet(index);
+    const JobName who = caller_name();
+    char* buf = qePrintBuffGet(who.index);
     *out = buf;
     if (buf == nullptr) {
         return 0;
     }
-    return static_cast<int>(append(buf, 0, "[%s] ", name));
+    return static_cast<int>(append(buf, 0, "[%s] ", who.name));
 }
 
 int qePrintStr(BYTE level, const char* text)
@@ -174,7 +210,11 @@ void qeSetPrnFlag(BYTE flag)
     std::puts("qeSetPrnFlag( x ):   All App Jobs' Prints set to MSG(X>=3)  \r");
     std::puts("=============================================================\r\n\r");
     zub_store(g_bMQESPrnFlag, flag, std::memory_order_release);
-    zub_print_set_sink(flag != 0 ? qe_print_sink : nullptr);
+    if (flag != 0) {
+        zub_print_set_gated_sink(qe_print_sink, qe_print_gate);
+    } else {
+        zub_print_set_sink(nullptr);
+    }
     std::puts(flag != 0 ? "Print Flag has been opened \r" : "Print Flag has been closed \r");
     CN_SetLogLevel(std::min(flag, kMaxTraceLevel));
 }

@@ -261,3 +261,122 @@ TEST_F(engine_comm_PrintLayer, TagPrintsFollowTheTraceListWhenLimited)
 }
 
 }  // namespace
+
+namespace {
+
+// Every kind of engine print at every threshold: a line reaches the trace log exactly when its
+// trace level (1 error, 2 event, 3 anything else) is at most the threshold, min(flag, 3) or what
+// CN_SetLogLevel set later, and the flag is on; and zub_print_wanted says so beforehand, so a
+// print that would be dropped is never formatted.
+TEST_F(engine_comm_PrintLayer, EveryPrintKindAtEveryThresholdWritesExactlyTheLinesThatPass)
+{
+    struct Kind {
+        BYTE level;   // the engine level printed with
+        WORD32 trace; // its trace level
+        std::string line;
+    };
+    const std::string here = "print_test.cpp";
+    int tag_line = 0;
+    auto print_every_kind = [&tag_line] {
+        zub_print(ZUB_PRINT_ERROR, "x", 0, "error %d", 1);
+        zub_print(ZUB_PRINT_EVENT, "x", 0, "event %d", 2);
+        zub_print(ZUB_PRINT_MSG, "x", 0, "message %d", 3);
+        zub_print(70, "x", 0, "other %d", 4);
+        tag_line = __LINE__ + 1;
+        ZUB_TAG_PRINT(0xC3, ZUB_PRINT_MSG, "tag %x message", 0xC3);
+        ZUB_TAG_PRINT(0xC3, ZUB_PRINT_ERROR, "tag %x error", 0xC3);
+        zub_select_tag_print(0xC3, ZUB_PRINT_EVENT, "selected tag event");
+        qePrintStr(ZUB_PRINT_MSG, "direct message");
+    };
+    // In the order print_every_kind prints them.
+    auto kinds = [&] {
+        auto at = [&](int offset) {
+            return "[Sh] [" + here + " " + std::to_string(tag_line + offset) + " line]. ";
+        };
+        return std::vector<Kind>{
+            {ZUB_PRINT_ERROR, 1, "[Sh] error 1"},
+            {ZUB_PRINT_EVENT, 2, "[Sh] event 2"},
+            {ZUB_PRINT_MSG, 3, "[Sh] message 3"},
+            {70, 3, "[Sh] other 4"},
+            {ZUB_PRINT_MSG, 3, at(0) + "tag c3 message"},
+            {ZUB_PRINT_ERROR, 1, at(1) + "tag c3 error"},
+            {ZUB_PRINT_EVENT, 2, "selected tag event"},
+            {ZUB_PRINT_MSG, 3, "direct message"},
+        };
+    };
+    struct Row {
+        BYTE flag;
+        int set_level;  // CN_SetLogLevel after the flag, or -1
+        WORD32 threshold;
+    };
+    const Row rows[] = {
+        {0, -1, 0}, {1, -1, 1}, {2, -1, 2}, {3, -1, 3}, {9, -1, 3},
+        {3, 1, 1},  // the control job lowers the level below the flag's
+        {3, 2, 2}, {1, 3, 3}, {3, 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("flag " + std::to_string(row.flag) + " level " + std::to_string(row.set_level));
+        testing::internal::CaptureStdout();
+        qeSetPrnFlag(row.flag);
+        testing::internal::GetCapturedStdout();
+        if (row.set_level >= 0) {
+            CN_SetLogLevel(row.set_level);
+        }
+        const bool on = row.flag != 0;
+        for (BYTE level : {ZUB_PRINT_ERROR, ZUB_PRINT_EVENT, ZUB_PRINT_MSG, BYTE{70}}) {
+            const WORD32 trace = level == ZUB_PRINT_ERROR ? 1 : level == ZUB_PRINT_EVENT ? 2 : 3;
+            EXPECT_EQ(zub_print_wanted(level), on && trace <= row.threshold) << static_cast<int>(level);
+        }
+        const std::streamoff from = trace_size();
+        print_every_kind();
+        std::vector<std::string> expected;
+        for (const Kind& k : kinds()) {
+            if (on && k.trace <= row.threshold) {
+                expected.push_back(k.line);
+            }
+        }
+        EXPECT_EQ(trace_texts_since(from), expected);
+    }
+}
+
+// A sink's gate is asked before anything is formatted: a refused level never reaches the sink,
+// and a sink installed without a gate gets every level.
+TEST(engine_comm_PrintGate, RefusedLevelsNeverReachTheSink)
+{
+    static std::vector<std::string> got;
+    static std::vector<int> asked;
+    got.clear();
+    asked.clear();
+    const zub_print_sink_t sink = [](BYTE level, const char*, int, const char* text) {
+        got.push_back(std::to_string(level) + ":" + text);
+    };
+    const zub_print_gate_t only_errors = [](BYTE level) {
+        asked.push_back(level);
+        return level == ZUB_PRINT_ERROR;
+    };
+    struct Row {
+        zub_print_gate_t gate;
+        std::vector<std::string> lines;
+        std::vector<int> asked;
+    };
+    const Row rows[] = {
+        {only_errors, {"23:e 1"}, {23, 39, 55}},
+        {nullptr, {"23:e 1", "39:v 2", "55:m 3"}, {}},
+    };
+    const zub_print_sink_t before = zub_print_set_sink(nullptr);
+    for (const Row& row : rows) {
+        got.clear();
+        asked.clear();
+        zub_print_set_gated_sink(sink, row.gate);
+        zub_print(ZUB_PRINT_ERROR, "x", 0, "e %d", 1);
+        zub_print(ZUB_PRINT_EVENT, "x", 0, "v %d", 2);
+        zub_print(ZUB_PRINT_MSG, "x", 0, "m %d", 3);
+        EXPECT_EQ(got, row.lines);
+        EXPECT_EQ(asked, row.asked);
+    }
+    zub_print_set_sink(nullptr);
+    EXPECT_FALSE(zub_print_wanted(ZUB_PRINT_ERROR));
+    zub_print_set_sink(before);
+}
+
+}  // namespace
