@@ -160,6 +160,29 @@ TEST_F(engine_comm_PrintLayer, FlagZeroPrintsNothingAndFormatsNothing)
     EXPECT_EQ(new_lines(), std::vector<std::string>{"direct"});
 }
 
+TEST_F(engine_comm_PrintLayer, SourcePositionReadsTheLineInDecimal)
+{
+    struct Row {
+        int line;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {0, "[Sh] [b.cpp 0 line]. t"},
+        {9, "[Sh] [b.cpp 9 line]. t"},
+        {10, "[Sh] [b.cpp 10 line]. t"},
+        {123456, "[Sh] [b.cpp 123456 line]. t"},
+        {-5, "[Sh] [b.cpp -5 line]. t"},
+        {2147483647, "[Sh] [b.cpp 2147483647 line]. t"},
+        {-2147483647 - 1, "[Sh] [b.cpp -2147483648 line]. t"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const std::streamoff from = trace_size();
+        zub_print(ZUB_PRINT_ERROR, "/src/b.cpp", row.line, "t");
+        EXPECT_EQ(trace_texts_since(from), std::vector<std::string>{row.expected});
+    }
+}
+
 TEST_F(engine_comm_PrintLayer, LongTextIsCutAtTheEndOfTheBuffer)
 {
     const std::string text(5000, 'q');
