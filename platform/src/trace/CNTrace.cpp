@@ -185,6 +185,7 @@ void CNTrace::WriteLine(WORD32 level, const char* file, int line, const char* te
     }
     stream->WriteLine(pieces, 3);
 }
+
 void CNTrace::End() { g_CNTraceMutex.release(); }
 
 void CNTrace::WritePrefix(CNOstream& out, WORD32 level, const char* file, int line) {
