@@ -189,4 +189,38 @@ TEST_F(platform_trace_writers, LinesWrittenOneByOneMoveOnAtTheFirstBoundaryPastT
     }
 }
 
+// A file that refuses writes (a full disk) loses the lines but never crashes the writer, counts
+// only bytes that reached it, and every later line tries the file again; the same lines go into
+// a good file whole.
+TEST_F(platform_trace_writers, AFileThatRefusesWritesCountsOnlyWhatReachedIt) {
+    struct Row {
+        std::string name;
+        bool refuses;
+    };
+    const Row rows[] = {{"/dev/full", true}, {dir_ + "/good.log", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CNLogFile& log = CNLogFile::Instance();
+        log.Close();
+        ASSERT_EQ(log.Init(512, 3, row.name.c_str(), (dir_ + "/one.ctl").c_str(), 10, CNTrace::e_oneFile), 1);
+        CNTrace::ClearOptions(0xFFFFFFFF);
+        const WORD32 before = CNOstream::GetTotalBytes();
+        for (int i = 0; i < 3; ++i) {
+            CN_PrintToLog(1, "line that may not fit");
+            if (row.refuses) {
+                EXPECT_FALSE(log.Good()) << i;
+            }
+        }
+        if (row.refuses) {
+            EXPECT_EQ(CNOstream::GetTotalBytes(), 0u);
+        } else {
+            EXPECT_EQ(CNOstream::GetTotalBytes(), before + 3 * 22);
+            const std::string text = read_file(row.name);
+            EXPECT_EQ(text.substr(text.size() - 3 * 22),
+                      "line that may not fit\nline that may not fit\nline that may not fit\n");
+            EXPECT_EQ(CNOstream::GetTotalBytes(), text.size());
+        }
+    }
+}
+
 } // namespace
