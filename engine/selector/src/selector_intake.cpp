@@ -83,8 +83,9 @@ bool parse_toa(const context_t& ctx, const BYTE* data, WORD32 length, ToaHead& h
 // Diagnostics go to the log only, and only when the extension really carries them.
 void log_diagnostics(const context_t& ctx, const ToaHead& h, unsigned full_ext, unsigned diag_offset)
 {
-    if (h.ext_len < full_ext || zub_load(ctx.log_ctrl.diagnostics_log) == 0) {
-        return;
+    if (h.ext_len < full_ext || zub_load(ctx.log_ctrl.diagnostics_log) == 0 ||
+        !zub_print_wanted(ZUB_PRINT_MSG)) {
+        return;  // the dump costs more than the line; build it only for a log that keeps it
     }
     BYTE regs[ZUB_DIAG_OUTPUT_BYTES];
     if (!zub_diag_convert_to_format(regs, h.payload + ZUB_TOA_EXT + diag_offset, true)) {
