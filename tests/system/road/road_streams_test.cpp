@@ -94,15 +94,6 @@ protected:
         RoadTest::TearDown();
     }
 
-    void keep_anchors(const std::set<uint64_t>& ids)
-    {
-        std::vector<anchorsim::AnchorSpec> kept;
-        for (const anchorsim::AnchorSpec& a : site_.anchors) {
-            if (ids.count(a.hw_id) != 0) kept.push_back(a);
-        }
-        site_.anchors = kept;
-    }
-
     Stream* open_stream_fd(int fd)
     {
         Stream s;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include "road_fixture.h"
@@ -161,31 +162,108 @@ TEST_F(RoadTest, InertialTagGivesOneExtensionRecordPerBlink)
     EXPECT_GE(truth.blink_index_before(kImuTag, end - 0.1), blinks.back());
 }
 
-// Time differences need synchronised clocks: with no anchor sending clock-calibration
-// packets the blinks still arrive (the inertial tag's extension records show it) but no
-// multiple-mode record may come.
-TEST_F(RoadTest, NoClockCalibrationNoMultipleModeRecord)
+// Time differences need synchronised clocks. A slave's masters are known only from "anchor
+// cfg", and "rtls start" clears every pair: with no anchor sending clock-calibration packets, or
+// with packets sent only before the anchors were configured, the blinks still arrive and are
+// counted but no multiple-mode record may come.
+struct NoSyncRow {
+    const char* name;
+    bool packets_before_cfg;  // false: no master at all on the whole site
+};
+
+void PrintTo(const NoSyncRow& r, std::ostream* os)
 {
-    for (anchorsim::AnchorSpec& a : site_.anchors) {
-        a.ccp_master = false;
-        a.follows.clear();
+    *os << r.name;
+}
+
+class RoadNoSyncTest : public RoadTest, public ::testing::WithParamInterface<NoSyncRow> {};
+
+bool is_clock_report(const Logged& l)
+{
+    return !l.bytes.empty() && (l.bytes[0] == 0x30 || l.bytes[0] == 0x31);
+}
+
+TEST_P(RoadNoSyncTest, NoMultipleModeRecord)
+{
+    constexpr uint64_t kStatic = 0x1001;
+    std::vector<anchorsim::Fault> faults;
+    if (GetParam().packets_before_cfg) {
+        keep_anchors({0xa0b1000000000001ull, 0xa0b1000000000002ull, 0xa0b1000000000004ull, 0xa0b1000000000005ull});
+        std::vector<anchorsim::TagSpec> tags;
+        for (const anchorsim::TagSpec& t : site_.tags) {
+            if (t.id == kStatic) tags.push_back(t);
+        }
+        site_.tags = tags;
+        for (const anchorsim::AnchorSpec& a : site_.anchors) {
+            faults.push_back({0.0, a.hw_id, anchorsim::FaultKind::ClockEarly, 0.0});
+            faults.push_back({0.0, a.hw_id, anchorsim::FaultKind::ClockUntilCommand, 0x44});
+        }
+    } else {
+        for (anchorsim::AnchorSpec& a : site_.anchors) {
+            a.ccp_master = false;
+            a.follows.clear();
+        }
     }
     ASSERT_TRUE(start_programs());
-    ASSERT_TRUE(start_simulator());
-    const int ext = roadbench::tcp_connect("127.0.0.1", 12346, 30000);
-    ASSERT_GE(ext, 0);
+    ASSERT_TRUE(start_simulator(faults));
+    if (GetParam().packets_before_cfg) {
+        // Every link open and its packets flowing before the first "anchor cfg".
+        auto all_sending = [this] {
+            for (const anchorsim::AnchorSpec& a : site_.anchors) {
+                const std::vector<Logged> sent = logged_of(kSent, a.hw_id);
+                if (std::none_of(sent.begin(), sent.end(), is_clock_report)) return false;
+            }
+            return true;
+        };
+        for (int i = 0; i < 300 && !all_sending(); ++i) ::usleep(100 * 1000);
+        ASSERT_TRUE(all_sending()) << "not every anchor's link opened";
+        ::usleep(1000 * 1000);
+    }
     ASSERT_TRUE(configure_and_start());
     std::vector<PositionRecord> records;
     collect(20.0, &records);
-    uint8_t buf[65536];
-    long ext_bytes = 0;
-    for (long n = 0; (n = roadbench::read_some(ext, buf, sizeof buf, 100)) > 0;) ext_bytes += n;
-    ::close(ext);
-    EXPECT_GE(ext_bytes, 27 * 30) << "the blinks did not reach the engine";
+    // The arrivals of the last 5 s, counted while the blinks still flow.
+    const std::string stats = vorlen::sandbox::read_file("/qvx/zub/log/tag_all_statistics.txt");
+    stop_simulator();
+
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(stats, m, std::regex("tag id\\(1001\\) rcv blink\\((\\d+)\\)"))) << stats;
+    EXPECT_GE(std::stoul(m[1]), 4 * site_.anchors.size()) << "the blinks did not reach the engine";
     size_t multiple = 0;
     for (const PositionRecord& r : records) multiple += r.mode == 4 ? 1 : 0;
     EXPECT_EQ(multiple, 0u);
+
+    if (GetParam().packets_before_cfg) {
+        for (const anchorsim::AnchorSpec& a : site_.anchors) {
+            SCOPED_TRACE(a.hw_id);
+            double configured_at = -1.0;
+            for (const Logged& c : logged_of(kCommands, a.hw_id)) {
+                if (c.bytes[0] == 0x44) {
+                    configured_at = c.at_s;
+                    break;
+                }
+            }
+            ASSERT_GT(configured_at, 0.0) << "no configuration command reached the anchor";
+            size_t clock = 0, late = 0, blinks = 0;
+            for (const Logged& l : logged_of(kSent, a.hw_id)) {
+                if (is_clock_report(l)) {
+                    ++clock;
+                    late += l.at_s >= configured_at ? 1 : 0;
+                } else {
+                    blinks += l.bytes[0] == 0x32 ? 1 : 0;
+                }
+            }
+            // Masters send one packet per 0.15 s, which each slave hears, for a second at least.
+            EXPECT_GE(clock, 6u);
+            EXPECT_EQ(late, 0u) << "clock-calibration reports after the configuration";
+            EXPECT_GE(blinks, 15u);
+        }
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RoadNoSyncTest,
+                         ::testing::Values(NoSyncRow{"NoPackets", false}, NoSyncRow{"PacketsOnlyBeforeAnchorCfg", true}),
+                         [](const ::testing::TestParamInfo<NoSyncRow>& i) { return std::string(i.param.name); });
 
 TEST_F(RoadTest, AnchorDroppingAndAnchorNotReadingLeaveTheOthersServed)
 {
