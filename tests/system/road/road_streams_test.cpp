@@ -354,6 +354,127 @@ TEST_F(RoadStreamsTest, SupervisionReportsAbsentAnchorAndReopensDroppedLink)
     EXPECT_GE(count_between_records(records, kTag, sim_started_at_ + 36.0, sim_started_at_ + 42.0), 4u);
 }
 
+// The raw-blink frame of a traced tag's arrival: 0xA8, 0x11, tag id, anchor hardware id, the
+// blink's sequence number, 0xA8; made from an arrival report ('2') the anchor sent.
+Bytes raw_blink_frame(uint64_t anchor, const Bytes& report)
+{
+    Bytes b = {0xA8, 0x11};
+    put_le(&b, get_le(&report[2], 8), 8);
+    put_le(&b, anchor, 8);
+    b.push_back(report[1]);
+    b.push_back(0xA8);
+    return b;
+}
+
+// The raw clock-sync frame of a traced slave: 0xA8, 0x13, slave id, master id, packet number,
+// first-path index (the report's field / 64), 0xA8; made from a reception report ('1').
+Bytes raw_ccp_frame(uint64_t slave, const Bytes& report)
+{
+    Bytes b = {0xA8, 0x13};
+    put_le(&b, slave, 8);
+    put_le(&b, get_le(&report[2], 8), 8);
+    b.push_back(report[1]);
+    put_le(&b, get_le(&report[15], 2) >> 6, 2);
+    b.push_back(0xA8);
+    return b;
+}
+
+// A link that broke a frame is taken again for what follows: after a frame with a wrong end
+// byte, the link's next frames; after a link cut half-way through a frame, every frame of the
+// new link (nothing of the cut frame may be left to spoil it). The anchor is a traced slave of
+// a traced tag, so each of its arrival and clock reports shows as one raw frame. The frames
+// sent in the grace after the fault may be lost with it (a broken frame empties the link's
+// buffer with whatever it held); every frame sent after the grace must come, and nothing that
+// was not sent (the frames sent just before the fault may still be on their way when the
+// streams are marked, and count as sent).
+struct BrokenFrameRow {
+    const char* name;
+    anchorsim::FaultKind fault;
+    double grace_s;
+    size_t starts;  // start commands the anchor gets in all
+};
+
+void PrintTo(const BrokenFrameRow& r, std::ostream* os)
+{
+    *os << r.name;
+}
+
+class RoadBrokenFrameTest : public RoadStreamsTest, public ::testing::WithParamInterface<BrokenFrameRow> {};
+
+TEST_P(RoadBrokenFrameTest, LinkTakesEveryLaterFrame)
+{
+    constexpr double kFaultAt = 20.0;
+    constexpr uint64_t kBadTag = 0xBADC;  // the tag of the broken frame's report
+    keep_anchors({kA1, kA2, kA4, kA5});
+    std::vector<anchorsim::TagSpec> tags;
+    for (const anchorsim::TagSpec& t : site_.tags) {
+        if (t.id == kTag) tags.push_back(t);
+    }
+    site_.tags = tags;
+    ASSERT_TRUE(vorlen::sandbox::write_file("/qvx/zub/cfg/tag_trace.cfg", "1001\nbadc\n"));
+    ASSERT_TRUE(vorlen::sandbox::write_file("/qvx/zub/cfg/anc_trace.cfg", "a0b1000000000002\n"));
+    ASSERT_TRUE(start_programs());
+    ASSERT_TRUE(start_simulator({{kFaultAt, kA2, GetParam().fault, 0.0}}));
+    Stream* raw_blink = open_stream(12301);
+    Stream* raw_ccp = open_stream(12303);
+    ASSERT_TRUE(configure_and_start());
+    std::vector<PositionRecord> records;
+    while (run_time() < kFaultAt) pump(0.02, &records);
+    const size_t blink_from = raw_blink->bytes.size() - raw_blink->bytes.size() % 20;
+    const size_t ccp_from = raw_ccp->bytes.size() - raw_ccp->bytes.size() % 22;
+    while (run_time() < kFaultAt + 20.0) pump(0.2, &records);
+    stop_simulator();
+    pump(1.0, &records);  // what was sent last
+    ASSERT_EQ(raw_blink->bytes.size() % 20, 0u);
+    ASSERT_EQ(raw_ccp->bytes.size() % 22, 0u);
+
+    const double fault_at = sim_started_at_ + kFaultAt;
+    std::multiset<Bytes> sure, maybe;
+    for (const Logged& l : logged_of(kSent, kA2)) {
+        if (l.at_s < fault_at - 0.5) continue;
+        const Bytes frame = l.bytes[0] == 0x32 ? raw_blink_frame(kA2, l.bytes) : raw_ccp_frame(kA2, l.bytes);
+        (l.at_s < fault_at + GetParam().grace_s ? maybe : sure).insert(frame);
+    }
+    // Blinks at 1 Hz and clock packets every 0.15 s, over the run after the fault less the
+    // reconnection (at most one 8-s link check).
+    EXPECT_GE(sure.size(), 8u * (1 + 6));
+    std::multiset<Bytes> got;
+    for (const Bytes& f : split(Bytes(raw_blink->bytes.begin() + static_cast<long>(blink_from), raw_blink->bytes.end()), 20)) {
+        EXPECT_NE(get_le(&f[2], 8), kBadTag) << "the broken frame was taken";
+        if (get_le(&f[10], 8) == kA2) got.insert(f);
+    }
+    for (const Bytes& f : split(Bytes(raw_ccp->bytes.begin() + static_cast<long>(ccp_from), raw_ccp->bytes.end()), 22)) {
+        got.insert(f);
+    }
+    size_t missing = 0, unsent = 0;
+    for (const Bytes& f : sure) {
+        const auto it = got.find(f);
+        if (it == got.end()) {
+            ++missing;
+        } else {
+            got.erase(it);
+        }
+    }
+    for (const Bytes& f : got) {
+        const auto it = maybe.find(f);
+        if (it == maybe.end()) {
+            ++unsent;
+        } else {
+            maybe.erase(it);
+        }
+    }
+    EXPECT_EQ(missing, 0u) << "of " << sure.size() << " frames sent after the fault";
+    EXPECT_EQ(unsent, 0u) << "frames taken that the anchor never sent after the fault";
+    size_t starts = 0;
+    for (const Logged& c : logged_of(kCommands, kA2)) starts += c.bytes == Bytes{0x57, 0x01} ? 1 : 0;
+    EXPECT_EQ(starts, GetParam().starts);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RoadBrokenFrameTest,
+                         ::testing::Values(BrokenFrameRow{"WrongEndByte", anchorsim::FaultKind::BadEtx, 0.5, 1},
+                                           BrokenFrameRow{"LinkCutMidFrame", anchorsim::FaultKind::CutFrame, 0.0, 2}),
+                         [](const ::testing::TestParamInfo<BrokenFrameRow>& i) { return std::string(i.param.name); });
+
 // A tag heard by one anchor only, that anchor working in single mode: from the fourth blink
 // heard (within the 22 s expiry) the tag is placed at the anchor, one record per blink. The
 // frame: 0xA8, 0x1D, 0x00, mode 1, tag id, the anchor's hardware id, the anchor's x, y, z in
