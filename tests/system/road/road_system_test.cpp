@@ -1,6 +1,9 @@
 // The whole road: anchors (the simulator) -> vorlen -> controller and report clients, on the
 // example site, each case in its own sandbox and seeded (ROAD_SEED replays a run).
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -333,6 +336,128 @@ TEST_F(RoadTest, ControllerAndClientLimitsHold)
         ASSERT_GE(got.size(), 2u);
         EXPECT_EQ(got.back(), "5700");
         EXPECT_EQ(count_equal(got, "5701"), 1u);
+    }
+}
+
+// A client of the tag-location port with a small receive window, connected with retries while
+// the engine's server comes up. -1 on failure.
+int connect_small_window(uint16_t port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < 300; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int size = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return fd;
+        ::close(fd);
+        ::usleep(100 * 1000);
+    }
+    return -1;
+}
+
+long unread_bytes(int fd)
+{
+    int n = 0;
+    return ::ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
+}
+
+// A client that stops reading is served again when it resumes: what it then reads is the same
+// byte stream as a client that never stopped, every frame whole, while the other client kept
+// getting one record per blink of every tag. Forty more static tags at 2 Hz make some 2.8 kB/s
+// of records, so that the stalled client's socket buffers fill (the test's own network has
+// small send buffers) and the engine has to keep the rest queued.
+TEST_F(RoadTest, ClientThatStopsReadingGetsWholeFramesAndTheOthersKeepTheirs)
+{
+    for (int i = 0; i < 40; ++i) {
+        anchorsim::TagSpec t;
+        t.id = 0x3000 + static_cast<uint64_t>(i);
+        t.rate_hz = 2.0;
+        t.path = {{4.0 + 3.0 * (i % 8), 3.0 + 3.0 * (i / 8), 1.2}};
+        site_.tags.push_back(t);
+    }
+    ASSERT_TRUE(vorlen::sandbox::write_file("/proc/sys/net/ipv4/tcp_wmem", "4096 16384 16384\n"));
+    ASSERT_TRUE(start_programs());
+    ASSERT_TRUE(start_simulator());
+    const int stalled = connect_small_window(12345);
+    ASSERT_GE(stalled, 0);
+    ASSERT_TRUE(configure_and_start());
+
+    // Stalled: the other client reads on until the stalled one's unread bytes have stayed the
+    // same for 3 s while the other got more records.
+    std::vector<uint8_t> stream, stalled_stream;
+    std::vector<PositionRecord> records;
+    uint8_t buf[65536];
+    auto read_into = [&](int fd, std::vector<uint8_t>* bytes, std::vector<PositionRecord>* out, int wait_ms) {
+        const long n = roadbench::read_some(fd, buf, sizeof buf, wait_ms);
+        if (n > 0) {
+            bytes->insert(bytes->end(), buf, buf + n);
+            if (out != nullptr) reader_.feed(buf, static_cast<size_t>(n), roadbench::now_s(), out);
+        }
+        return n;
+    };
+    long unread = -1;
+    double unread_since = roadbench::now_s();
+    size_t records_since = 0;
+    bool full = false;
+    const double stall_end = roadbench::now_s() + 40.0;
+    while (!full && roadbench::now_s() < stall_end) {
+        ASSERT_GE(read_into(loc_, &stream, &records, 100), 0) << "the other client was closed";
+        const long now_unread = unread_bytes(stalled);
+        if (now_unread != unread) {
+            unread = now_unread;
+            unread_since = roadbench::now_s();
+            records_since = records.size();
+        }
+        full = unread > 0 && roadbench::now_s() - unread_since >= 3.0 && records.size() >= records_since + 100;
+    }
+    ASSERT_TRUE(full) << "the stalled client's buffer did not fill: " << unread << " bytes unread";
+    // Some more seconds stalled, the engine queueing meanwhile.
+    for (const double until = roadbench::now_s() + 5.0; roadbench::now_s() < until;) {
+        ASSERT_GE(read_into(loc_, &stream, &records, 100), 0);
+    }
+
+    // Resumed: both read until the simulator stops and everything sent has come.
+    const size_t held = stream.size() - stalled_stream.size();
+    for (const double until = roadbench::now_s() + 12.0; roadbench::now_s() < until;) {
+        ASSERT_GE(read_into(loc_, &stream, &records, 10), 0);
+        ASSERT_GE(read_into(stalled, &stalled_stream, nullptr, 10), 0) << "the stalled client was closed";
+    }
+    const double end = roadbench::now_s();
+    stop_simulator();
+    for (const double until = roadbench::now_s() + 1.5; roadbench::now_s() < until;) {
+        ASSERT_GE(read_into(loc_, &stream, &records, 10), 0);
+        ASSERT_GE(read_into(stalled, &stalled_stream, nullptr, 10), 0);
+    }
+    ::close(stalled);
+
+    roadbench::ReportFrameReader stalled_reader;
+    std::vector<PositionRecord> stalled_records;
+    stalled_reader.feed(stalled_stream.data(), stalled_stream.size(), end, &stalled_records);
+    EXPECT_EQ(stalled_reader.skipped_bytes(), 0u);
+    EXPECT_EQ(stalled_reader.pending_bytes(), 0u);
+    EXPECT_EQ(stalled_stream.size(), stalled_records.size() * roadbench::ReportFrameReader::kFrameSize);
+    EXPECT_GT(stalled_stream.size(), static_cast<size_t>(unread)) << "nothing was held back for the stalled client";
+    std::printf("stalled client: %ld bytes unread in its socket, %zu bytes behind the other client when it resumed\n",
+                unread, held);
+    EXPECT_TRUE(stalled_stream == stream) << stalled_stream.size() << " bytes against " << stream.size();
+
+    roadbench::Truth truth;
+    truth.load(kTruth);
+    EXPECT_EQ(reader_.skipped_bytes(), 0u);
+    for (const anchorsim::TagSpec& tag : site_.tags) {
+        SCOPED_TRACE(tag.id);
+        std::vector<PositionRecord> mine;
+        for (const PositionRecord& r : records_of(records, tag.id)) {
+            if (r.at_s < end - 1.0) mine.push_back(r);
+        }
+        ASSERT_FALSE(mine.empty());
+        const TagOutcome o = judge(mine, truth, tag.id);
+        EXPECT_GE(static_cast<double>(o.records), 5.0 * tag.rate_hz);
+        EXPECT_EQ(o.lost, 0);
+        EXPECT_EQ(o.repeats, 0);
     }
 }
 
