@@ -378,7 +378,11 @@ TEST_F(RoadTest, ClientThatStopsReadingGetsWholeFramesAndTheOthersKeepTheirs)
         t.path = {{4.0 + 3.0 * (i % 8), 3.0 + 3.0 * (i / 8), 1.2}};
         site_.tags.push_back(t);
     }
-    ASSERT_TRUE(vorlen::sandbox::write_file("/proc/sys/net/ipv4/tcp_wmem", "4096 16384 16384\n"));
+    // Small send buffers, in this sandbox's own network only.
+    ASSERT_TRUE(vorlen::sandbox::inside());
+    if (!vorlen::sandbox::write_file("/proc/sys/net/ipv4/tcp_wmem", "4096 16384 16384\n")) {
+        GTEST_SKIP() << "the sandbox's network settings cannot be written: the buffers would not fill";
+    }
     ASSERT_TRUE(start_programs());
     ASSERT_TRUE(start_simulator());
     const int stalled = connect_small_window(12345);
