@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #include "sandbox/files.h"
 
@@ -42,6 +43,15 @@ void RoadTest::TearDown()
     if (omp_) omp_->wait_exit(10s);
 }
 
+void RoadTest::keep_anchors(const std::set<uint64_t>& ids)
+{
+    std::vector<anchorsim::AnchorSpec> kept;
+    for (const anchorsim::AnchorSpec& a : site_.anchors) {
+        if (ids.count(a.hw_id) != 0) kept.push_back(a);
+    }
+    site_.anchors = kept;
+}
+
 bool RoadTest::start_programs()
 {
     using namespace vorlen::sandbox;
@@ -71,6 +81,7 @@ bool RoadTest::start_simulator(const std::vector<anchorsim::Fault>& faults)
     anchorsim::SimulatorOptions options;
     options.truth_path = kTruth;
     options.commands_path = kCommands;
+    options.sent_path = kSent;
     options.faults = faults;
     sim_ = std::make_unique<anchorsim::Simulator>(site_, seed_, options);
     std::string error;
@@ -137,6 +148,24 @@ void RoadTest::collect(double seconds, std::vector<roadbench::PositionRecord>* o
         }
         reader_.feed(buf, static_cast<size_t>(n), roadbench::now_s(), out);
     }
+}
+
+std::vector<Logged> logged_of(const char* path, uint64_t anchor)
+{
+    char id[20];
+    std::snprintf(id, sizeof id, "%016llx", static_cast<unsigned long long>(anchor));
+    std::vector<Logged> out;
+    for (const std::string& line : vorlen::sandbox::lines_of(path)) {
+        std::istringstream s(line);
+        Logged l;
+        std::string a, hex;
+        if (!(s >> l.at_s >> a >> hex) || a != id || hex.size() % 2 != 0) continue;
+        for (size_t i = 0; i < hex.size(); i += 2) {
+            l.bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        }
+        out.push_back(std::move(l));
+    }
+    return out;
 }
 
 std::vector<roadbench::PositionRecord> records_of(const std::vector<roadbench::PositionRecord>& all, uint64_t tag)

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,12 +23,24 @@ namespace road {
 constexpr const char* kTrace = "/qvx/zub/log/zub/division1.log";
 constexpr const char* kTruth = "/qvx/road/truth.txt";
 constexpr const char* kCommands = "/qvx/road/commands.txt";
+constexpr const char* kSent = "/qvx/road/sent.txt";  // every report the simulator queued
+
+// One line of the simulator's command or sent-report log: when, and the bytes.
+struct Logged {
+    double at_s = 0.0;
+    std::vector<uint8_t> bytes;
+};
+
+// The lines of one anchor in a log of lines "time anchor hex" (kCommands, kSent), in order.
+std::vector<Logged> logged_of(const char* path, uint64_t anchor);
 
 class RoadTest : public vorlen::sandbox::SandboxTest {
 protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Keeps only these anchors of the site.
+    void keep_anchors(const std::set<uint64_t>& ids);
     // Copies the example site into /qvx, starts qes_omp and vorlen and waits for every engine
     // job to have started. False (with a test failure) otherwise.
     bool start_programs();

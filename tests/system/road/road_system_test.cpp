@@ -1,12 +1,16 @@
 // The whole road: anchors (the simulator) -> vorlen -> controller and report clients, on the
 // example site, each case in its own sandbox and seeded (ROAD_SEED replays a run).
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include "road_fixture.h"
@@ -161,31 +165,108 @@ TEST_F(RoadTest, InertialTagGivesOneExtensionRecordPerBlink)
     EXPECT_GE(truth.blink_index_before(kImuTag, end - 0.1), blinks.back());
 }
 
-// Time differences need synchronised clocks: with no anchor sending clock-calibration
-// packets the blinks still arrive (the inertial tag's extension records show it) but no
-// multiple-mode record may come.
-TEST_F(RoadTest, NoClockCalibrationNoMultipleModeRecord)
+// Time differences need synchronised clocks. A slave's masters are known only from "anchor
+// cfg", and "rtls start" clears every pair: with no anchor sending clock-calibration packets, or
+// with packets sent only before the anchors were configured, the blinks still arrive and are
+// counted but no multiple-mode record may come.
+struct NoSyncRow {
+    const char* name;
+    bool packets_before_cfg;  // false: no master at all on the whole site
+};
+
+void PrintTo(const NoSyncRow& r, std::ostream* os)
 {
-    for (anchorsim::AnchorSpec& a : site_.anchors) {
-        a.ccp_master = false;
-        a.follows.clear();
+    *os << r.name;
+}
+
+class RoadNoSyncTest : public RoadTest, public ::testing::WithParamInterface<NoSyncRow> {};
+
+bool is_clock_report(const Logged& l)
+{
+    return !l.bytes.empty() && (l.bytes[0] == 0x30 || l.bytes[0] == 0x31);
+}
+
+TEST_P(RoadNoSyncTest, NoMultipleModeRecord)
+{
+    constexpr uint64_t kStatic = 0x1001;
+    std::vector<anchorsim::Fault> faults;
+    if (GetParam().packets_before_cfg) {
+        keep_anchors({0xa0b1000000000001ull, 0xa0b1000000000002ull, 0xa0b1000000000004ull, 0xa0b1000000000005ull});
+        std::vector<anchorsim::TagSpec> tags;
+        for (const anchorsim::TagSpec& t : site_.tags) {
+            if (t.id == kStatic) tags.push_back(t);
+        }
+        site_.tags = tags;
+        for (const anchorsim::AnchorSpec& a : site_.anchors) {
+            faults.push_back({0.0, a.hw_id, anchorsim::FaultKind::ClockEarly, 0.0});
+            faults.push_back({0.0, a.hw_id, anchorsim::FaultKind::ClockUntilCommand, 0x44});
+        }
+    } else {
+        for (anchorsim::AnchorSpec& a : site_.anchors) {
+            a.ccp_master = false;
+            a.follows.clear();
+        }
     }
     ASSERT_TRUE(start_programs());
-    ASSERT_TRUE(start_simulator());
-    const int ext = roadbench::tcp_connect("127.0.0.1", 12346, 30000);
-    ASSERT_GE(ext, 0);
+    ASSERT_TRUE(start_simulator(faults));
+    if (GetParam().packets_before_cfg) {
+        // Every link open and its packets flowing before the first "anchor cfg".
+        auto all_sending = [this] {
+            for (const anchorsim::AnchorSpec& a : site_.anchors) {
+                const std::vector<Logged> sent = logged_of(kSent, a.hw_id);
+                if (std::none_of(sent.begin(), sent.end(), is_clock_report)) return false;
+            }
+            return true;
+        };
+        for (int i = 0; i < 300 && !all_sending(); ++i) ::usleep(100 * 1000);
+        ASSERT_TRUE(all_sending()) << "not every anchor's link opened";
+        ::usleep(1000 * 1000);
+    }
     ASSERT_TRUE(configure_and_start());
     std::vector<PositionRecord> records;
     collect(20.0, &records);
-    uint8_t buf[65536];
-    long ext_bytes = 0;
-    for (long n = 0; (n = roadbench::read_some(ext, buf, sizeof buf, 100)) > 0;) ext_bytes += n;
-    ::close(ext);
-    EXPECT_GE(ext_bytes, 27 * 30) << "the blinks did not reach the engine";
+    // The arrivals of the last 5 s, counted while the blinks still flow.
+    const std::string stats = vorlen::sandbox::read_file("/qvx/zub/log/tag_all_statistics.txt");
+    stop_simulator();
+
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(stats, m, std::regex("tag id\\(1001\\) rcv blink\\((\\d+)\\)"))) << stats;
+    EXPECT_GE(std::stoul(m[1]), 4 * site_.anchors.size()) << "the blinks did not reach the engine";
     size_t multiple = 0;
     for (const PositionRecord& r : records) multiple += r.mode == 4 ? 1 : 0;
     EXPECT_EQ(multiple, 0u);
+
+    if (GetParam().packets_before_cfg) {
+        for (const anchorsim::AnchorSpec& a : site_.anchors) {
+            SCOPED_TRACE(a.hw_id);
+            double configured_at = -1.0;
+            for (const Logged& c : logged_of(kCommands, a.hw_id)) {
+                if (c.bytes[0] == 0x44) {
+                    configured_at = c.at_s;
+                    break;
+                }
+            }
+            ASSERT_GT(configured_at, 0.0) << "no configuration command reached the anchor";
+            size_t clock = 0, late = 0, blinks = 0;
+            for (const Logged& l : logged_of(kSent, a.hw_id)) {
+                if (is_clock_report(l)) {
+                    ++clock;
+                    late += l.at_s >= configured_at ? 1 : 0;
+                } else {
+                    blinks += l.bytes[0] == 0x32 ? 1 : 0;
+                }
+            }
+            // Masters send one packet per 0.15 s, which each slave hears, for a second at least.
+            EXPECT_GE(clock, 6u);
+            EXPECT_EQ(late, 0u) << "clock-calibration reports after the configuration";
+            EXPECT_GE(blinks, 15u);
+        }
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RoadNoSyncTest,
+                         ::testing::Values(NoSyncRow{"NoPackets", false}, NoSyncRow{"PacketsOnlyBeforeAnchorCfg", true}),
+                         [](const ::testing::TestParamInfo<NoSyncRow>& i) { return std::string(i.param.name); });
 
 TEST_F(RoadTest, AnchorDroppingAndAnchorNotReadingLeaveTheOthersServed)
 {
@@ -255,6 +336,132 @@ TEST_F(RoadTest, ControllerAndClientLimitsHold)
         ASSERT_GE(got.size(), 2u);
         EXPECT_EQ(got.back(), "5700");
         EXPECT_EQ(count_equal(got, "5701"), 1u);
+    }
+}
+
+// A client of the tag-location port with a small receive window, connected with retries while
+// the engine's server comes up. -1 on failure.
+int connect_small_window(uint16_t port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < 300; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int size = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return fd;
+        ::close(fd);
+        ::usleep(100 * 1000);
+    }
+    return -1;
+}
+
+long unread_bytes(int fd)
+{
+    int n = 0;
+    return ::ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
+}
+
+// A client that stops reading is served again when it resumes: what it then reads is the same
+// byte stream as a client that never stopped, every frame whole, while the other client kept
+// getting one record per blink of every tag. Forty more static tags at 2 Hz make some 2.8 kB/s
+// of records, so that the stalled client's socket buffers fill (the test's own network has
+// small send buffers) and the engine has to keep the rest queued.
+TEST_F(RoadTest, ClientThatStopsReadingGetsWholeFramesAndTheOthersKeepTheirs)
+{
+    for (int i = 0; i < 40; ++i) {
+        anchorsim::TagSpec t;
+        t.id = 0x3000 + static_cast<uint64_t>(i);
+        t.rate_hz = 2.0;
+        t.path = {{4.0 + 3.0 * (i % 8), 3.0 + 3.0 * (i / 8), 1.2}};
+        site_.tags.push_back(t);
+    }
+    // Small send buffers, in this sandbox's own network only.
+    ASSERT_TRUE(vorlen::sandbox::inside());
+    if (!vorlen::sandbox::write_file("/proc/sys/net/ipv4/tcp_wmem", "4096 16384 16384\n")) {
+        GTEST_SKIP() << "the sandbox's network settings cannot be written: the buffers would not fill";
+    }
+    ASSERT_TRUE(start_programs());
+    ASSERT_TRUE(start_simulator());
+    const int stalled = connect_small_window(12345);
+    ASSERT_GE(stalled, 0);
+    ASSERT_TRUE(configure_and_start());
+
+    // Stalled: the other client reads on until the stalled one's unread bytes have stayed the
+    // same for 3 s while the other got more records.
+    std::vector<uint8_t> stream, stalled_stream;
+    std::vector<PositionRecord> records;
+    uint8_t buf[65536];
+    auto read_into = [&](int fd, std::vector<uint8_t>* bytes, std::vector<PositionRecord>* out, int wait_ms) {
+        const long n = roadbench::read_some(fd, buf, sizeof buf, wait_ms);
+        if (n > 0) {
+            bytes->insert(bytes->end(), buf, buf + n);
+            if (out != nullptr) reader_.feed(buf, static_cast<size_t>(n), roadbench::now_s(), out);
+        }
+        return n;
+    };
+    long unread = -1;
+    double unread_since = roadbench::now_s();
+    size_t records_since = 0;
+    bool full = false;
+    const double stall_end = roadbench::now_s() + 40.0;
+    while (!full && roadbench::now_s() < stall_end) {
+        ASSERT_GE(read_into(loc_, &stream, &records, 100), 0) << "the other client was closed";
+        const long now_unread = unread_bytes(stalled);
+        if (now_unread != unread) {
+            unread = now_unread;
+            unread_since = roadbench::now_s();
+            records_since = records.size();
+        }
+        full = unread > 0 && roadbench::now_s() - unread_since >= 3.0 && records.size() >= records_since + 100;
+    }
+    ASSERT_TRUE(full) << "the stalled client's buffer did not fill: " << unread << " bytes unread";
+    // Some more seconds stalled, the engine queueing meanwhile.
+    for (const double until = roadbench::now_s() + 5.0; roadbench::now_s() < until;) {
+        ASSERT_GE(read_into(loc_, &stream, &records, 100), 0);
+    }
+
+    // Resumed: both read until the simulator stops and everything sent has come.
+    const size_t held = stream.size() - stalled_stream.size();
+    for (const double until = roadbench::now_s() + 12.0; roadbench::now_s() < until;) {
+        ASSERT_GE(read_into(loc_, &stream, &records, 10), 0);
+        ASSERT_GE(read_into(stalled, &stalled_stream, nullptr, 10), 0) << "the stalled client was closed";
+    }
+    const double end = roadbench::now_s();
+    stop_simulator();
+    for (const double until = roadbench::now_s() + 1.5; roadbench::now_s() < until;) {
+        ASSERT_GE(read_into(loc_, &stream, &records, 10), 0);
+        ASSERT_GE(read_into(stalled, &stalled_stream, nullptr, 10), 0);
+    }
+    ::close(stalled);
+
+    roadbench::ReportFrameReader stalled_reader;
+    std::vector<PositionRecord> stalled_records;
+    stalled_reader.feed(stalled_stream.data(), stalled_stream.size(), end, &stalled_records);
+    EXPECT_EQ(stalled_reader.skipped_bytes(), 0u);
+    EXPECT_EQ(stalled_reader.pending_bytes(), 0u);
+    EXPECT_EQ(stalled_stream.size(), stalled_records.size() * roadbench::ReportFrameReader::kFrameSize);
+    EXPECT_GT(stalled_stream.size(), static_cast<size_t>(unread)) << "nothing was held back for the stalled client";
+    std::printf("stalled client: %ld bytes unread in its socket, %zu bytes behind the other client when it resumed\n",
+                unread, held);
+    EXPECT_TRUE(stalled_stream == stream) << stalled_stream.size() << " bytes against " << stream.size();
+
+    roadbench::Truth truth;
+    truth.load(kTruth);
+    EXPECT_EQ(reader_.skipped_bytes(), 0u);
+    for (const anchorsim::TagSpec& tag : site_.tags) {
+        SCOPED_TRACE(tag.id);
+        std::vector<PositionRecord> mine;
+        for (const PositionRecord& r : records_of(records, tag.id)) {
+            if (r.at_s < end - 1.0) mine.push_back(r);
+        }
+        ASSERT_FALSE(mine.empty());
+        const TagOutcome o = judge(mine, truth, tag.id);
+        EXPECT_GE(static_cast<double>(o.records), 5.0 * tag.rate_hz);
+        EXPECT_EQ(o.lost, 0);
+        EXPECT_EQ(o.repeats, 0);
     }
 }
 

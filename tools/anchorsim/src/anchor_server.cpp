@@ -140,6 +140,9 @@ void AnchorServer::apply(const Command& c)
     if (!c.known || c.bytes.empty()) {
         return;
     }
+    if (c.bytes[0] == clock_stop_code_) {
+        clock_on_ = false;
+    }
     switch (c.bytes[0]) {
     case 0x57:
         started_ = c.bytes[1] == 1;
@@ -158,12 +161,15 @@ void AnchorServer::apply(const Command& c)
 
 bool AnchorServer::send_report(const Bytes& payload)
 {
-    if (conn_fd_ < 0 || !started_ || silent_ || out_.size() - out_head_ > kMaxBacklog) {
+    const bool clock = !payload.empty() && (payload[0] == 0x30 || payload[0] == 0x31);
+    const bool may = clock ? clock_on_ && (started_ || clock_before_start_) : started_;
+    if (conn_fd_ < 0 || !may || silent_ || out_.size() - out_head_ > kMaxBacklog) {
         ++stats_.frames_dropped;
         return false;
     }
     queue_bytes(encode_frame(payload));
     ++stats_.frames_sent;
+    stats_.clock_frames_sent += clock ? 1 : 0;
     return true;
 }
 
@@ -269,6 +275,51 @@ void AnchorServer::send_bad_crc(const Bytes& payload)
 {
     queue_bytes(encode_frame_bad_crc(payload));
     flush();
+}
+
+void AnchorServer::send_bad_etx(const Bytes& payload)
+{
+    queue_bytes(encode_frame_bad_etx(payload));
+    flush();
+}
+
+void AnchorServer::drop_link_mid_frame(const Bytes& payload)
+{
+    const Bytes f = encode_frame(payload);
+    if (conn_fd_ < 0 || f.size() < 2) {
+        return;
+    }
+    queue_bytes(f);
+    // Everything before the frame and its first half; a link that takes less is cut earlier,
+    // which is a cut frame all the same.
+    const size_t keep = out_.size() - f.size() / 2;
+    while (out_head_ < keep) {
+        const ssize_t n = ::send(conn_fd_, out_.data() + out_head_, keep - out_head_, MSG_NOSIGNAL);
+        if (n <= 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        out_head_ += static_cast<size_t>(n);
+        stats_.bytes_written += static_cast<uint64_t>(n);
+    }
+    close_link();
+}
+
+void AnchorServer::set_clock_reports(bool on)
+{
+    clock_on_ = on;
+}
+
+void AnchorServer::set_clock_before_start(bool on)
+{
+    clock_before_start_ = on;
+}
+
+void AnchorServer::stop_clock_on_command(int code)
+{
+    clock_stop_code_ = code;
 }
 
 }  // namespace anchorsim

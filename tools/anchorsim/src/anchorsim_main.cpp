@@ -3,7 +3,7 @@
 // the engine starts it.
 //
 //   anchorsim --site FILE [--seed N] [--duration S] [--truth FILE] [--commands FILE]
-//             [--port P] [--fault T:ANCHOR:KIND[:ARG]]...
+//             [--sent FILE] [--port P] [--fault T:ANCHOR:KIND[:ARG]]...
 //
 // Runs until the duration has passed or SIGINT / SIGTERM, then prints one line per anchor.
 // Exit status: 0 done, 2 bad arguments or site, 1 an address cannot be bound.
@@ -28,7 +28,7 @@ int usage(const char* why)
 {
     std::fprintf(stderr,
                  "anchorsim: %s\nusage: anchorsim --site FILE [--seed N] [--duration S] [--truth FILE] "
-                 "[--commands FILE] [--port P] [--fault T:ANCHOR:KIND[:ARG]]...\n",
+                 "[--commands FILE] [--sent FILE] [--port P] [--fault T:ANCHOR:KIND[:ARG]]...\n",
                  why);
     return 2;
 }
@@ -61,6 +61,8 @@ int main(int argc, char** argv)
             options.truth_path = value;
         } else if (arg == "--commands") {
             options.commands_path = value;
+        } else if (arg == "--sent") {
+            options.sent_path = value;
         } else if (arg == "--port") {
             const long p = std::strtol(value.c_str(), &end, 10);
             if (*end != '\0' || p < 0 || p > 65535) {

@@ -13,7 +13,7 @@ void put_le(Bytes* b, uint64_t v, unsigned n)
     }
 }
 
-Bytes frame(const Bytes& payload, bool good_crc)
+Bytes frame(const Bytes& payload, bool good_crc, uint8_t etx = kEtx)
 {
     if (payload.size() > kMaxPayload) {
         return {};
@@ -30,7 +30,7 @@ Bytes frame(const Bytes& payload, bool good_crc)
     }
     f.push_back(static_cast<uint8_t>(crc >> 8));
     f.push_back(static_cast<uint8_t>(crc & 0xFF));
-    f.push_back(kEtx);
+    f.push_back(etx);
     return f;
 }
 
@@ -57,6 +57,11 @@ Bytes encode_frame(const Bytes& payload)
 Bytes encode_frame_bad_crc(const Bytes& payload)
 {
     return frame(payload, false);
+}
+
+Bytes encode_frame_bad_etx(const Bytes& payload)
+{
+    return frame(payload, true, kBadEtx);
 }
 
 Bytes req_cfg_payload(uint64_t hw_id, const std::string& version)

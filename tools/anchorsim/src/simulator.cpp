@@ -25,6 +25,9 @@ bool fault_kind(const std::string& s, FaultKind* k)
         {"close", FaultKind::Close},   {"down", FaultKind::Down},       {"stop_reading", FaultKind::StopReading},
         {"resume_reading", FaultKind::ResumeReading}, {"garbage", FaultKind::Garbage},
         {"bad_crc", FaultKind::BadCrc}, {"silent", FaultKind::Silent},   {"talk", FaultKind::Talk},
+        {"bad_etx", FaultKind::BadEtx}, {"cut_frame", FaultKind::CutFrame}, {"clock_off", FaultKind::ClockOff},
+        {"clock_on", FaultKind::ClockOn}, {"clock_early", FaultKind::ClockEarly},
+        {"clock_until_command", FaultKind::ClockUntilCommand},
     };
     for (const auto& [name, kind] : names) {
         if (s == name) {
@@ -66,9 +69,14 @@ bool parse_fault(const std::string& text, Fault* out, std::string* error)
         return false;
     }
     f.arg = f.kind == FaultKind::Down ? 10.0 : f.kind == FaultKind::Garbage ? 64.0 : 0.0;
+    if (f.kind == FaultKind::ClockUntilCommand) {
+        f.arg = 0x44;
+    }
     if (parts.size() == 4) {
         f.arg = std::strtod(parts[3].c_str(), &end);
-        if (parts[3].empty() || *end != '\0' || !std::isfinite(f.arg) || f.arg < 0 || f.arg > 1e6) {
+        const double most = f.kind == FaultKind::ClockUntilCommand ? 255 : 1e6;
+        if (parts[3].empty() || *end != '\0' || !std::isfinite(f.arg) || f.arg < 0 || f.arg > most ||
+            (f.kind == FaultKind::ClockUntilCommand && f.arg != std::floor(f.arg))) {
             *error = "fault " + text + ": bad argument";
             return false;
         }
@@ -98,6 +106,9 @@ Simulator::~Simulator()
     if (commands_ != nullptr) {
         std::fclose(commands_);
     }
+    if (sent_ != nullptr) {
+        std::fclose(sent_);
+    }
 }
 
 bool Simulator::open(std::string* error)
@@ -123,6 +134,14 @@ bool Simulator::open(std::string* error)
         }
         std::fprintf(commands_, "# time anchor bytes\n");
     }
+    if (!options_.sent_path.empty()) {
+        sent_ = std::fopen(options_.sent_path.c_str(), "w");
+        if (sent_ == nullptr) {
+            *error = "cannot write " + options_.sent_path;
+            return false;
+        }
+        std::fprintf(sent_, "# time anchor payload\n");
+    }
     wall_at_start_ = unix_now();
     return true;
 }
@@ -144,6 +163,9 @@ void Simulator::run(double duration_s, const std::atomic<bool>& stop)
     if (commands_ != nullptr) {
         std::fflush(commands_);
     }
+    if (sent_ != nullptr) {
+        std::fflush(sent_);
+    }
 }
 
 void Simulator::step(double now, int max_wait_ms)
@@ -161,7 +183,7 @@ void Simulator::step(double now, int max_wait_ms)
     reports_.clear();
     truth_batch_.clear();
     world_.advance(now, &reports_, &truth_batch_);
-    deliver(reports_);
+    deliver(now, reports_);
     for (auto& s : servers_) {
         s->flush();
     }
@@ -198,14 +220,28 @@ void Simulator::apply_due_faults(double now)
         case FaultKind::BadCrc:        s.send_bad_crc(toa_payload(0, 0xBADC, 0, 750)); break;
         case FaultKind::Silent:        s.set_silent(true); break;
         case FaultKind::Talk:          s.set_silent(false); break;
+        case FaultKind::BadEtx:        s.send_bad_etx(toa_payload(0, 0xBADC, 0, 750)); break;
+        case FaultKind::CutFrame:      s.drop_link_mid_frame(toa_payload(0, 0xBADC, 0, 750)); break;
+        case FaultKind::ClockOff:      s.set_clock_reports(false); break;
+        case FaultKind::ClockOn:       s.set_clock_reports(true); break;
+        case FaultKind::ClockEarly:    s.set_clock_before_start(true); break;
+        case FaultKind::ClockUntilCommand: s.stop_clock_on_command(static_cast<int>(f.arg)); break;
         }
     }
 }
 
-void Simulator::deliver(const std::vector<Report>& reports)
+void Simulator::deliver(double now, const std::vector<Report>& reports)
 {
     for (const Report& r : reports) {
-        servers_[r.anchor]->send_report(r.payload);
+        AnchorServer& s = *servers_[r.anchor];
+        if (!s.send_report(r.payload) || sent_ == nullptr) {
+            continue;
+        }
+        std::fprintf(sent_, "%.6f %016llx ", wall_at_start_ + now, static_cast<unsigned long long>(s.hw_id()));
+        for (uint8_t b : r.payload) {
+            std::fprintf(sent_, "%02X", b);
+        }
+        std::fputc('\n', sent_);
     }
 }
 

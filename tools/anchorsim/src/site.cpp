@@ -163,7 +163,7 @@ std::string anchor_line(const Fields& f, AnchorSpec* a)
 
 std::string tag_line(const Fields& f, TagSpec* t)
 {
-    static const std::set<std::string> keys = {"id", "rate", "pos", "path", "speed", "imu", "short", "ranging"};
+    static const std::set<std::string> keys = {"id", "rate", "pos", "path", "speed", "imu", "short", "ranging", "start"};
     for (const auto& [k, v] : f) {
         if (keys.count(k) == 0) {
             return "unknown key " + k;
@@ -189,6 +189,9 @@ std::string tag_line(const Fields& f, TagSpec* t)
     }
     if (f.count("speed") && (!parse_double(f.at("speed"), &t->speed) || t->speed < 0)) {
         return "bad speed";
+    }
+    if (f.count("start") && (!parse_double(f.at("start"), &t->start_s) || t->start_s < 0)) {
+        return "bad start";
     }
     if (!take_flag(f, "imu", &t->imu) || !take_flag(f, "ranging", &t->ranging)) {
         return "flags take 0 or 1";

@@ -45,7 +45,7 @@ World::World(const SiteModel& site, uint64_t seed)
             length += distance(t.path.back(), t.path.front());
         }
         path_length_.push_back(length);
-        events_.push(Event{unit(rng_) / t.rate_hz, EventKind::Blink, i});
+        events_.push(Event{t.start_s + unit(rng_) / t.rate_hz, EventKind::Blink, i});
     }
 }
 

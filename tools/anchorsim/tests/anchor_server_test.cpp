@@ -169,6 +169,12 @@ TEST_F(anchorsim_AnchorServer, FaultSwitches)
     EXPECT_EQ(bad[0], 0x02);
     EXPECT_EQ(check_crc16(bad.data() + 3, static_cast<WORD16>(payload.size() + 2)), CRC_ERROR);
 
+    // A frame with a wrong end byte: the good frame but for its last byte.
+    server.send_bad_etx(payload);
+    Bytes want = encode_frame(payload);
+    want.back() = 0xFC;
+    EXPECT_EQ(read_frame_bytes(engine, payload.size() + 6), want);
+
     // Garbage: the bytes asked for, never starting with STX.
     std::mt19937_64 rng(1);
     server.send_garbage(100, rng);
@@ -204,6 +210,72 @@ TEST_F(anchorsim_AnchorServer, FaultSwitches)
     EngineEnd third(server.port());
     EXPECT_TRUE(third.connected());
     EXPECT_TRUE(pump(server, [&] { return server.stats().links_accepted == 3; }));
+
+    // Cut in the middle of a frame: 'B', then the first 12 of the frame's 24 bytes, then the
+    // end of the stream.
+    server.drop_link_mid_frame(payload);
+    EXPECT_FALSE(server.connected());
+    Bytes got;
+    for (Bytes b = third.read_some(); !b.empty(); b = third.read_some()) got.insert(got.end(), b.begin(), b.end());
+    Bytes cut = encode_frame(req_cfg_payload(kHw, "sim-7"));
+    const Bytes whole = encode_frame(payload);
+    ASSERT_EQ(whole.size(), 24u);
+    cut.insert(cut.end(), whole.begin(), whole.begin() + 12);
+    EXPECT_EQ(got, cut);
+}
+
+// Clock-calibration reports: held back until the start command like every report, unless set
+// to go from the link's opening; stopped and resumed by hand, or for good by a command.
+TEST_F(anchorsim_AnchorServer, ClockReportsWindow)
+{
+    EngineEnd engine(server.port());
+    ASSERT_TRUE(pump(server, [&] { return server.connected(); }));
+    read_frame_bytes(engine, 20);
+    const Bytes blink = toa_payload(3, 0x44, 0x77, 750);
+    const Bytes heard = ccp_rx_payload(9, 0x0822614400000A00ull, 0x88, 750);
+    const Bytes sent = ccp_tx_payload(9, 0x66);
+    Bytes cfg(26, 0);
+    cfg[0] = 0x44;
+
+    struct Row {
+        const char* what;
+        std::function<void()> act;
+        size_t commands;  // read by the anchor in all
+        bool blink_goes;
+        bool clock_goes;
+    };
+    const Row rows[] = {
+        {"linked, not started", [] {}, 0, false, false},
+        {"clock reports before the start", [&] { server.set_clock_before_start(true); }, 0, false, true},
+        {"to stop at the configuration command", [&] { server.stop_clock_on_command(0x44); }, 0, false, true},
+        {"a start command is not it", [&] { engine.send({0x57, 0x01}); }, 1, true, true},
+        {"clock reports stopped by hand", [&] { server.set_clock_reports(false); }, 1, true, false},
+        {"and resumed", [&] { server.set_clock_reports(true); }, 1, true, true},
+        {"the configuration command stops them", [&] { engine.send(cfg); }, 2, true, false},
+        {"for good, across a stop and start", [&] {
+             engine.send({0x57, 0x00});
+             engine.send({0x57, 0x01});
+         }, 4, true, false},
+    };
+    uint64_t clock_frames = 0;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        r.act();
+        ASSERT_TRUE(pump(server, [&] { return server.commands().size() == r.commands; }));
+        Bytes want;
+        for (const Bytes* p : {&blink, &heard, &sent}) {
+            const bool goes = p == &blink ? r.blink_goes : r.clock_goes;
+            EXPECT_EQ(server.send_report(*p), goes);
+            if (goes) {
+                const Bytes f = encode_frame(*p);
+                want.insert(want.end(), f.begin(), f.end());
+            }
+        }
+        clock_frames += r.clock_goes ? 2 : 0;
+        server.flush();
+        EXPECT_EQ(want.empty() ? engine.read_some() : read_frame_bytes(engine, want.size()), want);
+        EXPECT_EQ(server.stats().clock_frames_sent, clock_frames);
+    }
 }
 
 // A silent anchor accepts the link and sends not even its configuration request.

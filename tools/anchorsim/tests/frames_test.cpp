@@ -66,15 +66,30 @@ TEST(anchorsim_Frames, FrameAroundAPayload)
     EXPECT_TRUE(anchorsim::encode_frame(Bytes(8087, 1)).empty());
 }
 
-TEST(anchorsim_Frames, BadCrcFrameDiffersOnlyInItsChecksum)
+// A broken frame differs from the good one in exactly the bytes named, so that only the
+// check it is meant to fail fails.
+TEST(anchorsim_Frames, BrokenFramesDifferOnlyWhereNamed)
 {
     const Bytes payload = {0x32, 0x01, 0x02, 0x03};
-    const Bytes good = anchorsim::encode_frame(payload);
-    const Bytes bad = anchorsim::encode_frame_bad_crc(payload);
-    ASSERT_EQ(bad.size(), good.size());
-    EXPECT_EQ(Bytes(bad.begin(), bad.begin() + 7), Bytes(good.begin(), good.begin() + 7));
-    EXPECT_EQ(bad.back(), 0x03);
-    EXPECT_EQ(check_crc16(bad.data() + 3, 6), CRC_ERROR);
+    const uint16_t crc = kermit(payload);
+    const uint8_t lo = static_cast<uint8_t>(crc), hi = static_cast<uint8_t>(crc >> 8);
+    struct Row {
+        const char* what;
+        Bytes got;
+        Bytes want;
+        bool crc_ok;
+    };
+    const Row rows[] = {
+        {"checksum inverted", anchorsim::encode_frame_bad_crc(payload),
+         {0x02, 0x04, 0x00, 0x32, 0x01, 0x02, 0x03, static_cast<uint8_t>(~lo), static_cast<uint8_t>(~hi), 0x03}, false},
+        {"end byte not ETX", anchorsim::encode_frame_bad_etx(payload),
+         {0x02, 0x04, 0x00, 0x32, 0x01, 0x02, 0x03, lo, hi, 0xFC}, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(r.got, r.want);
+        EXPECT_EQ(check_crc16(r.got.data() + 3, 6), r.crc_ok ? CRC_OKAY : CRC_ERROR);
+    }
 }
 
 TEST(anchorsim_Frames, ReportPayloads)

@@ -13,7 +13,7 @@ TEST(anchorsim_Site, ReadsAnchorsTagsAndSettings)
         "anchor id=0822614400000001 ip=127.0.0.2 pos=0,0,3 master=1 ppm=-3.5 offset=2 drift=0\n"
         "anchor id=0x0822614400000002 ip=127.0.0.3 pos=30,0,3 follows=0822614400000001 port=3001  # slave\n"
         "tag id=101 rate=2 pos=5,5,1.2\n"
-        "tag id=102 rate=1 path=1,1,1;10,1,1;10,8,1 speed=1.5 imu=1\n"
+        "tag id=102 rate=1 path=1,1,1;10,1,1;10,8,1 speed=1.5 imu=1 start=2.5\n"
         "tag id=20105 ranging=1 short=0105 pos=1,2,3\n";
     SiteModel s;
     std::string error;
@@ -40,6 +40,8 @@ TEST(anchorsim_Site, ReadsAnchorsTagsAndSettings)
     EXPECT_EQ(s.tags[1].path.size(), 3u);
     EXPECT_EQ(s.tags[1].speed, 1.5);
     EXPECT_TRUE(s.tags[1].imu);
+    EXPECT_EQ(s.tags[0].start_s, 0.0);
+    EXPECT_EQ(s.tags[1].start_s, 2.5);
     EXPECT_TRUE(s.tags[2].ranging);
     EXPECT_EQ(s.tags[2].short_id, 0x0105);
 }
@@ -60,6 +62,7 @@ TEST(anchorsim_Site, RefusesBadLinesNamingThem)
         {a1 + "tag id=5\n", "line 2: tag needs either pos=x,y,z or path=x,y,z;x,y,z;..."},
         {a1 + "tag id=5 path=1,1,1;2,2\n", "line 2: bad path"},
         {a1 + "tag id=5 pos=1,1,1 imu=yes\n", "line 2: flags take 0 or 1"},
+        {a1 + "tag id=5 pos=1,1,1 start=-1\n", "line 2: bad start"},
         {a1 + "noise_ns -1\n", "line 2: negative noise"},
         {a1 + "seed\n", "line 2: seed takes one value"},
         {"# nothing\n", "no anchor"},

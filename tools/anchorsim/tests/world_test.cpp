@@ -177,6 +177,29 @@ TEST(anchorsim_World, WalkingTagFollowsItsClosedPath)
     }
 }
 
+// A tag switched on later blinks first within one period after its start, then once a period.
+TEST(anchorsim_World, TagStartsBlinkingAtItsStart)
+{
+    SiteModel site;
+    site.anchors.push_back(anchor(0xC1, {0, 0, 0}, 0.0, 0.0));
+    struct Row { double start; double rate; };
+    for (const Row& r : {Row{0.0, 4.0}, Row{2.0, 4.0}, Row{7.5, 1.0}}) {
+        SCOPED_TRACE(r.start);
+        TagSpec t = static_tag(0x77, {1, 1, 1}, r.rate);
+        t.start_s = r.start;
+        site.tags = {t};
+        World w(site, 3);
+        std::vector<Report> reports;
+        std::vector<Truth> truth;
+        w.advance(r.start + 3.0, &reports, &truth);
+        ASSERT_EQ(truth.size(), static_cast<size_t>(3.0 * r.rate));
+        EXPECT_GE(truth.front().t, r.start);
+        EXPECT_LT(truth.front().t, r.start + 1.0 / r.rate);
+        for (size_t i = 1; i < truth.size(); ++i) EXPECT_NEAR(truth[i].t - truth[i - 1].t, 1.0 / r.rate, 1e-9);
+        EXPECT_EQ(reports.size(), truth.size());
+    }
+}
+
 TEST(anchorsim_World, InertialAndRangingTags)
 {
     SiteModel site;

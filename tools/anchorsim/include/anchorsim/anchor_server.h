@@ -3,8 +3,9 @@
 // replacing an older one), asks for its configuration ('B') on every new link, reads and
 // records the commands it receives, and sends its reports only while the engine has started
 // it ('W' 01, or a ranging start 'Z' / '['; 'W' 00 silences it). Fault switches close the
-// link or the listener, stop reading, send garbage or a frame with a bad CRC, or keep the
-// anchor silent.
+// link or the listener (also in the middle of a frame), stop reading, send garbage or a frame
+// with a bad CRC or a wrong end byte, or keep the anchor silent; the clock-calibration reports
+// can go out before the start command and stop at a moment or at a given command.
 //
 // Non-blocking sockets driven by one poll loop: every member is called from that loop's
 // thread only.
@@ -31,6 +32,7 @@ struct ServerStats {
     uint64_t links_accepted = 0;
     uint64_t frames_sent = 0;      // queued on a link
     uint64_t frames_dropped = 0;   // not queued: no link, not started, silent, or backlog full
+    uint64_t clock_frames_sent = 0;  // of frames_sent: clock-calibration reports ('0', '1')
     uint64_t bytes_written = 0;
 };
 
@@ -58,7 +60,9 @@ public:
     void poll_set(std::vector<pollfd>* fds) const;
     void dispatch(const pollfd* fds, size_t n, double now);
 
-    // Frames and queues one report when the link is up, started and not silent.
+    // Frames and queues one report when the link is up, started and not silent. A clock-
+    // calibration report ('0' or '1') also needs the clock reports on, and goes out before the
+    // start command too when they are set to.
     bool send_report(const Bytes& payload);
     // Writes what the link can take now.
     void flush();
@@ -73,7 +77,15 @@ public:
     void set_silent(bool on);          // send nothing at all, 'B' included
     void send_garbage(size_t n, std::mt19937_64& rng);  // n random bytes that start no frame
     void send_bad_crc(const Bytes& payload);            // a whole frame whose CRC is wrong
-
+    void send_bad_etx(const Bytes& payload);            // a whole frame whose last byte is not ETX
+    // Queues the frame of `payload`, writes what is queued up to the middle of that frame and
+    // closes the link: the engine holds a cut frame when the link ends.
+    void drop_link_mid_frame(const Bytes& payload);
+    void set_clock_reports(bool on);        // stop or resume the clock-calibration reports
+    void set_clock_before_start(bool on);   // clock reports from the link's opening on
+    // The clock reports stop for good when a command with this code is read (-1: never).
+    void stop_clock_on_command(int code);
+    bool clock_reports() const { return clock_on_; }
 private:
     void accept_link(double now);
     void read_commands(double now);
@@ -91,6 +103,9 @@ private:
     bool ranging_ = false;
     bool reading_ = true;
     bool silent_ = false;
+    bool clock_on_ = true;
+    bool clock_before_start_ = false;
+    int clock_stop_code_ = -1;
     Bytes out_;
     size_t out_head_ = 0;
     CommandSplitter splitter_;

@@ -20,6 +20,9 @@ constexpr size_t kMaxPayload = 8092 - 6;
 Bytes encode_frame(const Bytes& payload);
 // The same frame with its CRC bytes inverted, so that it fails the check.
 Bytes encode_frame_bad_crc(const Bytes& payload);
+// The same frame, checksum right, ending in a byte other than ETX (kBadEtx).
+constexpr uint8_t kBadEtx = 0xFC;
+Bytes encode_frame_bad_etx(const Bytes& payload);
 
 // 'B': the anchor asks for its configuration: code, its hardware id (8 bytes), the version
 // text and a NUL.

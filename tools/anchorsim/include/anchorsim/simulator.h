@@ -16,22 +16,41 @@
 
 namespace anchorsim {
 
-enum class FaultKind { Close, Down, StopReading, ResumeReading, Garbage, BadCrc, Silent, Talk };
+enum class FaultKind {
+    Close,
+    Down,
+    StopReading,
+    ResumeReading,
+    Garbage,
+    BadCrc,
+    Silent,
+    Talk,
+    BadEtx,        // one frame, checksum right, with a wrong end byte
+    CutFrame,      // the link closed after half a frame
+    ClockOff,      // clock-calibration reports stop
+    ClockOn,       // and resume
+    ClockEarly,    // clock-calibration reports also before the start command
+    ClockUntilCommand,  // clock-calibration reports stop at the command with code ARG
+};
 
 struct Fault {
     double at_s = 0.0;
     uint64_t anchor = 0;  // hardware id
     FaultKind kind = FaultKind::Close;
-    double arg = 0.0;     // Down: seconds until the listener reopens; Garbage: bytes
+    double arg = 0.0;     // Down: seconds until the listener reopens; Garbage: bytes;
+                          // ClockUntilCommand: the command code (0..255)
 };
 
 // "T:ANCHOR:KIND[:ARG]" with KIND close, down, stop_reading, resume_reading, garbage, bad_crc,
-// silent, talk; ANCHOR a hexadecimal hardware id. False with a message otherwise.
+// silent, talk, bad_etx, cut_frame, clock_off, clock_on, clock_early, clock_until_command
+// (ARG the code, 68 'D' the configuration command by default); ANCHOR a hexadecimal hardware
+// id. False with a message otherwise.
 bool parse_fault(const std::string& text, Fault* out, std::string* error);
 
 struct SimulatorOptions {
     std::string truth_path;     // empty: no truth file
     std::string commands_path;  // empty: no command log
+    std::string sent_path;      // empty: no log of the reports queued on the links
     int port_override = -1;     // >= 0: every anchor listens on this port (0: ephemeral)
     std::vector<Fault> faults;
 };
@@ -55,7 +74,7 @@ public:
 
 private:
     void apply_due_faults(double now);
-    void deliver(const std::vector<Report>& reports);
+    void deliver(double now, const std::vector<Report>& reports);
     void write_truth(const std::vector<Truth>& truth);
     void log_commands(double now);
 
@@ -69,6 +88,7 @@ private:
     size_t next_fault_ = 0;
     FILE* truth_ = nullptr;
     FILE* commands_ = nullptr;
+    FILE* sent_ = nullptr;
     double wall_at_start_ = 0.0;  // Unix seconds at run time 0
     std::vector<Report> reports_;
     std::vector<Truth> truth_batch_;

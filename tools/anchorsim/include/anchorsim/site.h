@@ -11,7 +11,7 @@
 //          [offset=<s>] [ppm=<rate>] [drift=<ppm per s>] [silent=1] [version=<text>]
 //   tag id=<hex> rate=<Hz> pos=x,y,z                      a static tag
 //   tag id=<hex> rate=<Hz> path=x,y,z;x,y,z;... speed=<m/s>  a tag walking the closed path
-//        [imu=1] [short=<hex>] [ranging=1]
+//        [imu=1] [short=<hex>] [ranging=1] [start=<s>]
 #pragma once
 
 #include <array>
@@ -49,6 +49,7 @@ struct TagSpec {
     bool imu = false;        // reports carry inertial data (0x33)
     bool ranging = false;    // a ranging tag: anchors report ranges (0x83)
     uint16_t short_id = 0;   // the ranging short id; the low 16 bits of id when not given
+    double start_s = 0.0;    // switched on at this run time: the first blink within one period after
 };
 
 struct SiteModel {
