@@ -39,10 +39,10 @@ using probe::post_to_job;
 using probe::Reaction;
 using probe::Recorder;
 
-// Runs fn inside job jobType (current job set, on its task thread) and waits for it.
-// false when it could not be queued or did not finish within the time-out.
+// Runs fn inside job jobType (current job set, on its task thread) once its queue has room, and
+// waits for it. false when it could not be queued or did not finish within the time-out.
 inline bool run_on_job(WORD16 jobType, const std::function<void()>& fn,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10))
+                       std::chrono::milliseconds timeout = probe::kCatchUpBound)
 {
     return probe::run_on_job(jobType, fn, timeout);
 }
