@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "round_driver.h"
 #include "selector_site.h"
 
 namespace {
@@ -58,12 +59,6 @@ void BM_TdoaRoad(benchmark::State& state)
 {
     const auto n = static_cast<unsigned>(state.range(0));
     site(n);
-    WORD64 now = 1000;
-    WORD64 records = 0;
-    SelectorEnv env;
-    env.now_ms = [&now] { return now; };
-    env.send = [&records](WORD32, const void*, WORD16) { ++records; };
-    Selector sel(env);
     std::vector<std::vector<BYTE>> msgs;
     for (unsigned i = 0; i < n; ++i) {
         const auto anc = static_cast<WORD16>(i);
@@ -71,19 +66,7 @@ void BM_TdoaRoad(benchmark::State& state)
         msgs.push_back(toa_msg(0x32, anc, 0, 42, ticks_of(3.0 + anchor_distance(anc, 11.0, 7.0) / C + 1e-3 * i),
                                800 << 6));
     }
-    BYTE seq = 0;
-    for (auto _ : state) {
-        ++seq;
-        for (auto& m : msgs) {
-            m[5] = seq;
-            sel.recv_toa_report(m.data(), 22);
-        }
-        now += 20;
-        sel.recv_timer_periodic_calculate();
-        now += 80;
-    }
-    state.counters["positions/s"] = benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
-    state.counters["records"] = static_cast<double>(records);
+    selector_bench::run_rounds(state, selector_bench::kTdoaRound, msgs);
 }
 
 // The tick of a selector with 10,000 tags none of which is due: with no round open

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "round_driver.h"
 #include "selector_site.h"
 
 namespace {
@@ -50,31 +51,13 @@ void BM_TofRound(benchmark::State& state)
         set_master_flag(id, 1);
         set_four_anc_mode(id, true);
     }
-    WORD64 now = 1000;
-    WORD64 records = 0;
-    SelectorEnv env;
-    env.now_ms = [&now] { return now; };
-    env.send = [&records](WORD32, const void*, WORD16) { ++records; };
-    Selector sel(env);
     std::vector<std::vector<BYTE>> msgs;
     for (unsigned i = 0; i < anchors.size(); ++i) {
         const auto id = static_cast<WORD16>(i);
         const auto mm = static_cast<int32_t>(anchor_distance(id, 6, 4, 1) * 1000.0);
         msgs.push_back(tof_msg(id, 0, 0x3, mm));  // short id 3 under the prefix: tag 0x123
     }
-    BYTE seq = 0;
-    for (auto _ : state) {
-        ++seq;
-        for (auto& m : msgs) {
-            m[5] = seq;
-            sel.recv_tof_report(m.data(), 18);
-        }
-        now += 20;
-        sel.recv_timer_periodic_calculate_tof();
-        now += 80;
-    }
-    state.counters["positions/s"] = benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
-    state.counters["records"] = static_cast<double>(records);
+    selector_bench::run_rounds(state, selector_bench::kTofRound, msgs);
 }
 
 }  // namespace
