@@ -1,5 +1,7 @@
 #include "selector_fixture.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace selector_test {
@@ -12,6 +14,15 @@ void capture(BYTE, const char*, int, const char* text)
 }
 
 }  // namespace
+
+Position position_of(const Record& r)
+{
+    msg_position_t m{};
+    EXPECT_EQ(r.event, ZUB_EV_SELECTOR_DISPLAY_TAG_LOC);
+    EXPECT_EQ(r.bytes.size(), sizeof m);
+    std::memcpy(&m, r.bytes.data(), std::min(sizeof m, r.bytes.size()));
+    return Position{m.anchor_mode, m.tag_id, m.anchor_id, m.x, m.y, m.z};
+}
 
 LogCapture::LogCapture()
 {

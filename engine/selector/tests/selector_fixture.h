@@ -18,6 +18,16 @@ struct Record {
     std::vector<BYTE> bytes;
 };
 
+// A position record's fields, unpacked (the packed ones cannot be bound to references).
+struct Position {
+    int anchor_mode;
+    WORD64 tag_id;
+    WORD64 anchor_id;
+    int32_t x, y, z;
+};
+// The position in a record; a record of another event or size fails the test.
+Position position_of(const Record& r);
+
 // Captures engine prints while alive.
 class LogCapture {
 public:
