@@ -91,6 +91,9 @@ endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL vorlen_write_fuzz_list)
 add_library(vorlen_fuzz_replay STATIC ${CMAKE_CURRENT_LIST_DIR}/fuzz_replay_main.cpp)
 target_link_libraries(vorlen_fuzz_replay PRIVATE vorlen_warnings)
+# The seed writers' shared header (fuzz_seeds.h).
+add_library(vorlen_fuzz_seeds INTERFACE)
+target_include_directories(vorlen_fuzz_seeds INTERFACE ${CMAKE_CURRENT_LIST_DIR})
 
 function(vorlen_add_fuzzer name)
   cmake_parse_arguments(F "" "CORPUS" "SOURCES;LIBS" ${ARGN})
