@@ -1,6 +1,7 @@
 // job_probe.cpp - the probe entry, its recorder, in-job execution and the private namespace.
 #include "job_probe.h"
 
+#include <cstdio>
 #include <cstring>
 #include <net/if.h>
 #include <sched.h>
@@ -218,6 +219,22 @@ bool post_to_job(WORD16 jobType, std::function<void()>* pfn)
 }
 
 JID local_jid(WORD16 jobType) { return CN_LocalJID(jobType); }
+
+T_JobCreatReg job_row(WORD16 type, WORD16 pri, WORD16 task, const std::string& name, PTFUNCJOBENTRY entry,
+                      WORD32 data_size, WORD32 flags)
+{
+    T_JobCreatReg r{};
+    r.wJobType = type;
+    r.wPri = pri;
+    r.wSchIndex = task;
+    r.wInstance = 1;
+    std::snprintf(r.acName, sizeof r.acName, "%s", name.c_str());
+    r.PEntry = entry;
+    r.StckSize = 0;
+    r.DataSize = data_size;
+    r.dwFlags = flags;
+    return r;
+}
 
 bool wait_tasks_ready(WORD16 taskCount, std::chrono::milliseconds timeout)
 {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -107,6 +108,10 @@ bool run_on_job(WORD16 jobType, const std::function<void()>& fn, std::chrono::mi
 bool post_to_job(WORD16 jobType, std::function<void()>* pfn);
 
 JID local_jid(WORD16 jobType);
+
+// One row of a job table: one instance, no stack size of its own.
+T_JobCreatReg job_row(WORD16 type, WORD16 pri, WORD16 task, const std::string& name, PTFUNCJOBENTRY entry,
+                      WORD32 data_size, WORD32 flags);
 
 // Waits until task threads 1..taskCount have recorded themselves and every job its owner
 // thread; false on time-out.
