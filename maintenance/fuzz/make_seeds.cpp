@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "fuzz_seeds.h"
 #include "omc_msg_head.h"
 
 namespace {
@@ -58,22 +58,17 @@ std::string message(WORD32 id, const std::string& body, WORD16 module, BYTE rout
 }
 
 void write(const fs::path& dir, int n, char largest_cut, char flags, const std::string& stream) {
-    char name[32];
-    std::snprintf(name, sizeof name, "seed-%02d", n);
-    std::string bytes{largest_cut, flags};
-    bytes += stream;
-    std::ofstream(dir / name, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    fuzz_seeds::write_seed(dir, n, std::string{largest_cut, flags} + stream);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    fs::path root;
+    if (!fuzz_seeds::corpus_root(argc, argv, root)) {
         return 2;
     }
-    const fs::path dir = fs::path(argv[1]) / "backcomm_link";
-    fs::create_directories(dir);
+    const fs::path dir = root / "backcomm_link";
     int n = 0;
     for (bool other : {false, true}) {
         const std::string reg = message(kOmcMsgRegister, "", 7, 0, other);

@@ -5,22 +5,17 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "VorlenComm.h"
+#include "fuzz_seeds.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-void write(const fs::path& dir, int n, const std::string& bytes) {
-    fs::create_directories(dir);
-    char name[32];
-    std::snprintf(name, sizeof name, "seed-%02d", n);
-    std::ofstream(dir / name, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using fuzz_seeds::write_seed;
 
 JID jid(WORD16 type, WORD16 module, WORD16 unit, BYTE route) {
     JID j{};
@@ -45,16 +40,16 @@ std::string datagram(const JID& dest, WORD32 id, const std::string& data, long l
 
 void intra_datagrams(const fs::path& dir) {
     int n = 0;
-    write(dir, ++n, datagram(jid(0x0102, 1, 0xFFFF, 0), 7000, "abcd"));
-    write(dir, ++n, datagram(jid(0x0000, 1, 0xFFFF, 0), CN_MSG_POWER_ON_ACK, ""));
-    write(dir, ++n, datagram(jid(0x0777, 1, 0xFFFF, 0), 7001, std::string(100, 'x')));   // unknown type
-    write(dir, ++n, datagram(jid(0x0102, 11, 0xFFFF, 5), 7002, std::string(300, '\1')));  // route type 5
-    write(dir, ++n, datagram(jid(0x0102, 11, 0xFFFF, 0), 7003, "foreign"));               // other module
-    write(dir, ++n, datagram(jid(0x0102, 1, 0, 0), 7004, "unit 0"));
-    write(dir, ++n, datagram(jid(0x0102, 1, 0xFFFF, 0), 7005, "long", 1));     // announces a byte more
-    write(dir, ++n, datagram(jid(0x0102, 1, 0xFFFF, 0), 7006, "short", -1));   // a byte less
-    write(dir, ++n, datagram(jid(0x0102, 1, 0xFFFF, 0), 7007, "").substr(0, 20));
-    write(dir, ++n, datagram(jid(0x0102, 1, 0xFFFF, 0), 7008, std::string(CN_INTRA_RECV_BUF_LEN - 44, 'm')));
+    write_seed(dir, ++n, datagram(jid(0x0102, 1, 0xFFFF, 0), 7000, "abcd"));
+    write_seed(dir, ++n, datagram(jid(0x0000, 1, 0xFFFF, 0), CN_MSG_POWER_ON_ACK, ""));
+    write_seed(dir, ++n, datagram(jid(0x0777, 1, 0xFFFF, 0), 7001, std::string(100, 'x')));   // unknown type
+    write_seed(dir, ++n, datagram(jid(0x0102, 11, 0xFFFF, 5), 7002, std::string(300, '\1')));  // route type 5
+    write_seed(dir, ++n, datagram(jid(0x0102, 11, 0xFFFF, 0), 7003, "foreign"));               // other module
+    write_seed(dir, ++n, datagram(jid(0x0102, 1, 0, 0), 7004, "unit 0"));
+    write_seed(dir, ++n, datagram(jid(0x0102, 1, 0xFFFF, 0), 7005, "long", 1));     // announces a byte more
+    write_seed(dir, ++n, datagram(jid(0x0102, 1, 0xFFFF, 0), 7006, "short", -1));   // a byte less
+    write_seed(dir, ++n, datagram(jid(0x0102, 1, 0xFFFF, 0), 7007, "").substr(0, 20));
+    write_seed(dir, ++n, datagram(jid(0x0102, 1, 0xFFFF, 0), 7008, std::string(CN_INTRA_RECV_BUF_LEN - 44, 'm')));
 }
 
 void omp_cfgs(const fs::path& dir) {
@@ -70,14 +65,14 @@ void omp_cfgs(const fs::path& dir) {
         "no sections at all\n",
     };
     int n = 0;
-    for (const auto& t : texts) write(dir, ++n, t);
+    for (const auto& t : texts) write_seed(dir, ++n, t);
 }
 
 void trace_controls(const fs::path& dir) {
     const std::vector<std::string> texts = {"1", "3", " 5\n", "\t2\r\n", "6", "0", "", "abc", "4294967294",
                                             "4294967295", "99999999999999999999999", "2x", "-3"};
     int n = 0;
-    for (const auto& t : texts) write(dir, ++n, t);
+    for (const auto& t : texts) write_seed(dir, ++n, t);
 }
 
 void console_keys(const fs::path& dir) {
@@ -94,17 +89,16 @@ void console_keys(const fs::path& dir) {
         "wuf\rexit\rhelp\r",
     };
     int n = 0;
-    for (const auto& t : texts) write(dir, ++n, t);
+    for (const auto& t : texts) write_seed(dir, ++n, t);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    fs::path root;
+    if (!fuzz_seeds::corpus_root(argc, argv, root)) {
         return 2;
     }
-    const fs::path root(argv[1]);
     intra_datagrams(root / "intra_datagram");
     omp_cfgs(root / "omp_cfg");
     trace_controls(root / "trace_control");

@@ -5,22 +5,17 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "qk_md5.h"
+#include "fuzz_seeds.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-void write(const fs::path& dir, int n, const std::string& bytes) {
-    fs::create_directories(dir);
-    char name[32];
-    std::snprintf(name, sizeof name, "seed-%02d", n);
-    std::ofstream(dir / name, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using fuzz_seeds::write_seed;
 
 template <size_t N> void set(char (&field)[N], const std::string& text) {
     std::memset(field, 0, N);
@@ -53,17 +48,16 @@ std::string texts(char selector, const std::string& a, const std::string& b) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    fs::path root;
+    if (!fuzz_seeds::corpus_root(argc, argv, root)) {
         return 2;
     }
-    const fs::path root(argv[1]);
     int n = 0;
-    write(root / "qk_digest", ++n, para("auth", "Mufasa", "Jefe", "what do ya want for nothing?"));
-    write(root / "qk_digest", ++n, para("auth-int", "Mufasa", std::string(80, '\xaa'), "Test Using Larger Than Block-Size Key"));
-    write(root / "qk_digest", ++n, para("", "Mufasa", "", ""));
-    write(root / "qk_digest", ++n, para("AUTH", std::string(32, 'u'), std::string(64, 'k'), "block"));
-    write(root / "qk_digest", ++n, para("token", "a:b", "key", std::string(200, 't')));
+    write_seed(root / "qk_digest", ++n, para("auth", "Mufasa", "Jefe", "what do ya want for nothing?"));
+    write_seed(root / "qk_digest", ++n, para("auth-int", "Mufasa", std::string(80, '\xaa'), "Test Using Larger Than Block-Size Key"));
+    write_seed(root / "qk_digest", ++n, para("", "Mufasa", "", ""));
+    write_seed(root / "qk_digest", ++n, para("AUTH", std::string(32, 'u'), std::string(64, 'k'), "block"));
+    write_seed(root / "qk_digest", ++n, para("token", "a:b", "key", std::string(200, 't')));
 
     const std::vector<std::string> seeds = {
         texts(0x25, "Hello World", "world"),
@@ -78,6 +72,6 @@ int main(int argc, char** argv) {
         texts(0x3c, std::string(100, 'p'), std::string(70, 'q')),
     };
     n = 0;
-    for (const auto& s : seeds) write(root / "qk_string", ++n, s);
+    for (const auto& s : seeds) write_seed(root / "qk_string", ++n, s);
     return 0;
 }

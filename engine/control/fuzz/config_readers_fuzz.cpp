@@ -7,11 +7,8 @@
 
 #include "zub_anchor_list.h"
 #include "zub_area_config.h"
+#include "fuzz_rig.h"
 #include "zub_config.h"
-#include "zub_context.h"
-#include "zub_control_ports.h"
-
-extern "C" void __lsan_register_root_region(const void* p, size_t size) __attribute__((weak));
 
 namespace {
 
@@ -57,21 +54,12 @@ void read_list(const uint8_t* data, size_t size, int (*reader)(FILE*))
     }
 }
 
-// The engine context lives in mapped storage that the leak checker does not scan; what it
-// holds (anchor-id map, anchor containers) would otherwise count as leaked.
-void keep_context_in_leak_scan()
-{
-    if (__lsan_register_root_region != nullptr) {
-        __lsan_register_root_region(zub_context(), sizeof(context_t));
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    keep_context_in_leak_scan();
-    zub_control_ports().set_print_flag = [](unsigned char) {};
+    control_fuzz::keep_context_in_leak_scan();
+    zub_control_ports() = control_fuzz::quiet_ports();
     qk_queue_init(&zub_context()->areas);
     return 0;
 }

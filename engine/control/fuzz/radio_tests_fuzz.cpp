@@ -10,12 +10,7 @@
 
 #include "RTLSControlHandler.h"
 #include "fuzz_input.h"
-#include "zub_anchor.h"
-#include "zub_context.h"
-#include "zub_control_ports.h"
-#include "zub_public.h"
-
-extern "C" void __lsan_register_root_region(const void* p, size_t size) __attribute__((weak));
+#include "fuzz_rig.h"
 
 namespace {
 
@@ -83,10 +78,8 @@ void reset_state()
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    if (__lsan_register_root_region != nullptr) {
-        __lsan_register_root_region(zub_context(), sizeof(context_t));
-    }
-    ControlPorts& p = zub_control_ports();
+    control_fuzz::keep_context_in_leak_scan();
+    ControlPorts p = control_fuzz::quiet_ports();
     p.send_to_anchor = [](const BYTE* buf, WORD16 len, Anchor* anchor) {
         if (anchor == nullptr || len == 0 || len > 64 || buf == nullptr) abort();
         return true;
@@ -95,25 +88,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         if (text == nullptr || text->empty() || text->back() != '\n') abort();
         return true;
     };
-    p.send_event = [](WORD32, const JID*) { return true; };
     p.set_timer = [](BYTE, WORD32, WORD32 seconds) {
         if (seconds == 0) abort();
         return (g_next_timer % 5 == 0) ? WORD32{0xFFFFFFFF} : g_next_timer++;
     };
-    p.del_timer = [](WORD32) { return true; };
-    p.set_print_flag = [](BYTE) {};
-    p.sleep_seconds = [](unsigned) {};
-    p.exit_process = [](int) {};
-    p.compute_distance_matrix = [](bool) {};
-    context_t* c = zub_context();
-    for (WORD64 hw : kAnchors) {
-        const WORD16 local = zub_new_anchor_id(hw);
-        c->anchors[local].init(hw, local);
-        if (hw != 0xd4) {
-            c->anchors[local].link_record(900u + local, nullptr);
-        }
-    }
-    c->anchor_count = 4;
+    zub_control_ports() = p;
+    control_fuzz::add_anchors(kAnchors, {0xd4});
     RTLSControlHandler::Instance();
     return 0;
 }

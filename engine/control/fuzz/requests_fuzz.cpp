@@ -9,12 +9,7 @@
 
 #include "RTLSControlHandler.h"
 #include "fuzz_input.h"
-#include "zub_anchor.h"
-#include "zub_context.h"
-#include "zub_control_ports.h"
-#include "zub_public.h"
-
-extern "C" void __lsan_register_root_region(const void* p, size_t size) __attribute__((weak));
+#include "fuzz_rig.h"
 
 namespace {
 
@@ -82,37 +77,13 @@ void reset_state()
     }
 }
 
-// The engine context lives in mapped storage that the leak checker does not scan; what it
-// holds (anchor-id map, anchor containers) would otherwise count as leaked.
-void keep_context_in_leak_scan()
-{
-    if (__lsan_register_root_region != nullptr) {
-        __lsan_register_root_region(zub_context(), sizeof(context_t));
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    keep_context_in_leak_scan();
-    ControlPorts& p = zub_control_ports();
-    p.send_to_anchor = [](const BYTE*, WORD16, Anchor*) { return true; };
-    p.send_to_controller = [](const std::string*) { return true; };
-    p.send_event = [](WORD32, const JID*) { return true; };
-    p.set_timer = [](BYTE, WORD32, WORD32) { return WORD32{7}; };
-    p.del_timer = [](WORD32) { return true; };
-    p.set_print_flag = [](BYTE) {};
-    p.sleep_seconds = [](unsigned) {};
-    p.exit_process = [](int) {};
-    p.compute_distance_matrix = [](bool) {};
-    context_t* c = zub_context();
-    for (WORD64 hw : kAnchors) {
-        const WORD16 local = zub_new_anchor_id(hw);
-        c->anchors[local].init(hw, local);
-        c->anchors[local].link_record(900u + local, nullptr);
-    }
-    c->anchor_count = 3;
+    control_fuzz::keep_context_in_leak_scan();
+    zub_control_ports() = control_fuzz::quiet_ports();
+    control_fuzz::add_anchors(kAnchors);
     RTLSControlHandler::Instance();
     return 0;
 }

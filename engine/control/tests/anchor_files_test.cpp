@@ -114,23 +114,19 @@ TEST_F(engine_control_AnchorFiles, MalformedEntriesAreSkippedAndReadingGoesOn)
 
 class engine_control_AreaFile : public engine_control_AnchorFiles {};
 
-const area_t* area_at(unsigned i)
+// Entry i of a list whose entries begin with their node; null past its end.
+template <class T>
+const T* nth(const queue_t& list, unsigned i)
 {
-    node_t* n = zub_context()->areas.head;
+    node_t* n = list.head;
     while (n != nullptr && i-- > 0) {
         n = n->next;
     }
-    return reinterpret_cast<const area_t*>(n);
+    return reinterpret_cast<const T*>(n);
 }
 
-const sub_area_t* sub_at(const area_t* a, unsigned i)
-{
-    node_t* n = a->sub_area.head;
-    while (n != nullptr && i-- > 0) {
-        n = n->next;
-    }
-    return reinterpret_cast<const sub_area_t*>(n);
-}
+const area_t* area_at(unsigned i) { return nth<area_t>(zub_context()->areas, i); }
+const sub_area_t* sub_at(const area_t* a, unsigned i) { return nth<sub_area_t>(a->sub_area, i); }
 
 TEST_F(engine_control_AreaFile, AreasSubAreasAndPoints)
 {

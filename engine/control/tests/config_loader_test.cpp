@@ -36,40 +36,27 @@ TEST_F(engine_control_ConfigLoader, MissingFileLeavesEveryDefault)
     c->toa_ignore_time = 1;
     EXPECT_EQ(zub_read_configuration_file("vm_zub.xml"), -1);
     EXPECT_EQ(prints.count_of("\nFailed to read configuration file vm_zub.xml - using defaults!\n\n"), 1u);
-    EXPECT_EQ(c->anchorListenPort, 3000);
-    EXPECT_EQ(c->zubControlPort, 3334);
-    EXPECT_EQ(c->zubDataPort, 3335);
-    EXPECT_EQ(c->zubRTLSStarted, 0);
-    EXPECT_EQ(c->zubWirelessSync, 1);
-    EXPECT_EQ(c->zubNumAncSystem, 0);
-    EXPECT_EQ(c->zubSolveWaitTime, 50000);
-    EXPECT_EQ(c->zubSolver3D, 0);
-    EXPECT_EQ(c->zubFPIRF, 0);
-    EXPECT_EQ(c->zeroAlgorithmEnable, 1);
-    EXPECT_EQ(c->single_blink_expire, 22);
-    EXPECT_EQ(c->single_blink_count, 4);
-    EXPECT_EQ(c->tag_loc.port, 12345);
-    EXPECT_EQ(c->tag_loc.max_num, 50);
-    EXPECT_EQ(c->tag_loc.sleep_time, 50);
-    EXPECT_EQ(c->tag_ext.port, 12346);
-    EXPECT_EQ(c->anc_stat.port, 12347);
-    EXPECT_EQ(c->anc_stat.sleep_time, 50);
-    EXPECT_FALSE(c->anchor_cfg_finish);
-    EXPECT_EQ(c->max_position_variance, 0.0f);
-    EXPECT_EQ(c->max_human_speed, 10.0f);
-    EXPECT_EQ(c->displayer_type, 0);
-    EXPECT_EQ(c->log_ctrl.tag_print_flag, 0);
-    EXPECT_EQ(c->dac_interface.blink_port, 12301);
-    EXPECT_EQ(c->dac_interface.pos_port, 12302);
-    EXPECT_EQ(c->dac_interface.ccp_port, 12303);
-    EXPECT_EQ(c->data_server_port, 3336);
-    EXPECT_EQ(c->tad_id_prefix, 0u);
-    EXPECT_EQ(c->ground_clearance, 0.0);
-    EXPECT_EQ(c->algorithm, 0);
-    EXPECT_EQ(c->filter, 0);
-    EXPECT_EQ(c->toa_ignore_time, 350);
-    EXPECT_EQ(c->log_ctrl.log_level, 3);
-    EXPECT_EQ(c->log_ctrl.vector_log_level, 1);
+    // Every value as a number, with its field name for a failure.
+    struct Default { const char* field; double value; double want; };
+#define DEFAULT(field, want) Default{#field, static_cast<double>(c->field), want}
+    const Default defaults[] = {
+        DEFAULT(anchorListenPort, 3000), DEFAULT(zubControlPort, 3334), DEFAULT(zubDataPort, 3335),
+        DEFAULT(zubRTLSStarted, 0), DEFAULT(zubWirelessSync, 1), DEFAULT(zubNumAncSystem, 0),
+        DEFAULT(zubSolveWaitTime, 50000), DEFAULT(zubSolver3D, 0), DEFAULT(zubFPIRF, 0),
+        DEFAULT(zeroAlgorithmEnable, 1), DEFAULT(single_blink_expire, 22), DEFAULT(single_blink_count, 4),
+        DEFAULT(tag_loc.port, 12345), DEFAULT(tag_loc.max_num, 50), DEFAULT(tag_loc.sleep_time, 50),
+        DEFAULT(tag_ext.port, 12346), DEFAULT(anc_stat.port, 12347), DEFAULT(anc_stat.sleep_time, 50),
+        DEFAULT(anchor_cfg_finish, 0), DEFAULT(max_position_variance, 0.0), DEFAULT(max_human_speed, 10.0),
+        DEFAULT(displayer_type, 0), DEFAULT(log_ctrl.tag_print_flag, 0),
+        DEFAULT(dac_interface.blink_port, 12301), DEFAULT(dac_interface.pos_port, 12302),
+        DEFAULT(dac_interface.ccp_port, 12303), DEFAULT(data_server_port, 3336), DEFAULT(tad_id_prefix, 0),
+        DEFAULT(ground_clearance, 0.0), DEFAULT(algorithm, 0), DEFAULT(filter, 0),
+        DEFAULT(toa_ignore_time, 350), DEFAULT(log_ctrl.log_level, 3), DEFAULT(log_ctrl.vector_log_level, 1),
+    };
+#undef DEFAULT
+    for (const Default& d : defaults) {
+        EXPECT_EQ(d.value, d.want) << d.field;
+    }
     EXPECT_EQ(ports.print_flags, std::vector<BYTE>{3});
 }
 

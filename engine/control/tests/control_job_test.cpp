@@ -33,16 +33,7 @@ constexpr WORD16 kClock = QE_JOBTYPE_ZUB_CLOCKSYNC;        // answers every star
 
 T_JobCreatReg row(WORD16 type, WORD16 task, const char* name, PTFUNCJOBENTRY entry, WORD32 flags)
 {
-    T_JobCreatReg r{};
-    r.wJobType = type;
-    r.wPri = 11;
-    r.wSchIndex = task;
-    r.wInstance = 1;
-    std::snprintf(r.acName, sizeof r.acName, "%s", name);
-    r.PEntry = entry;
-    r.DataSize = 4096;
-    r.dwFlags = flags;
-    return r;
+    return probe::job_row(type, 11, task, name, entry, 4096, flags);
 }
 
 // The manager shares task 1 with the sender, so what each receives is recorded in queue order.

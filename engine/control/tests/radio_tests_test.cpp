@@ -67,6 +67,15 @@ protected:
         ports.timers_deleted.clear();
     }
 
+    // One row of a table: the anchors and the handler as each test starts, no port traffic
+    // yet, then the request.
+    void fresh_request(const std::string& text)
+    {
+        SetUp();
+        clear_ports();
+        request(text);
+    }
+
     // The busy rule as the controller sees it: "zub cfg" dropped (false) or answered (true).
     bool answers_zub_cfg(std::string* reply = nullptr)
     {
@@ -122,9 +131,7 @@ TEST_F(engine_control_RadioTests, CommTestFramesAndOrder)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.request);
-        SetUp();
-        clear_ports();
-        request(r.request);
+        fresh_request(r.request);
         EXPECT_EQ(sent(), r.frames);
         EXPECT_EQ(ports.replies, r.replies);
         EXPECT_EQ(h->expectedResponseCode, 0x82);
@@ -199,9 +206,7 @@ TEST_F(engine_control_RadioTests, WaitAndRangesPerPair)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.attrs);
-        SetUp();
-        clear_ports();
-        request(std::string("<r type=\"range test\" ") + r.attrs + "><x addr=\"a1\"/><x addr=\"b2\"/></r>");
+        fresh_request(std::string("<r type=\"range test\" ") + r.attrs + "><x addr=\"a1\"/><x addr=\"b2\"/></r>");
         ASSERT_EQ(ports.frames.size(), 2u);
         EXPECT_EQ(ports.timers_set, (Timers{{121, r.wait}}));
         const Bytes& f = ports.frames[0].bytes;
@@ -303,9 +308,7 @@ TEST_F(engine_control_RadioTests, RangeExpectationByLog)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.log);
-        SetUp();
-        clear_ports();
-        request(std::string("<r type=\"range test\" log=\"") + r.log + "\"><x addr=\"a1\"/><x addr=\"b2\"/></r>");
+        fresh_request(std::string("<r type=\"range test\" log=\"") + r.log + "\"><x addr=\"a1\"/><x addr=\"b2\"/></r>");
         ASSERT_EQ(ports.frames.size(), 2u);
         EXPECT_EQ(ports.frames[0].bytes[1], std::stoi(r.log));  // log_all
         EXPECT_EQ(h->expectedResponseCode, r.code);
@@ -348,9 +351,7 @@ TEST_F(engine_control_RadioTests, TwrTest)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.request);
-        SetUp();
-        clear_ports();
-        request(r.request);
+        fresh_request(r.request);
         EXPECT_TRUE(ports.replies.empty());
         EXPECT_EQ(h->expectedRxResponseNum, r.count);
         if (r.frame.empty()) {
@@ -375,9 +376,7 @@ TEST_F(engine_control_RadioTests, RangeTestWithoutPairs)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.request);
-        SetUp();
-        clear_ports();
-        request(r.request);
+        fresh_request(r.request);
         EXPECT_TRUE(ports.frames.empty());
         EXPECT_TRUE(ports.replies.empty());
         EXPECT_EQ(prints.count_of("no child in xml!."), r.printed);
@@ -429,9 +428,7 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        SetUp();
-        clear_ports();
-        request(r.request);
+        fresh_request(r.request);
         EXPECT_EQ(ports.timers_set, (Timers{{121, r.wait}}));
         EXPECT_FALSE(answers_zub_cfg());
         bool ended_by_reply = true;

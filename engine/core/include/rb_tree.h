@@ -153,84 +153,54 @@ public:
     int fixup(Node* z)
     {
         while (z->parent->color == Red) {
-            // A red parent is never the root, so the grandparent is a real node.
+            // A red parent is never the root, so the grandparent is a real node. The cases
+            // for a parent on the left and on the right mirror each other: `near` is the
+            // parent's side, `far` the uncle's.
             Node* const gp = z->parent->parent;
-            if (z->parent == gp->left) {
-                Node* const u = gp->right;
-                if (u->color == Red) {
-                    z->parent->color = Black;
-                    u->color = Black;
-                    gp->color = Red;
-                    z = gp;
-                } else {
-                    if (z == z->parent->right) {
-                        z = z->parent;
-                        leftRotate(z);
-                    }
-                    z->parent->color = Black;
-                    z->parent->parent->color = Red;
-                    rightRotate(z->parent->parent);
-                }
+            Node* Node::*const near = z->parent == gp->left ? &Node::left : &Node::right;
+            Node* Node::*const far = near == &Node::left ? &Node::right : &Node::left;
+            Node* const u = gp->*far;
+            if (u->color == Red) {
+                z->parent->color = Black;
+                u->color = Black;
+                gp->color = Red;
+                z = gp;
             } else {
-                Node* const u = gp->left;
-                if (u->color == Red) {
-                    z->parent->color = Black;
-                    u->color = Black;
-                    gp->color = Red;
-                    z = gp;
-                } else {
-                    if (z == z->parent->left) {
-                        z = z->parent;
-                        rightRotate(z);
-                    }
-                    z->parent->color = Black;
-                    z->parent->parent->color = Red;
-                    leftRotate(z->parent->parent);
+                if (z == z->parent->*far) {
+                    z = z->parent;
+                    rotate(z, far, near);
                 }
+                z->parent->color = Black;
+                z->parent->parent->color = Red;
+                rotate(z->parent->parent, near, far);
             }
         }
         Root->color = Black;
         return 0;
     }
 
-    int leftRotate(Node* x)
-    {
-        Node* const nil = Node::Nil();
-        Node* const y = x->right;
-        x->right = y->left;
-        if (y->left != nil) {
-            y->left->parent = x;
-        }
-        y->parent = x->parent;
-        if (x->parent == nil) {
-            Root = y;
-        } else if (x == x->parent->left) {
-            x->parent->left = y;
-        } else {
-            x->parent->right = y;
-        }
-        y->left = x;
-        x->parent = y;
-        return 0;
-    }
+    int leftRotate(Node* x) { return rotate(x, &Node::right, &Node::left); }
+    int rightRotate(Node* x) { return rotate(x, &Node::left, &Node::right); }
 
-    int rightRotate(Node* x)
+    // Lifts x's `up` child into x's place; x becomes that node's `down` child (leftRotate:
+    // up is right, down is left; rightRotate the mirror).
+    int rotate(Node* x, Node* Node::*up, Node* Node::*down)
     {
         Node* const nil = Node::Nil();
-        Node* const y = x->left;
-        x->left = y->right;
-        if (y->right != nil) {
-            y->right->parent = x;
+        Node* const y = x->*up;
+        x->*up = y->*down;
+        if (y->*down != nil) {
+            (y->*down)->parent = x;
         }
         y->parent = x->parent;
         if (x->parent == nil) {
             Root = y;
-        } else if (x == x->parent->right) {
-            x->parent->right = y;
+        } else if (x == x->parent->*down) {
+            x->parent->*down = y;
         } else {
-            x->parent->left = y;
+            x->parent->*up = y;
         }
-        y->right = x;
+        y->*down = x;
         x->parent = y;
         return 0;
     }

@@ -12,10 +12,10 @@
 #include "KalmanFilter.h"
 #include "MultiLateration.h"
 #include "Multivariate.h"
+#include "tag_geometry.h"
 
 namespace {
 
-constexpr double kC = MultiLateration::kSpeedOfLight;
 constexpr double kP = CS_Kalman::kPeriod;
 
 // n anchors spread over a 60 x 40 m hall at two heights, so that 3D geometry is solvable.
@@ -32,19 +32,6 @@ arma::mat hall_anchors(int n)
     return a;
 }
 
-arma::rowvec arrivals(const arma::mat& anchors, const arma::rowvec& tag, int dims)
-{
-    arma::rowvec t(anchors.n_rows);
-    for (arma::uword i = 0; i < anchors.n_rows; ++i) {
-        double sq = 0.0;
-        for (int c = 0; c < dims; ++c) {
-            const double d = anchors(i, c) - tag(c);
-            sq += d * d;
-        }
-        t(i) = 1.0 + std::sqrt(sq) / kC;
-    }
-    return t;
-}
 
 // What a selector does for every blink: fix the geometry, then solve once.
 void BM_SetAnchorsMultilaterate(benchmark::State& state)
@@ -53,7 +40,7 @@ void BM_SetAnchorsMultilaterate(benchmark::State& state)
     const int dims = static_cast<int>(state.range(1));
     const arma::mat anchors = hall_anchors(n);
     const arma::rowvec tag{21.0, 13.0, dims == 3 ? 1.2 : 0.0};
-    const arma::rowvec t = arrivals(anchors, tag, dims);
+    const arma::rowvec t = tag_geometry::arrival_times(anchors, tag, dims, 1.0);
     MultiLateration ml;
     for (auto _ : state) {
         const int ok = ml.setAnchors(anchors, dims == 3);
@@ -76,23 +63,9 @@ BENCHMARK(BM_SetAnchorsMultilaterate)
 // The ranging round hands the fits at most four anchors.
 const arma::mat kRangingAnchors = {{0, 0, 2.5}, {12, 0, 3.0}, {0, 9, 2.0}, {12, 9, 3.5}};
 
-arma::rowvec ranges(const arma::mat& anchors, const arma::rowvec& tag, int dims)
-{
-    arma::rowvec r(anchors.n_rows);
-    for (arma::uword i = 0; i < anchors.n_rows; ++i) {
-        double sq = 0.0;
-        for (int c = 0; c < dims; ++c) {
-            const double d = anchors(i, c) - tag(c);
-            sq += d * d;
-        }
-        r(i) = std::sqrt(sq);
-    }
-    return r;
-}
-
 void BM_Multivariate2D(benchmark::State& state)
 {
-    const arma::rowvec tof = ranges(kRangingAnchors, arma::rowvec{4.0, 7.0, 0.0}, 2);
+    const arma::rowvec tof = tag_geometry::ranges(kRangingAnchors, arma::rowvec{4.0, 7.0, 0.0}, 2);
     for (auto _ : state) {
         arma::vec p = Multivariate2D(kRangingAnchors, tof, true);
         benchmark::DoNotOptimize(p.memptr());
@@ -102,7 +75,7 @@ BENCHMARK(BM_Multivariate2D);
 
 void BM_Multivariate3D(benchmark::State& state)
 {
-    const arma::rowvec tof = ranges(kRangingAnchors, arma::rowvec{4.0, 7.0, 1.1}, 3);
+    const arma::rowvec tof = tag_geometry::ranges(kRangingAnchors, arma::rowvec{4.0, 7.0, 1.1}, 3);
     for (auto _ : state) {
         arma::vec p = Multivariate3D(kRangingAnchors, tof);
         benchmark::DoNotOptimize(p.memptr());

@@ -128,6 +128,16 @@ bool inputs_usable(const arma::mat& anchors, const arma::rowvec& tof, arma::uwor
            tof.n_elem >= anchors.n_rows;
 }
 
+// The position the centred system and its solved offset give; empty when not finite.
+arma::vec position_from(const CentredSystem& sys, const arma::vec& q)
+{
+    arma::vec pos = sys.c - q;
+    if (!pos.is_finite()) {
+        return {};
+    }
+    return pos;
+}
+
 }  // namespace
 
 arma::vec Multivariate2D(const arma::mat& anchors, const arma::rowvec& tof, bool is_y)
@@ -149,11 +159,7 @@ arma::vec Multivariate2D(const arma::mat& anchors, const arma::rowvec& tof, bool
             }
             adjust_degenerate_2d(sys.H, sys.D, q);
         }
-        arma::vec pos = sys.c - q;
-        if (!pos.is_finite()) {
-            return {};
-        }
-        return pos;
+        return position_from(sys, q);
     } catch (const std::exception&) {
         return {};
     }
@@ -175,11 +181,7 @@ arma::vec Multivariate3D(const arma::mat& anchors, const arma::rowvec& tof)
         } else if (!solve_centred(q, sys.H, sys.f)) {
             return {};
         }
-        arma::vec pos = sys.c - q;
-        if (!pos.is_finite()) {
-            return {};
-        }
-        return pos;
+        return position_from(sys, q);
     } catch (const std::exception&) {
         return {};
     }

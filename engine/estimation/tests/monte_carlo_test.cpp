@@ -2,6 +2,7 @@
 // timestamps, and the closed form's error spread under 0.1 ns arrival noise.
 #include "MultiLateration.h"
 #include "Multivariate.h"
+#include "tag_geometry.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,8 @@
 
 namespace {
 
-constexpr double kC = 299702547.0;
+using tag_geometry::distance;
+using tag_geometry::kC;
 constexpr double kHeight = 2.5;  // anchors and tags in one plane for the 2D model
 
 arma::mat site_anchors()
@@ -20,16 +22,6 @@ arma::mat site_anchors()
     // Corners and edge midpoints of a 30 x 20 m hall.
     return {{0, 0, kHeight},   {15, 0, kHeight},  {30, 0, kHeight}, {30, 10, kHeight},
             {30, 20, kHeight}, {15, 20, kHeight}, {0, 20, kHeight}, {0, 10, kHeight}};
-}
-
-double distance(const arma::mat& anchors, arma::uword i, const arma::rowvec& tag, int dims)
-{
-    double sq = 0.0;
-    for (int c = 0; c < dims; ++c) {
-        const double d = anchors(i, c) - tag(c);
-        sq += d * d;
-    }
-    return std::sqrt(sq);
 }
 
 // Puts the anchor that hears the blink first in row 0, as the reference.

@@ -1,6 +1,7 @@
 // Closed-form multilateration: exact geometry, invariances and every way the
 // geometry or the times can fail to give a position.
 #include "MultiLateration.h"
+#include "tag_geometry.h"
 
 #include <gtest/gtest.h>
 
@@ -9,23 +10,8 @@
 
 namespace {
 
-constexpr double kC = 299702547.0;
-
-// Arrival times of a blink from `tag` at every anchor row (distance / c + t0).
-arma::rowvec arrival_times(const arma::mat& anchors, const arma::rowvec& tag, int dims,
-                           double t0 = 0.0)
-{
-    arma::rowvec t(anchors.n_rows);
-    for (arma::uword i = 0; i < anchors.n_rows; ++i) {
-        double sq = 0.0;
-        for (int c = 0; c < dims; ++c) {
-            const double d = anchors(i, c) - tag(c);
-            sq += d * d;
-        }
-        t(i) = t0 + std::sqrt(sq) / kC;
-    }
-    return t;
-}
+using tag_geometry::arrival_times;
+using tag_geometry::kC;
 
 const arma::mat kSquare = {{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {10, 10, 0}};
 

@@ -141,27 +141,20 @@ struct listed_client {
     std::vector<BYTE> read(size_t n, std::chrono::milliseconds timeout) const { return ct::read_exactly(fd, n, timeout); }
 };
 
-class engine_recon_Links : public ::testing::Test {
+class engine_recon_Links : public ct::ReactorTest {
 protected:
+    engine_recon_Links() : ReactorTest(4) {}
+
     void SetUp() override
     {
-        CT_REQUIRE_PRIVATE_NETNS();
-        Recorder::instance().clear();
-        reactor_ = std::make_unique<SocketJobReactor>();
-        ASSERT_TRUE(reactor_->ok());
+        ReactorTest::SetUp();
         ctx_ = zub_context();
     }
 
     void TearDown() override
     {
         Recorder::instance().clear();
-        if (ctx_ != nullptr) {
-            for (unsigned i = 0; i < 4; ++i) {
-                Anchor* a = &ctx_->anchors[i];
-                ct::run_on_job(QE_JOBTYPE_ZUB_RECON, [a] { zub_socket_anchor_close(a); });
-            }
-        }
-        reactor_.reset();
+        ReactorTest::TearDown();
     }
 
     // A recon_core on the reconnection job's thread with the engine's own links.
@@ -173,7 +166,6 @@ protected:
 
     context_t* ctx_ = nullptr;
     dt::temp_root root_;
-    std::unique_ptr<SocketJobReactor> reactor_;
 };
 
 TEST_F(engine_recon_Links, JobsStartOpenEveryLinkAndReopenOneWithinAnEightSecondCheck)

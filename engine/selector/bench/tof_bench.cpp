@@ -3,14 +3,15 @@
 // around a room (the least-squares fits), and four couple anchors on two crossing lines.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
-#include <mutex>
+#include <cstdint>
 #include <vector>
 
-#include "zub_public.h"
-#include "zub_selector.h"
+#include "round_driver.h"
+#include "selector_site.h"
 
 namespace {
+
+using namespace selector_site;
 
 struct Place {
     double x, y, z;
@@ -39,58 +40,24 @@ std::vector<Place> layout(int variant)
 void BM_TofRound(benchmark::State& state)
 {
     const std::vector<Place> anchors = layout(static_cast<int>(state.range(0)));
+    reset_context();
     context_t& c = *zub_context();
     c.tad_id_prefix = 0x12;
     c.ground_clearance = 1.0;
-    c.zubSolveWaitTime = 20;
     c.filter = 1;
     for (unsigned i = 0; i < anchors.size(); ++i) {
-        Anchor& a = c.anchors[i];
-        a.init(0xE000 + i, static_cast<WORD16>(i));
-        std::lock_guard<GuardMutex> hold(a.cfg_lock);
-        AnchorConfig cfg = a.config_snapshot();
-        cfg.position[0] = anchors[i].x;
-        cfg.position[1] = anchors[i].y;
-        cfg.position[2] = anchors[i].z;
-        cfg.mode = anchors[i].mode;
-        cfg.master = 1;
-        cfg.four_anc_mode = 1;
-        a.config_publish(cfg);
+        const auto id = static_cast<WORD16>(i);
+        set_anchor(id, 0xE000 + i, anchors[i].x, anchors[i].y, anchors[i].z, anchors[i].mode);
+        set_master_flag(id, 1);
+        set_four_anc_mode(id, true);
     }
-    WORD64 now = 1000;
-    WORD64 records = 0;
-    SelectorEnv env;
-    env.now_ms = [&now] { return now; };
-    env.send = [&records](WORD32, const void*, WORD16) { ++records; };
-    Selector sel(env);
     std::vector<std::vector<BYTE>> msgs;
     for (unsigned i = 0; i < anchors.size(); ++i) {
-        const Place& p = anchors[i];
-        const double d = std::sqrt((p.x - 6) * (p.x - 6) + (p.y - 4) * (p.y - 4) + (p.z - 1) * (p.z - 1));
-        const auto mm = static_cast<WORD32>(d * 1000.0);
-        std::vector<BYTE> m(18, 0);
-        m[0] = static_cast<BYTE>(i);
-        m[2] = 14;
-        m[4] = 0x83;
-        m[8] = 0x3;  // tag 0x123
-        for (int b = 0; b < 4; ++b) {
-            m[10 + b] = static_cast<BYTE>(mm >> (8 * b));
-        }
-        msgs.push_back(m);
+        const auto id = static_cast<WORD16>(i);
+        const auto mm = static_cast<int32_t>(anchor_distance(id, 6, 4, 1) * 1000.0);
+        msgs.push_back(tof_msg(id, 0, 0x3, mm));  // short id 3 under the prefix: tag 0x123
     }
-    BYTE seq = 0;
-    for (auto _ : state) {
-        ++seq;
-        for (auto& m : msgs) {
-            m[5] = seq;
-            sel.recv_tof_report(m.data(), 18);
-        }
-        now += 20;
-        sel.recv_timer_periodic_calculate_tof();
-        now += 80;
-    }
-    state.counters["positions/s"] = benchmark::Counter(static_cast<double>(records), benchmark::Counter::kIsRate);
-    state.counters["records"] = static_cast<double>(records);
+    selector_bench::run_rounds(state, selector_bench::kTofRound, msgs);
 }
 
 }  // namespace

@@ -5,14 +5,14 @@
 #include <cstddef>
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
-#include "zub_public.h"
-#include "zub_selector.h"
+#include "selector_site.h"
 #include "zub_selector_job.h"
 
 namespace {
+
+using namespace selector_site;
 
 class NoPort : public SelectorJobPort {
 public:
@@ -35,40 +35,25 @@ Selector& selector()
 
 void site()
 {
+    reset_context();
     context_t& c = *zub_context();
-    c.min_mulitiple = 3;
     c.toa_ignore_time = 65535;
     c.zubSolveWaitTime = 5;
     c.zubFPIRF = 1;
     c.zeroAlgorithmEnable = 1;
     c.single_blink_count = 2;
-    c.single_blink_expire = 20;
     c.log_ctrl.diagnostics_log = 1;
-    c.anchor_count = 8;
     const double xy[8][2] = {{0, 0}, {20, 0}, {0, 10}, {20, 10}, {10, 5}, {5, 0}, {15, 0}, {10, 10}};
     for (WORD16 i = 0; i < 8; ++i) {
-        Anchor& a = c.anchors[i];
-        a.init(0x7000 + i, i);
-        std::lock_guard<GuardMutex> hold(a.cfg_lock);
-        AnchorConfig cfg = a.config_snapshot();
-        cfg.mode = i == 5 ? ZUB_ANCHOR_WORKING_MODE_SINGLE : (i == 6 || i == 7 ? ZUB_ANCHOR_WORKING_MODE_COUPLE : 0);
-        cfg.master = i == 7 ? 1 : 0;
-        cfg.four_anc_mode = i == 3 ? 1 : 0;
-        cfg.reference = i == 0 ? 1 : 0;
-        cfg.position[0] = xy[i][0];
-        cfg.position[1] = xy[i][1];
-        a.config_publish(cfg);
+        const BYTE mode = i == 5 ? ZUB_ANCHOR_WORKING_MODE_SINGLE
+                                 : (i == 6 || i == 7 ? ZUB_ANCHOR_WORKING_MODE_COUPLE : ZUB_ANCHOR_WORKING_MODE_MULTIPLE);
+        set_anchor(i, 0x7000 + i, xy[i][0], xy[i][1], 0.0, mode);
     }
+    set_master_flag(7, 1);
+    set_four_anc_mode(3, true);
+    set_reference(0, 1);
     for (WORD16 i = 1; i < 8; ++i) {
-        Anchor& a = c.anchors[i];
-        std::lock_guard<std::mutex> hold(zub_ccp_lock());
-        ClockSync cs = a.cs_snapshot(0);
-        cs.master = &c.anchors[i == 7 ? 6 : 0];
-        cs.valid_sync = true;
-        cs.last_update_time = WORD64{1} << 62;
-        cs.cs_kalman.x1 = 1.0;
-        a.cs_publish(0, cs);
-        a.cs_set_count(1);
+        set_sync(i, 0, i == 7 ? 6 : 0, WORD64{1} << 62);
     }
     Selector::ComputeGlobalDistanceMatrix(0);
 }

@@ -13,23 +13,6 @@ namespace {
 constexpr double C = 299702547.0;
 constexpr double P = 17.207401025641026;
 
-// The record's fields, unpacked (the packed ones cannot be bound to references).
-struct Position {
-    int anchor_mode;
-    WORD64 tag_id;
-    WORD64 anchor_id;
-    int32_t x, y, z;
-};
-
-Position position_of(const Record& r)
-{
-    msg_position_t m{};
-    EXPECT_EQ(r.event, ZUB_EV_SELECTOR_DISPLAY_TAG_LOC);
-    EXPECT_EQ(r.bytes.size(), sizeof m);
-    std::memcpy(&m, r.bytes.data(), std::min(sizeof m, r.bytes.size()));
-    return Position{m.anchor_mode, m.tag_id, m.anchor_id, m.x, m.y, m.z};
-}
-
 // One area with one sub-area of two points, kept for the whole test program.
 area_t* make_area(WORD64 hw, e_sub_area_type type, float x1, float y1, float x2, float y2)
 {

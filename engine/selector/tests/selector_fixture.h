@@ -1,5 +1,5 @@
-// Test helpers of the selector: a fake clock and record sink, captured log lines, anchors
-// and clock-sync slots set up in the engine context, report messages built byte by byte.
+// Test helpers of the selector: a fake clock and record sink, captured log lines, and the site
+// set-up of selector_site.h (anchors, clock-sync slots, report messages).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "selector_site.h"
 #include "zub_public.h"
 #include "zub_selector.h"
 
@@ -16,6 +17,16 @@ struct Record {
     WORD32 event;
     std::vector<BYTE> bytes;
 };
+
+// A position record's fields, unpacked (the packed ones cannot be bound to references).
+struct Position {
+    int anchor_mode;
+    WORD64 tag_id;
+    WORD64 anchor_id;
+    int32_t x, y, z;
+};
+// The position in a record; a record of another event or size fails the test.
+Position position_of(const Record& r);
 
 // Captures engine prints while alive.
 class LogCapture {
@@ -35,29 +46,7 @@ struct Harness {
     Selector sel;
 };
 
-// Clears the context values the selector reads and every anchor below `upto`.
-void reset_context(unsigned upto = 32);
-// Anchor `id` with hardware id `hw` at `pos`, working `mode`; anchor_count covers it.
-void set_anchor(WORD16 id, WORD64 hw, double x, double y, double z, BYTE mode = ZUB_ANCHOR_WORKING_MODE_MULTIPLE);
-// Changes one field group of an anchor's configuration.
-void set_anchor_config(WORD16 id, void (*edit)(AnchorConfig&, const void*), const void* arg);
-void set_four_anc_mode(WORD16 id, bool on);
-void set_master_flag(WORD16 id, int master);
-void set_reference(WORD16 id, int reference);
-void set_clock_offset(WORD16 id, double offset);
-// Slot `slot` of `slave`: master `master`, valid, updated at `updated_ms`, the slave clock
-// running `offset` seconds ahead of the master's (syncTOA(t) = t - offset).
-void set_sync(WORD16 slave, unsigned slot, WORD16 master, WORD64 updated_ms, double offset = 0.0, bool valid = true);
-// Planar distance of anchor `id` from (x, y), and the arrival time there in master time.
-double anchor_distance(WORD16 id, double x, double y, double z = 0.0);
-
-// A TOA (0x32/0x33) message: sock_data_t head and report; `ext` appended, extLen = its size.
-std::vector<BYTE> toa_msg(BYTE type, WORD16 anc, BYTE seq, WORD64 tag, WORD64 ticks, WORD16 first_path16,
-                          const std::vector<BYTE>& ext = {});
-// A ranging (0x83) message of 18 bytes.
-std::vector<BYTE> tof_msg(WORD16 anc, BYTE seq, WORD16 short_id, int32_t distance, BYTE alarm_status = 0,
-                          BYTE alarm = 0);
-// Device ticks of a time in seconds.
-WORD64 ticks_of(double seconds);
+// The site set-up is the shared one.
+using namespace selector_site;
 
 }  // namespace selector_test

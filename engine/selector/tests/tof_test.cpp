@@ -19,22 +19,6 @@ constexpr WORD16 kShortId = 0x3;
 constexpr WORD64 kTag = 0x123;
 constexpr int kNotSent = -1;
 
-struct Position {
-    int anchor_mode;
-    WORD64 tag_id;
-    WORD64 anchor_id;
-    int32_t x, y, z;
-};
-
-Position position_of(const Record& r)
-{
-    msg_position_t m{};
-    EXPECT_EQ(ZUB_EV_SELECTOR_DISPLAY_TAG_LOC, r.event);
-    EXPECT_EQ(sizeof m, r.bytes.size());
-    std::memcpy(&m, r.bytes.data(), std::min(sizeof m, r.bytes.size()));
-    return Position{m.anchor_mode, m.tag_id, m.anchor_id, m.x, m.y, m.z};
-}
-
 struct Anc {
     double x, y, z;
     BYTE mode = ZUB_ANCHOR_WORKING_MODE_MULTIPLE;

@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <condition_variable>
-#include <mutex>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -144,24 +142,51 @@ TEST_F(PlatformKernelFlowStress, WaitingSendsAllArriveDropsAreLoggedOnce)
     EXPECT_GT(q->sleep_count(), 0u);
 }
 
+TEST_F(PlatformKernelFlowStress, InJobWorkWaitsWhileTheJobsQueueIsFullAndRunsAfterWhatCameFirst)
+{
+    // C is held and its queue filled to the mark; work for C queued now must neither be dropped
+    // nor overtake the backlog, however the release and the queueing interleave.
+    kt::JobHold hold;
+    ASSERT_TRUE(hold.hold(kt::kTypeC));
+    CNTaskQueue* q = CNCtrlTask::gaCNCtrlTask[4]->task_queue();
+    q->high_water_mark(8 * 104);
+    q->low_water_mark(8 * 104);
+    const JID from = kt::local_jid(kt::kTypeA);
+    const JID to = kt::local_jid(kt::kTypeC);
+    Body b{};
+    uint32_t queued = 0;
+    for (; queued < 100; ++queued) {
+        b.seq = queued;
+        JID self = from;
+        JID dest = to;
+        if (OSS_SendFromTask(kMsg, reinterpret_cast<BYTE*>(&b), kLen, &self, &dest) != 0) break;
+    }
+    ASSERT_EQ(queued, 8u); // 104-byte blocks go in while fewer than 8 * 104 bytes wait
+    std::atomic<bool> queueing{false};
+    std::thread releaser([&] {
+        while (!queueing.load()) std::this_thread::yield();
+        hold.release();
+    });
+    size_t seenBefore = 0;
+    queueing = true;
+    const bool ran = kt::run_on_job(kt::kTypeC, [&] { seenBefore = kt::Recorder::instance().calls(kt::kTypeC, kMsg).size(); });
+    releaser.join();
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(seenBefore, queued);
+    std::vector<uint32_t> seqs;
+    for (const kt::Call& c : kt::Recorder::instance().calls(kt::kTypeC, kMsg)) {
+        Body got{};
+        std::memcpy(&got, c.body.data(), sizeof got);
+        seqs.push_back(got.seq);
+    }
+    EXPECT_EQ(seqs, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7}));
+}
+
 TEST_F(PlatformKernelFlowStress, AnExitBlockEndsTheTaskAndWhatFollowsItStaysQueued)
 {
     // X1, the exit block and X2 wait behind a held call, so the task takes all three at once.
-    std::mutex m;
-    std::condition_variable cv;
-    bool held = false;
-    bool released = false;
-    std::function<void()> hold = [&] {
-        std::unique_lock<std::mutex> lock(m);
-        held = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return released; });
-    };
-    ASSERT_TRUE(kt::post_to_job(kt::kTypeC, &hold));
-    {
-        std::unique_lock<std::mutex> lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, 10s, [&] { return held; }));
-    }
+    kt::JobHold hold;
+    ASSERT_TRUE(hold.hold(kt::kTypeC));
     CNCtrlTask* task = CNCtrlTask::gaCNCtrlTask[4];
     JID from = kt::local_jid(kt::kTypeA);
     JID to = kt::local_jid(kt::kTypeC);
@@ -169,11 +194,7 @@ TEST_F(PlatformKernelFlowStress, AnExitBlockEndsTheTaskAndWhatFollowsItStaysQueu
     ASSERT_EQ(task->kill(), 0);
     ASSERT_EQ(XOS_SendAsynMsgNJ(0x602, nullptr, 0, 0, 0, &from, &to), 0u);
     ASSERT_EQ(task->task_queue()->message_count(), 3u);
-    {
-        std::lock_guard<std::mutex> lock(m);
-        released = true;
-        cv.notify_all();
-    }
+    hold.release();
     ASSERT_TRUE(kt::Recorder::instance().wait_for(kt::kTypeC, 0x601, 1, 10s));
     for (int i = 0; i < 1000 && task->thr_count() != 0; ++i) std::this_thread::sleep_for(5ms);
     EXPECT_EQ(task->thr_count(), 0u);

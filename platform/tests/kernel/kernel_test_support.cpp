@@ -45,6 +45,33 @@ const T_JobCreatReg* probe_table_omp() { return kProbeTableOmp; }
 
 CN_Job_Base* job_of(WORD16 jobType) { return CN_Job_Base::GetJobByType(jobType); }
 
+bool JobHold::hold(WORD16 jobType)
+{
+    call_ = [this] {
+        std::unique_lock<std::mutex> lock(m_);
+        held_ = true;
+        cv_.notify_all();
+        cv_.wait(lock, [this] { return released_; });
+        left_ = true;
+        cv_.notify_all();
+    };
+    if (!post_to_job(jobType, &call_)) {
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(m_);
+    return cv_.wait_for(lock, probe::kCatchUpBound, [this] { return held_; });
+}
+
+void JobHold::release()
+{
+    std::unique_lock<std::mutex> lock(m_);
+    released_ = true;
+    cv_.notify_all();
+    if (held_) {
+        cv_.wait_for(lock, probe::kCatchUpBound, [this] { return left_; });
+    }
+}
+
 bool start_platform(const std::function<void(CN_PlatformProfile&)>& adjust)
 {
     Recorder::instance().clear();

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,15 +41,38 @@ using probe::post_to_job;
 using probe::Reaction;
 using probe::Recorder;
 
-// Runs fn inside job jobType (current job set, on its task thread) and waits for it.
-// false when it could not be queued or did not finish within the time-out.
+// Runs fn inside job jobType (current job set, on its task thread) once its queue has room, and
+// waits for it. false when it could not be queued or did not finish within the time-out.
 inline bool run_on_job(WORD16 jobType, const std::function<void()>& fn,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10))
+                       std::chrono::milliseconds timeout = probe::kCatchUpBound)
 {
     return probe::run_on_job(jobType, fn, timeout);
 }
 
 CN_Job_Base* job_of(WORD16 jobType);
+
+// Keeps a job inside one entry call from hold() until release(), so that its queue only fills.
+// From the test thread (release also from any other); release() returns once the job has left
+// the call, so the hold may then go out of scope.
+class JobHold {
+public:
+    JobHold() = default;
+    JobHold(const JobHold&) = delete;
+    JobHold& operator=(const JobHold&) = delete;
+    ~JobHold() { release(); }
+    // Queues the holding call for the job and waits until the job is inside it; false when it
+    // could not be queued or the job did not reach it.
+    bool hold(WORD16 jobType);
+    void release();
+
+private:
+    std::function<void()> call_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false;
+    bool released_ = false;
+    bool left_ = false;
+};
 
 // Moves the process into a network namespace of its own with loopback up. Call from main
 // before any thread starts. false when not permitted (tests needing fixed ports then skip).

@@ -239,34 +239,18 @@ TEST_F(PlatformKernelTimers, AbsoluteTimerFiresAtItsTimeToTheMillisecond)
 
 TEST_F(PlatformKernelTimers, ExpiryForAFullQueueIsDroppedAndLogged)
 {
-    std::mutex m;
-    std::condition_variable cv;
-    bool held = false, released = false;
-    std::function<void()> hold = [&] {
-        std::unique_lock<std::mutex> lock(m);
-        held = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return released; });
-    };
     WORD32 id = XOS_INVALID_TIMER_ID;
     ASSERT_TRUE(kt::run_on_job(kt::kTypeC, [&] { id = XOS_SetRelativeTimer(2029, 100, 1); }));
     ASSERT_NE(id, XOS_INVALID_TIMER_ID);
-    ASSERT_TRUE(kt::post_to_job(kt::kTypeC, &hold));
-    {
-        std::unique_lock<std::mutex> lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, 5s, [&] { return held; }));
-    }
+    kt::JobHold hold;
+    ASSERT_TRUE(hold.hold(kt::kTypeC));
     CNCtrlTask::gaCNCtrlTask[4]->msg_queue()->high_water_mark(1);
     JID sender = kt::local_jid(kt::kTypeA);
     JID dest = kt::local_jid(kt::kTypeC);
     ASSERT_EQ(XOS_SendAsynMsgNJ(0x400, nullptr, 0, 0, 0, &sender, &dest), 0u);
     std::this_thread::sleep_for(300ms);
     EXPECT_NE(kt::log_text().find("CNTime_Handler::handle_timeout send message failure. at:"), std::string::npos);
-    {
-        std::lock_guard<std::mutex> lock(m);
-        released = true;
-        cv.notify_all();
-    }
+    hold.release();
     ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeC, 0x400, 1, 5s));
     ASSERT_TRUE(kt::run_on_job(kt::kTypeC, [] {}));
     EXPECT_TRUE(Recorder::instance().calls(kt::kTypeC, 2029).empty());

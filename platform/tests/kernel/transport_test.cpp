@@ -322,29 +322,9 @@ protected:
     void TearDown() override { kt::stop_platform(); }
 
     // Holds job C inside its entry until release() so that its queue only fills.
-    void hold_c()
-    {
-        hold_ = [this] {
-            std::unique_lock<std::mutex> lock(m_);
-            held_ = true;
-            cv_.notify_all();
-            cv_.wait(lock, [this] { return released_; });
-        };
-        ASSERT_TRUE(kt::post_to_job(kt::kTypeC, &hold_));
-        std::unique_lock<std::mutex> lock(m_);
-        ASSERT_TRUE(cv_.wait_for(lock, 5s, [this] { return held_; }));
-    }
-    void release()
-    {
-        std::lock_guard<std::mutex> lock(m_);
-        released_ = true;
-        cv_.notify_all();
-    }
-    std::function<void()> hold_;
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool held_ = false;
-    bool released_ = false;
+    void hold_c() { ASSERT_TRUE(hold_.hold(kt::kTypeC)); }
+    void release() { hold_.release(); }
+    kt::JobHold hold_;
 };
 
 TEST_F(PlatformKernelQueue, NonWaitingPutsFailOnAFullQueueWaitingPutsWait)

@@ -120,6 +120,14 @@ void Register(FakePlatform& p) {
     p.Deliver(EV_CN_SCS_REGISTER_ACK);
 }
 
+// Registered, notexist acknowledged: the walk waits at the control job's row.
+void WaitAtControlRow(FakePlatform& p) {
+    Register(p);
+    p.RunSelfSteps();
+    p.Deliver(EV_CN_POWER_ON_ACK);
+    p.RunSelfSteps();
+}
+
 TEST(PlatformStartupScs, RegistersWithTheMaintenanceProcessAndRepeatsEvery3s) {
     FakePlatform p(EngineTable());
     p.Deliver(0);
@@ -223,10 +231,7 @@ TEST(PlatformStartupScs, AckInTheWalkingStateIsLoggedAndIgnored) {
 
 TEST(PlatformStartupScs, SilentFlaggedJobEndsTheWalkAfterItsTimeout) {
     FakePlatform p(EngineTable());
-    Register(p);
-    p.RunSelfSteps();
-    p.Deliver(EV_CN_POWER_ON_ACK);
-    p.RunSelfSteps();
+    WaitAtControlRow(p);
     ASSERT_EQ(p.state, CN_SCS_WAIT_ACK);
     p.Deliver(EV_CN_SCS_TIMER_ID1, 4, 2);
     EXPECT_EQ(p.state, CN_SCS_POWERED_ON);
@@ -241,10 +246,7 @@ TEST(PlatformStartupScs, SilentFlaggedJobEndsTheWalkAfterItsTimeout) {
 
 TEST(PlatformStartupScs, StaleAckTimeoutOfAnEarlierRowIsIgnored) {
     FakePlatform p(EngineTable());
-    Register(p);
-    p.RunSelfSteps();
-    p.Deliver(EV_CN_POWER_ON_ACK);
-    p.RunSelfSteps();
+    WaitAtControlRow(p);
     ASSERT_EQ(p.state, CN_SCS_WAIT_ACK);
     // notexist's timer had already expired when it was cancelled: its expiry still arrives.
     p.Deliver(EV_CN_SCS_TIMER_ID1, 4, 1);
@@ -257,10 +259,7 @@ TEST(PlatformStartupScs, StaleAckTimeoutOfAnEarlierRowIsIgnored) {
 
 TEST(PlatformStartupScs, FinalStateAnswersRegistrationsAndKeepsTheHeartbeat) {
     FakePlatform p(EngineTable());
-    Register(p);
-    p.RunSelfSteps();
-    p.Deliver(EV_CN_POWER_ON_ACK);
-    p.RunSelfSteps();
+    WaitAtControlRow(p);
     p.Deliver(EV_CN_POWER_ON_ACK);
     p.RunSelfSteps();
     ASSERT_EQ(p.state, CN_SCS_POWERED_ON);

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -83,19 +84,34 @@ struct Work {
     bool done = false;
 };
 
-// Queues fn for job jobType without waiting; nullptr when the message could not be sent.
-std::shared_ptr<Work> queue_work(WORD16 jobType, std::function<void()> fn);
+// Safety net of the waits below that take no time-out of their own: long enough for any job
+// to catch up with its queue under a sanitizer on a busy machine; reached only when one never does.
+constexpr std::chrono::milliseconds kCatchUpBound{60000};
+
+// Waits while the queue of job jobType's task is at its mark (a job still catching up with
+// earlier traffic); false when it is still full after the time-out.
+bool wait_for_room(WORD16 jobType, std::chrono::milliseconds timeout = kCatchUpBound);
+
+// Queues fn for job jobType, first waiting while its queue is full, not for fn to run; nullptr
+// when the queue stayed full or the message could not be sent.
+std::shared_ptr<Work> queue_work(WORD16 jobType, std::function<void()> fn,
+                                 std::chrono::milliseconds timeout = kCatchUpBound);
 // Waits until the work has run; false on time-out.
 bool wait_work(Work& work, std::chrono::milliseconds timeout);
 
 // Runs fn inside job jobType and waits for it; false when it could not be queued or did not
-// finish within the time-out.
+// finish within the time-out (each wait, for room and for the run, has the whole time-out).
 bool run_on_job(WORD16 jobType, const std::function<void()>& fn, std::chrono::milliseconds timeout);
 
-// Queues *pfn for job jobType without waiting; the caller keeps *pfn alive until it has run.
+// Queues *pfn for job jobType as queue_work does, not waiting for it to run; the caller keeps
+// *pfn alive until it has run.
 bool post_to_job(WORD16 jobType, std::function<void()>* pfn);
 
 JID local_jid(WORD16 jobType);
+
+// One row of a job table: one instance, no stack size of its own.
+T_JobCreatReg job_row(WORD16 type, WORD16 pri, WORD16 task, const std::string& name, PTFUNCJOBENTRY entry,
+                      WORD32 data_size, WORD32 flags);
 
 // Waits until task threads 1..taskCount have recorded themselves and every job its owner
 // thread; false on time-out.

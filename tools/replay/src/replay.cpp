@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <istream>
-#include <mutex>
 #include <ostream>
 #include <sstream>
 #include <vector>
 
+#include "selector_site.h"
 #include "zub_public.h"
 #include "zub_selector.h"
 #include "zub_selector_job.h"
@@ -114,7 +114,7 @@ public:
             if (!(s >> id >> std::hex >> hw >> std::dec >> x >> y >> z >> mode) || id >= ZUB_MAX_ANCHOR_NUM) {
                 return "anchor wants <id below 10000> <hex hardware id> <x> <y> <z> <mode>";
             }
-            add_anchor(c, static_cast<WORD16>(id), hw, x, y, z, static_cast<BYTE>(mode));
+            add_anchor(static_cast<WORD16>(id), hw, x, y, z, static_cast<BYTE>(mode));
         } else if (verb == "sync") {
             unsigned slave = 0, slot = 0, master = 0;
             double x0 = 0, x1 = 0, tx = 0, rx = 0;
@@ -122,7 +122,8 @@ public:
                 master >= ZUB_MAX_ANCHOR_NUM || slot >= ZUB_MAX_MASTERS) {
                 return "sync wants <slave> <slot below 16> <master> <x0> <x1> <prevTxTime> <prevRxTime>";
             }
-            set_sync(c, slave, slot, master, x0, x1, tx, rx);
+            selector_site::publish_sync(static_cast<WORD16>(slave), slot, static_cast<WORD16>(master), now_,
+                                        selector_site::SyncFilter{x0, x1, tx, rx}, true);
         } else if (verb == "at") {
             WORD64 ms = 0;
             if (!(s >> ms) || ms < now_) {
@@ -143,43 +144,11 @@ public:
     }
 
 private:
-    void add_anchor(context_t& c, WORD16 id, WORD64 hw, double x, double y, double z, BYTE mode)
+    // The configuration index is the id; the distance matrix follows every anchor added.
+    static void add_anchor(WORD16 id, WORD64 hw, double x, double y, double z, BYTE mode)
     {
-        Anchor& a = c.anchors[id];
-        a.init(hw, id);
-        {
-            std::lock_guard<GuardMutex> hold(a.cfg_lock);
-            AnchorConfig cfg = a.config_snapshot();
-            cfg.idx = id;
-            cfg.mode = mode;
-            cfg.position[0] = x;
-            cfg.position[1] = y;
-            cfg.position[2] = z;
-            a.config_publish(cfg);
-        }
-        if (c.anchor_count <= id) {
-            c.anchor_count = static_cast<WORD16>(id + 1);
-        }
+        selector_site::place_anchor(id, hw, x, y, z, mode, id);
         Selector::ComputeGlobalDistanceMatrix(0);
-    }
-
-    void set_sync(context_t& c, unsigned slave, unsigned slot, unsigned master, double x0, double x1, double tx,
-                  double rx)
-    {
-        Anchor& a = c.anchors[slave];
-        std::lock_guard<std::mutex> hold(zub_ccp_lock());
-        ClockSync cs = a.cs_snapshot(slot);
-        cs.master = &c.anchors[master];
-        cs.valid_sync = true;
-        cs.last_update_time = now_;
-        cs.cs_kalman.x0 = x0;
-        cs.cs_kalman.x1 = x1;
-        cs.cs_kalman.prevTxTime = tx;
-        cs.cs_kalman.prevRxTime = rx;
-        a.cs_publish(slot, cs);
-        if (a.cs_count() <= slot) {
-            a.cs_set_count(static_cast<WORD16>(slot + 1));
-        }
     }
 
     void advance(WORD64 ms)

@@ -36,24 +36,9 @@ std::ostream& operator<<(std::ostream& os, const ConStat& s)
     return os << "{" << s.anc_id << ", " << s.con_stat << "}";
 }
 
-class engine_comm_AnchorLinks : public ::testing::Test {
+class engine_comm_AnchorLinks : public ct::ReactorTest {
 protected:
-    void SetUp() override
-    {
-        CT_REQUIRE_PRIVATE_NETNS();
-        Recorder::instance().clear();
-        reactor_ = std::make_unique<SocketJobReactor>();
-        ASSERT_TRUE(reactor_->ok());
-    }
-
-    void TearDown() override
-    {
-        for (unsigned i = 0; i < 8; ++i) {
-            Anchor* a = &zub_context()->anchors[i];
-            ct::run_on_job(QE_JOBTYPE_ZUB_RECON, [a] { zub_socket_anchor_close(a); });
-        }
-        reactor_.reset();
-    }
+    engine_comm_AnchorLinks() : ReactorTest(8) {}
 
     static bool open_link(Anchor* a)
     {
@@ -98,7 +83,6 @@ protected:
         return v;
     }
 
-    std::unique_ptr<SocketJobReactor> reactor_;
 };
 
 std::vector<BYTE> pattern(size_t n, unsigned seed)

@@ -161,6 +161,23 @@ bool SocketJobReactor::wait_eof(const Anchor* anchor, std::chrono::milliseconds 
     return g_read_cond.wait_for(lock, timeout, [&] { return g_reads[anchor].eof; });
 }
 
+void ReactorTest::SetUp()
+{
+    CT_REQUIRE_PRIVATE_NETNS();
+    Recorder::instance().clear();
+    reactor_ = std::make_unique<SocketJobReactor>();
+    ASSERT_TRUE(reactor_->ok());
+}
+
+void ReactorTest::TearDown()
+{
+    for (unsigned i = 0; i < linked_; ++i) {
+        Anchor* a = &zub_context()->anchors[i];
+        run_on_job(QE_JOBTYPE_ZUB_RECON, [a] { zub_socket_anchor_close(a); });
+    }
+    reactor_.reset();
+}
+
 FakeAnchor::FakeAnchor(int host, int backlog) : host_(host)
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

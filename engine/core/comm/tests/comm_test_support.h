@@ -16,10 +16,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <pthread.h>
 
@@ -105,6 +107,21 @@ private:
     std::atomic<bool> done_{false};
     std::function<void()> loop_;
     bool ok_ = false;
+};
+
+// A test with the socket job's reactor running and the recorder emptied; it skips outside a
+// network namespace of its own. At its end the links of context anchors 0 .. linked - 1 are
+// closed from the reconnection job, then the reactor stops.
+class ReactorTest : public ::testing::Test {
+protected:
+    explicit ReactorTest(unsigned linked) : linked_(linked) {}
+    void SetUp() override;
+    void TearDown() override;
+
+    std::unique_ptr<SocketJobReactor> reactor_;
+
+private:
+    unsigned linked_;
 };
 
 // A stand-in anchor: a TCP listener on 127.0.0.<host>:3000.

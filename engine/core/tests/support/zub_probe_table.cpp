@@ -1,6 +1,5 @@
 #include "zub_probe_table.h"
 
-#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -9,45 +8,27 @@
 #include "pub_pqe_jobtype.h"
 #include "zub_job_dir.h"
 
-namespace {
-
-T_JobCreatReg row(WORD16 type, WORD16 pri, WORD16 task, const std::string& name, PTFUNCJOBENTRY entry,
-                  WORD32 data_size, WORD32 flags)
-{
-    T_JobCreatReg r{};
-    r.wJobType = type;
-    r.wPri = pri;
-    r.wSchIndex = task;
-    r.wInstance = 1;
-    std::snprintf(r.acName, sizeof r.acName, "%s", name.c_str());
-    r.PEntry = entry;
-    r.StckSize = 0;
-    r.DataSize = data_size;
-    r.dwFlags = flags;
-    return r;
-}
-
-}  // namespace
+using probe::job_row;
 
 std::array<T_JobCreatReg, 29> zub_engine_probe_rows()
 {
     std::array<T_JobCreatReg, 29> t{};
-    t[0] = row(0x0000, 10, 1, "CN_SCS_JOB", probe::entry, 1024, 0);
-    t[1] = row(0x0001, 10, 1, "notexist", notexist_Job_Entry, 4096, CN_JOB_FLAG_WAIT_POWERON_ACK);
-    t[2] = row(QE_JOBTYPE_ZUB_CONTROL, 11, 2, "ZUB_CONTROL", probe::entry, 81920, CN_JOB_FLAG_WAIT_POWERON_ACK);
+    t[0] = job_row(0x0000, 10, 1, "CN_SCS_JOB", probe::entry, 1024, 0);
+    t[1] = job_row(0x0001, 10, 1, "notexist", notexist_Job_Entry, 4096, CN_JOB_FLAG_WAIT_POWERON_ACK);
+    t[2] = job_row(QE_JOBTYPE_ZUB_CONTROL, 11, 2, "ZUB_CONTROL", probe::entry, 81920, CN_JOB_FLAG_WAIT_POWERON_ACK);
     for (WORD16 m = 0; m < 3; ++m) {
-        t[3 + m] = row(static_cast<WORD16>(QE_JOBTYPE_ZUB_MANAGER_BEGIN + m), 11, static_cast<WORD16>(3 + m),
+        t[3 + m] = job_row(static_cast<WORD16>(QE_JOBTYPE_ZUB_MANAGER_BEGIN + m), 11, static_cast<WORD16>(3 + m),
                        "ZUB_MANAGER" + std::to_string(m + 1), probe::entry, 81920, 0);
     }
-    t[6] = row(QE_JOBTYPE_ZUB_SOCKET, 11, 6, "ZUB_SOCKET", probe::entry, 81920, 0);
-    t[7] = row(QE_JOBTYPE_ZUB_CLOCKSYNC, 11, 7, "ZUB_CLOCKSYNC", probe::entry, 81920, 0);
-    t[8] = row(QE_JOBTYPE_ZUB_DISPLAY, 11, 8, "ZUB_DISPLAY", probe::entry, 81920, 0);
-    t[9] = row(QE_JOBTYPE_ZUB_RECON, 11, 9, "ZUB_RECON", probe::entry, 81920, 0);
+    t[6] = job_row(QE_JOBTYPE_ZUB_SOCKET, 11, 6, "ZUB_SOCKET", probe::entry, 81920, 0);
+    t[7] = job_row(QE_JOBTYPE_ZUB_CLOCKSYNC, 11, 7, "ZUB_CLOCKSYNC", probe::entry, 81920, 0);
+    t[8] = job_row(QE_JOBTYPE_ZUB_DISPLAY, 11, 8, "ZUB_DISPLAY", probe::entry, 81920, 0);
+    t[9] = job_row(QE_JOBTYPE_ZUB_RECON, 11, 9, "ZUB_RECON", probe::entry, 81920, 0);
     for (WORD16 r = 10; r <= 27; ++r) {
-        t[r] = row(static_cast<WORD16>(0x4000 + (r - 2)), 11, r, "ZUB_SELECT" + std::to_string(r - 9), probe::entry,
+        t[r] = job_row(static_cast<WORD16>(0x4000 + (r - 2)), 11, r, "ZUB_SELECT" + std::to_string(r - 9), probe::entry,
                    81920, 0);
     }
-    t[28] = row(0x5FFF, 1, 1, "END", nullptr, 0, 0);
+    t[28] = job_row(0x5FFF, 1, 1, "END", nullptr, 0, 0);
     return t;
 }
 
