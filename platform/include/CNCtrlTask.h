@@ -75,7 +75,8 @@ public:
     static const void* MakeAct(WORD16 wRow, XOS_TIMER_ID dwId);
 
 private:
-    CNCtrlTask* pTask_;
+    // Kept for the task's own records; expiries find their job through the act, not this.
+    [[maybe_unused]] CNCtrlTask* pTask_;
 };
 
 // The intra-board UDP endpoint of the process: 127.0.0.1 at the own port.

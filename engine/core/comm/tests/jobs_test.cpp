@@ -121,8 +121,10 @@ TEST_F(engine_comm_Jobs, PeriodicTimerArrivesAs2030EveryPeriodUntilDeleted)
     ASSERT_TRUE(Recorder::instance().wait_for(QE_JOBTYPE_ZUB_SELECTOR_BEGIN, 2030, 6, 5s));
     EXPECT_TRUE(in_job(QE_JOBTYPE_ZUB_SELECTOR_BEGIN, [id] { return zub_DelTimer(id); }));
     const auto calls = Recorder::instance().calls(QE_JOBTYPE_ZUB_SELECTOR_BEGIN, 2030);
-    EXPECT_GE(calls[0].at - started, 15ms);  // first expiry after one period
-    EXPECT_GE(calls[5].at - calls[0].at, 90ms);
+    // A periodic timer never fires early, though a late one may catch up in a burst: the n-th
+    // expiry comes no sooner than n periods after the set-up (less the millisecond rounding).
+    EXPECT_GE(calls[0].at - started, 15ms);
+    EXPECT_GE(calls[5].at - started, 115ms);
     for (const ct::Call& c : calls) {
         EXPECT_EQ(c.timerPara, (140u << 24) | 5u);
         EXPECT_EQ(c.timerId, id);
