@@ -59,6 +59,10 @@ private:
     int put(ACE_Message_Block* pBlock, ACE_Time_Value* timeout, Where where);
     void poll_for_work();
     void wake_full_waiters();
+    // What a sleeper on either condition makes of its wait's result (rc): 0 to look again, or
+    // -1 with errno EWOULDBLOCK after its time-out and ESHUTDOWN once the queue is deactivated
+    // or pulsed. Under the queue lock.
+    int woken(int rc) const;
 
     static constexpr long kMinPollNs = 2000;
     const long lPollNs_;

@@ -127,6 +127,21 @@ bool CNTaskQueue::is_full_i()
     return queued + taken_bytes_.load(std::memory_order_seq_cst) >= high_water_mark_;
 }
 
+int CNTaskQueue::woken(int rc) const
+{
+    if (rc == -1) {
+        if (errno == ETIME) {
+            errno = EWOULDBLOCK;
+        }
+        return -1;
+    }
+    if (state_ != ACE_Message_Queue_Base::ACTIVATED) {
+        errno = ESHUTDOWN;
+        return -1;
+    }
+    return 0;
+}
+
 int CNTaskQueue::wait_not_full_cond(ACE_Time_Value* timeout)
 {
     while (is_full_i()) {
@@ -139,16 +154,9 @@ int CNTaskQueue::wait_not_full_cond(ACE_Time_Value* timeout)
             full_waiters_.fetch_sub(1, std::memory_order_seq_cst);
             break;
         }
-        const int rc = not_full_cond_.wait(timeout);
+        const int rc = woken(not_full_cond_.wait(timeout));
         full_waiters_.fetch_sub(1, std::memory_order_seq_cst);
         if (rc == -1) {
-            if (errno == ETIME) {
-                errno = EWOULDBLOCK;
-            }
-            return -1;
-        }
-        if (state_ != ACE_Message_Queue_Base::ACTIVATED) {
-            errno = ESHUTDOWN;
             return -1;
         }
     }
@@ -160,17 +168,10 @@ int CNTaskQueue::wait_not_empty_cond(ACE_Time_Value* timeout)
     while (is_empty_i()) {
         ++sleepers_;
         sleeps_.fetch_add(1, std::memory_order_relaxed);
-        const int rc = not_empty_cond_.wait(timeout);
+        const int rc = woken(not_empty_cond_.wait(timeout));
         --sleepers_;
         signal_sent_ = false;
         if (rc == -1) {
-            if (errno == ETIME) {
-                errno = EWOULDBLOCK;
-            }
-            return -1;
-        }
-        if (state_ != ACE_Message_Queue_Base::ACTIVATED) {
-            errno = ESHUTDOWN;
             return -1;
         }
     }

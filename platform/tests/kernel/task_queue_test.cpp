@@ -117,6 +117,43 @@ TEST(PlatformKernelTaskQueue, WaitingPutsWaitForRoomTimedPutsGiveUp)
     EXPECT_EQ(take_and_finish(q), "b");
 }
 
+TEST(PlatformKernelTaskQueue, ATimedWaitOnEitherSideGivesUpAtItsTimeAndLeavesTheQueueAsItWas)
+{
+    // A put into a full queue and a take from an empty one each sleep until their (absolute)
+    // time, then fail with EWOULDBLOCK; what was queued stays queued.
+    struct Row {
+        const char* name;
+        bool fill;  // the queue is full (the put waits) or empty (the take waits)
+    };
+    const Row rows[] = {{"put into a full queue", true}, {"take from an empty queue", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        CNTaskQueue q(0);
+        q.high_water_mark(100);
+        q.low_water_mark(100);
+        if (row.fill) {
+            ASSERT_EQ(q.enqueue_tail(block(100, 'a')), 1);
+        }
+        ACE_Time_Value soon = ACE_OS::gettimeofday() + ACE_Time_Value(0, 20000);
+        errno = 0;
+        if (row.fill) {
+            ACE_Message_Block* late = block(10, 'x');
+            EXPECT_EQ(q.enqueue_tail(late, &soon), -1);
+            late->release();
+        } else {
+            ACE_Message_Block* got = nullptr;
+            EXPECT_EQ(q.dequeue_head(got, &soon), -1);
+            EXPECT_EQ(got, nullptr);
+        }
+        EXPECT_EQ(errno, EWOULDBLOCK);
+        EXPECT_EQ(q.message_count(), row.fill ? 1u : 0u);
+        EXPECT_EQ(q.sleep_count(), row.fill ? 0u : 1u);
+        if (row.fill) {
+            EXPECT_EQ(take_and_finish(q), "a");
+        }
+    }
+}
+
 TEST(PlatformKernelTaskQueue, DeactivationWakesTheSleepingReceiverAndEveryWaitingSender)
 {
     CNTaskQueue q;
