@@ -15,7 +15,7 @@ namespace {
 
 constexpr long kThreadFlags = THR_BOUND | THR_NEW_LWP | THR_JOINABLE; // 0x10003
 // How many blocks a task runs at most before the receivers of what they sent are woken.
-constexpr unsigned kBlocksPerWake = 16;
+constexpr unsigned kBlocksPerWake = 64;
 
 size_t high_water_mark_for(WORD16 wSchIndex)
 {
