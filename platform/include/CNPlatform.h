@@ -128,6 +128,11 @@ int CN_StartControlTasks();
 // task 1's queue, waiting while it is full. 0, or -1 when it cannot be built or put.
 int CN_WakeSequencer();
 
+// A job entry that runs a loop of its own (and so does not return to its task) calls this
+// first: its sends then wake their receivers at once instead of at the end of its task's
+// chain of blocks. Any thread; no effect outside a control task.
+void CN_SendWakesAtOnce();
+
 // Runs the process reactor on the calling thread until g_nCanExit is set; returns g_nExitCode.
 int CN_RunReactorLoop();
 

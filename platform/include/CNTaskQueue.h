@@ -2,7 +2,8 @@
 // queue with a hand-off built for a busy task. The receiving thread takes every queued block in
 // one lock round, looks for new work for a bounded few tens of microseconds before it sleeps
 // (less after looks that found nothing, so a task that is fed slowly just sleeps),
-// and a sender signals it only when it sleeps, after the queue lock is released. What the queue
+// and a sender signals it only when it sleeps, after the queue lock is released (or later, once,
+// while the sending thread holds its wake-ups: see hold_wakes). What the queue
 // promises stays that of the library's queue: first in, first out; a high-water mark in bytes
 // (blocks the receiver has taken but not yet started still count, so a waiting sender waits for
 // exactly what it waited for before); timed and non-waiting puts; deactivation wakes every waiter.
@@ -42,10 +43,24 @@ public:
     int enqueue_head(ACE_Message_Block* pBlock, ACE_Time_Value* timeout = nullptr) override;
     int enqueue_prio(ACE_Message_Block* pBlock, ACE_Time_Value* timeout = nullptr) override;
 
+    // The calling thread's wake-ups. While it holds them, a put of this thread that finds its
+    // receiver asleep leaves the signal for later (each queue once, a few queues at most; more
+    // are signalled at once), so a task that runs a chain of messages wakes each receiver once
+    // per few messages, not once per message. A put that has to wait for room first sends what
+    // is held. Control tasks hold them while they run a chain of blocks.
+    static void hold_wakes();
+    // Sends the wake-ups held so far; the hold goes on.
+    static void send_held_wakes();
+    // Sends the wake-ups held so far and ends the hold: what the thread puts from now on wakes
+    // its receiver at once. A job entry that runs a loop of its own calls it first.
+    static void release_wakes();
+
     // Bytes taken by the receiver and not yet started (they count toward the mark).
     size_t taken_bytes() const { return taken_bytes_.load(std::memory_order_relaxed); }
     // How often a receiver went to sleep for want of work (dumps, tests).
     size_t sleep_count() const { return sleeps_.load(std::memory_order_relaxed); }
+    // How often a sender woke the sleeping receiver after its put (dumps, tests).
+    size_t wake_count() const { return wakes_.load(std::memory_order_relaxed); }
 
 protected:
     bool is_full_i() override;
@@ -59,6 +74,13 @@ private:
     int put(ACE_Message_Block* pBlock, ACE_Time_Value* timeout, Where where);
     void poll_for_work();
     void wake_full_waiters();
+    // Whether the calling thread takes on the wake-up of this queue's receiver for later.
+    bool hold_wake();
+    void wake_receiver();
+    // What a sleeper on either condition makes of its wait's result (rc): 0 to look again, or
+    // -1 with errno EWOULDBLOCK after its time-out and ESHUTDOWN once the queue is deactivated
+    // or pulsed. Under the queue lock.
+    int woken(int rc) const;
 
     static constexpr long kMinPollNs = 2000;
     const long lPollNs_;
@@ -75,4 +97,5 @@ private:
     alignas(64) std::atomic<int> full_waiters_{0};    // senders waiting for room (read per block)
     alignas(64) std::atomic<size_t> queued_hint_{0};  // blocks queued, for the receiver's look
     std::atomic<size_t> sleeps_{0};
+    std::atomic<size_t> wakes_{0};
 };

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -124,5 +125,30 @@ void BM_PositionToSocketClients(benchmark::State& state)
     }
 }
 BENCHMARK(BM_PositionToSocketClients)->Arg(1)->Arg(32)->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+// Raw blinks of `tags` tags in turn (every one counted for the statistics file, none traced).
+void BM_RawBlinkCount(benchmark::State& state)
+{
+    const WORD64 tags = static_cast<WORD64>(state.range(0));
+    counting_clients clients(0);
+    no_platform platform;
+    display_core core(*zub_context(), clients, platform, [] { return WORD64{1}; }, "/nonexistent");
+    msg_raw_blink_t blink{0, 0xB1, 0};
+    WORD64 next = 0;
+    for (auto _ : state) {
+        blink.tag_id = 0x10000 + next;
+        next = next + 1 == tags ? 0 : next + 1;
+        core.on_raw_blink(blink);
+    }
+    if (core.tag_statistics().tag_cnt != std::min<WORD64>(tags, static_cast<WORD64>(state.iterations()))) {
+        state.SkipWithError("tags miscounted");
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_RawBlinkCount)->Arg(1)->Arg(1000)->Arg(4000)->Arg(10000);
 
 }  // namespace

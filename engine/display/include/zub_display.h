@@ -16,6 +16,7 @@
 #include <vector>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "VorlenTypes.h"
 #include "zub_anchor.h"
@@ -118,6 +119,9 @@ private:
     batch_t tag_ext_buff_;
     batch_t anc_stat_buff_;
     std::unique_ptr<tag_statistics_t> stats_;
+    // Where each counted tag sits in stats_: every raw blink is counted, so a scan of the
+    // table per blink would grow with the tags on site.
+    std::unordered_map<WORD64, unsigned> stat_slot_;
 };
 
 // Reads hexadecimal ids separated by white space: at most ZUB_TRACE_MAX_IDS, stopping at the

@@ -323,14 +323,14 @@ void display_core::on_timer(BYTE type)
 void display_core::count_blink(WORD64 tag_id)
 {
     tag_statistics_t& s = *stats_;
-    for (unsigned i = 0; i < s.tag_cnt; ++i) {
-        if (s.tag_blink[i].tag_id == tag_id) {
-            ++s.tag_blink[i].blink_cnt;
-            return;
-        }
+    const auto found = stat_slot_.find(tag_id);
+    if (found != stat_slot_.end()) {
+        ++s.tag_blink[found->second].blink_cnt;
+        return;
     }
     if (s.tag_cnt < ZUB_TAG_STATISTICS_MAX) {
         s.tag_blink[s.tag_cnt] = tag_blink_info_t{1, tag_id};
+        stat_slot_.emplace(tag_id, s.tag_cnt);
         ++s.tag_cnt;
     }
 }

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "display_fakes.h"
@@ -377,6 +378,43 @@ TEST_F(engine_display_Core, StatisticsFileIsExactResetsItsCountsAndIsNotWrittenW
     unwritable.on_raw_blink(msg_raw_blink_t{1, 2, 3});
     unwritable.on_timer(144);
     EXPECT_EQ(prints.count_of("open file failed."), 1u);
+}
+
+TEST_F(engine_display_Core, StatisticsCountEachTagInTheSlotOfItsFirstBlinkUpToTheTableSize)
+{
+    // Tag k of a row blinks 1 + k % 3 times, the rounds interleaved; tags arrive in the row's
+    // order, so slot j holds the j-th tag to arrive, and tags beyond the table are not counted.
+    struct Row {
+        const char* name;
+        unsigned tags;
+        bool reversed;
+    };
+    const Row rows[] = {
+        {"three tags", 3, false},
+        {"three tags, highest id first", 3, true},
+        {"a full table", ZUB_TAG_STATISTICS_MAX, false},
+        {"three tags past the table", ZUB_TAG_STATISTICS_MAX + 3, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        display_core core(*ctx_, clients_, platform_, [this] { return now_; }, root_.path());
+        auto tag_at = [&](unsigned j) { return 0x7000000000ull + (row.reversed ? row.tags - 1 - j : j); };
+        for (unsigned round = 0; round < 3; ++round) {
+            for (unsigned j = 0; j < row.tags; ++j) {
+                if (round <= j % 3) {
+                    core.on_raw_blink(msg_raw_blink_t{tag_at(j), 0xB1, static_cast<BYTE>(round)});
+                }
+            }
+        }
+        const unsigned kept = std::min(row.tags, ZUB_TAG_STATISTICS_MAX);
+        const tag_statistics_t& st = core.tag_statistics();
+        ASSERT_EQ(st.tag_cnt, kept);
+        unsigned wrong = 0;
+        for (unsigned j = 0; j < kept; ++j) {
+            wrong += st.tag_blink[j].tag_id != tag_at(j) || st.tag_blink[j].blink_cnt != 1 + j % 3 ? 1 : 0;
+        }
+        EXPECT_EQ(wrong, 0u);
+    }
 }
 
 TEST_F(engine_display_Core, TraceFilesReplaceTheListsWhole)

@@ -88,8 +88,27 @@ void BM_IdleTick(benchmark::State& state)
     }
 }
 
+// A report's look-up of its tag among `tags` known tags, taken in a scattered order.
+void BM_FindTag(benchmark::State& state)
+{
+    const auto n = static_cast<WORD64>(state.range(0));
+    SelectorEnv env;
+    env.now_ms = [] { return WORD64{1000}; };
+    Selector sel(env);
+    for (WORD64 i = 0; i < n; ++i) {
+        sel.find_tag(0x10000 + i * 18);
+    }
+    WORD64 k = 0;
+    for (auto _ : state) {
+        k = (k + 7919) % n;
+        benchmark::DoNotOptimize(sel.find_tag(0x10000 + k * 18));
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 }  // namespace
 
+BENCHMARK(BM_FindTag)->Arg(444)->Arg(10000);
 BENCHMARK(BM_ComposeAndReference)->Arg(8)->Arg(22);
 BENCHMARK(BM_TdoaRoad)->Arg(8)->Arg(22);
 BENCHMARK(BM_IdleTick)->Arg(0)->Arg(1);

@@ -14,6 +14,7 @@
 #include <armadillo>
 #include <deque>
 #include <functional>
+#include <unordered_map>
 #include <vector>
 
 #include "MultiLateration.h"
@@ -202,6 +203,9 @@ private:
     void close_tof_round(Tag* tag);
     std::vector<OpenRound> still_open_;
     size_t open_sorted_ = 0;
+    // Every tag of the tree by id, so a report finds its tag without walking the tree's large
+    // nodes (tree nodes never move or go, so the pointers stay good).
+    std::unordered_map<WORD64, Tag*> tag_index_;
     std::deque<CsEntry> cs_cache_;  // references stay valid while it grows
     DistanceRef round_dist_;  // the snapshot of the tag being solved
 };

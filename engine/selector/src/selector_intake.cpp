@@ -100,8 +100,18 @@ void log_diagnostics(const context_t& ctx, const ToaHead& h, unsigned full_ext, 
 
 Tag* Selector::find_tag(WORD64 tag_id)
 {
+    const auto known = tag_index_.find(tag_id);
+    if (known != tag_index_.end()) {
+        return known->second;
+    }
     Tag* tag = tags.find_key(tag_id);
-    return tag != nullptr ? tag : tags.insert_key(tag_id);
+    if (tag == nullptr) {
+        tag = tags.insert_key(tag_id);
+    }
+    if (tag != nullptr) {
+        tag_index_.emplace(tag_id, tag);
+    }
+    return tag;
 }
 
 namespace {

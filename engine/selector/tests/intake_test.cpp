@@ -47,6 +47,43 @@ TEST_F(SelectorIntake, ArrivalFromLocalAnchorTwoInSeconds)
     EXPECT_EQ(r.count_multiple_mode, 1);
 }
 
+TEST_F(SelectorIntake, InterleavedReportsOfManyTagsEachJoinTheirOwnTagsRound)
+{
+    // Anchor a's report of tag k carries sequence k; every tag collects the arrivals of its
+    // own reports, in order, and the tree holds exactly the tags reported.
+    struct Row {
+        const char* name;
+        WORD64 tags;
+        std::vector<WORD16> anchors;
+    };
+    const Row rows[] = {{"one tag", 1, {3}}, {"three tags, two anchors", 3, {1, 2}},
+                        {"five hundred tags, three anchors", 500, {4, 7, 9}}};
+    WORD64 base = 0x7700000000ull;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        base += 0x10000;
+        for (WORD16 a : row.anchors) {
+            for (WORD64 k = 0; k < row.tags; ++k) {
+                ASSERT_EQ(toa(toa_msg(0x32, a, static_cast<BYTE>(k), base + k, 1000 + k, 800 << 6)), 0);
+            }
+        }
+        unsigned wrong = 0;
+        for (WORD64 k = 0; k < row.tags; ++k) {
+            const Tag* t = tag(base + k);
+            if (t == nullptr || t->blinkReports.nBlinks != row.anchors.size() ||
+                t->blinkReports.seqNum != static_cast<BYTE>(k)) {
+                ++wrong;
+                continue;
+            }
+            for (size_t i = 0; i < row.anchors.size(); ++i) {
+                wrong += t->blinkReports.blinks[i].id != row.anchors[i] ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(wrong, 0u);
+        EXPECT_EQ(tag(base + row.tags), nullptr);
+    }
+}
+
 TEST_F(SelectorIntake, LengthRules)
 {
     struct Row { size_t cut; int ext_len_delta; int result; };

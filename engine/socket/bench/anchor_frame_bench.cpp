@@ -85,6 +85,7 @@ void BM_FrameReader(benchmark::State& state)
 
 }  // namespace
 
-// Payload 21 bytes (an arrival report) and the largest that fits one read of 64 frames.
-BENCHMARK(BM_FrameReader)->ArgNames({"payload", "frames_per_read"})->Args({21, 1})->Args({21, 64})->Args({21, 0})
+// Payload 21 bytes (an arrival report), also as many as fill the anchor's buffer in one read (299),
+// and the largest that fits one read of 64 frames.
+BENCHMARK(BM_FrameReader)->ArgNames({"payload", "frames_per_read"})->Args({21, 1})->Args({21, 64})->Args({21, 299})->Args({21, 0})
     ->Args({120, 64})->Args({8086, 1});

@@ -51,7 +51,7 @@ public:
     BYTE manager_id() const { return manager_id_; }
 
 private:
-    void route(const Anchor& anchor, WORD16 len);
+    void route(const Anchor& anchor, const BYTE* payload, WORD16 len);
 
     SendFn send_;
     void* ctx_;

@@ -50,45 +50,56 @@ void drop_unknown_link(int sock, Anchor* anchor)
 
 }  // namespace
 
-FrameCheck zub_frame_check(tcp_sock_t* sock, WORD16* len)
+namespace {
+
+// Checks the frame that starts at `p`, of which `avail` bytes have arrived. A frame that can
+// never become valid is printed and reported discarded; the caller empties the buffer.
+FrameCheck check_frame_at(const BYTE* p, size_t avail, WORD16* len)
 {
-    tcp_sock_t& s = *sock;
-    if (s.rcv_len == 0) {
+    if (avail == 0) {
         return FrameCheck::incomplete;
     }
-    if (s.rcv_buff[0] != ZUB_FRAME_STX) {
-        empty_buffer(s);
+    if (p[0] != ZUB_FRAME_STX) {
         ZUB_PRINT(ZUB_PRINT_ERROR, "fist byte is not 0x02.reset buff");
         return FrameCheck::discarded;
     }
-    if (s.rcv_len < 3) {
-        ZUB_PRINT(ZUB_PRINT_MSG, "rcv len = %d", static_cast<int>(s.rcv_len));
+    if (avail < 3) {
+        ZUB_PRINT(ZUB_PRINT_MSG, "rcv len = %d", static_cast<int>(avail));
         return FrameCheck::incomplete;
     }
-    const WORD16 l = static_cast<WORD16>(s.rcv_buff[1] | (s.rcv_buff[2] << 8));
+    const WORD16 l = static_cast<WORD16>(p[1] | (p[2] << 8));
     if (l > ZUB_ANCHOR_PAYLOAD_MAX) {
         ZUB_PRINT(ZUB_PRINT_ERROR, "frame length %d is bigger than %d.reset buff", static_cast<int>(l),
                   static_cast<int>(ZUB_ANCHOR_PAYLOAD_MAX));
-        empty_buffer(s);
         return FrameCheck::discarded;
     }
-    if (s.rcv_len < l + kFrameOverhead) {
-        ZUB_PRINT(ZUB_PRINT_MSG, "rcv len = %d", static_cast<int>(s.rcv_len));
+    if (avail < l + kFrameOverhead) {
+        ZUB_PRINT(ZUB_PRINT_MSG, "rcv len = %d", static_cast<int>(avail));
         return FrameCheck::incomplete;
     }
-    const BYTE etx = s.rcv_buff[5 + l];
+    const BYTE etx = p[5 + l];
     if (etx != ZUB_FRAME_ETX) {
         ZUB_PRINT(ZUB_PRINT_ERROR, "msg_len + 5 is %02x", static_cast<unsigned>(etx));
-        empty_buffer(s);
         return FrameCheck::discarded;
     }
-    if (check_crc16(s.rcv_buff + 3, static_cast<WORD16>(l + 2)) != CRC_OKAY) {
+    if (check_crc16(p + 3, static_cast<WORD16>(l + 2)) != CRC_OKAY) {
         ZUB_PRINT(ZUB_PRINT_ERROR, "frame packet fully received but it's CRC bad");
-        empty_buffer(s);
         return FrameCheck::discarded;
     }
     *len = l;
     return FrameCheck::complete;
+}
+
+}  // namespace
+
+FrameCheck zub_frame_check(tcp_sock_t* sock, WORD16* len)
+{
+    tcp_sock_t& s = *sock;
+    const FrameCheck c = check_frame_at(s.rcv_buff, s.rcv_len, len);
+    if (c == FrameCheck::discarded) {
+        empty_buffer(s);
+    }
+    return c;
 }
 
 WORD16 zub_socket_tcp_msg_len_get(tcp_sock_t* sock)
@@ -115,12 +126,23 @@ void AnchorFrameRouter::received(Anchor& anchor, size_t n)
 
 void AnchorFrameRouter::analyse(Anchor& anchor)
 {
+    // Frames are taken where they lie and what is left is moved to the front once, so a read
+    // of many frames costs no more than its bytes.
     tcp_sock_t& s = anchor.tcp_sock;
+    size_t at = 0;
     WORD16 len = 0;
-    while (zub_frame_check(&s, &len) == FrameCheck::complete) {
-        route(anchor, len);
-        const size_t frame = len + kFrameOverhead;
-        const size_t left = s.rcv_len - frame;
+    for (;;) {
+        const FrameCheck c = check_frame_at(s.rcv_buff + at, s.rcv_len - at, &len);
+        if (c == FrameCheck::discarded) {
+            empty_buffer(s);
+            return;
+        }
+        if (c == FrameCheck::incomplete) {
+            break;
+        }
+        route(anchor, s.rcv_buff + at + 3, len);
+        at += len + kFrameOverhead;
+        const size_t left = s.rcv_len - at;
         if (left > ZUB_ANCHOR_RCV_BUFF_LEN) {
             const rcvlen_wrong_t body{anchor.id, static_cast<WORD16>(left)};
             send_(ZUB_EV_SOCKET_RECON_RCVLEN_WRONG, reinterpret_cast<const BYTE*>(&body), sizeof body,
@@ -128,22 +150,25 @@ void AnchorFrameRouter::analyse(Anchor& anchor)
             empty_buffer(s);
             return;
         }
-        if (left == 0) {
-            empty_buffer(s);
-            return;
-        }
-        std::memmove(s.rcv_buff, s.rcv_buff + frame, left);
-        std::memset(s.rcv_buff + left, 0, frame);
-        s.rcv_len = static_cast<WORD16>(left);
     }
+    if (at == 0) {
+        return;
+    }
+    const size_t left = s.rcv_len - at;
+    if (left == 0) {
+        empty_buffer(s);
+        return;
+    }
+    std::memmove(s.rcv_buff, s.rcv_buff + at, left);
+    std::memset(s.rcv_buff + left, 0, at);
+    s.rcv_len = static_cast<WORD16>(left);
 }
 
-void AnchorFrameRouter::route(const Anchor& anchor, WORD16 len)
+void AnchorFrameRouter::route(const Anchor& anchor, const BYTE* payload, WORD16 len)
 {
     if (len == 0) {
         return;  // a frame without payload carries no report
     }
-    const BYTE* payload = anchor.tcp_sock.rcv_buff + 3;
     out_.anc_id = anchor.id;
     out_.data_len = len;
     std::memcpy(out_.rcv_data, payload, len);

@@ -1,6 +1,7 @@
 // The socket job's entry: power-on, the start event, then the reactor loop.
 #include <csignal>
 
+#include "CNPlatform.h"
 #include "XOS_Api.h"
 #include "qk_reactor.h"
 #include "zub_context.h"
@@ -48,6 +49,8 @@ void zub_socket_master(WORD32 event)
         ZUB_PRINT(ZUB_PRINT_ERROR, "no reactor, socket job does not enter the reactor loop");
         return;
     }
+    // The loop never returns to the task, so nothing it sends may wait for the task's turn.
+    CN_SendWakesAtOnce();
     const int rc = qk_reactor_run(reactor, REACTOR_RUN_BLOCK);
     ZUB_PRINT(ZUB_PRINT_ERROR, "reactor loop of the socket job ended, rc = %d", rc);
 }

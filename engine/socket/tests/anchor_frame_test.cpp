@@ -109,6 +109,55 @@ TEST(AnchorFrame, LargestPayloadIsDeliveredWhole)
     EXPECT_EQ(rig.routed[0].body, body(7, payload));
 }
 
+TEST(AnchorFrame, AFullReadOfFramesIsDeliveredInOrderAndOnlyItsUnfinishedTailStays)
+{
+    // Frame i carries payload {0x32, i, i ^ 0x5A}; the read may end inside a further frame.
+    struct Row {
+        const char* name;
+        unsigned frames;
+        size_t tail;  // bytes of one more frame at the end of the read
+    };
+    const unsigned fill = (ZUB_ANCHOR_RCV_BUFF_LEN - 4) / 9;  // 9-byte frames in a full buffer, room for 4 more
+    const Row rows[] = {
+        {"one frame and a header", 1, 3},
+        {"a full buffer, nothing left", fill, 0},
+        {"a full buffer but the last frame's ETX", fill, 8},
+        {"a full buffer and an STX", fill, 1},
+    };
+    auto payload = [](unsigned i) { return Bytes{0x32, static_cast<BYTE>(i), static_cast<BYTE>(i ^ 0x5A)}; };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes read;
+        for (unsigned i = 0; i < row.frames; ++i) {
+            const Bytes f = frame(payload(i));
+            read.insert(read.end(), f.begin(), f.end());
+        }
+        const Bytes next = frame(payload(row.frames));
+        read.insert(read.end(), next.begin(), next.begin() + static_cast<long>(row.tail));
+        ASSERT_LE(read.size(), ZUB_ANCHOR_RCV_BUFF_LEN);
+        ft::RouterRig rig;
+        rig.read(read);
+        ASSERT_EQ(rig.routed.size(), row.frames);
+        unsigned wrong = 0;
+        for (unsigned i = 0; i < row.frames; ++i) {
+            const WORD32 manager = ft::kManager0 + ((i % ZUB_MANAGER_NUM) << 16);
+            wrong += rig.routed[i].body != body(7, payload(i)) || rig.routed[i].dst != manager ? 1 : 0;
+        }
+        EXPECT_EQ(wrong, 0u);
+        const tcp_sock_t& s = rig.anchor().tcp_sock;
+        ASSERT_EQ(s.rcv_len, row.tail);
+        EXPECT_EQ(Bytes(s.rcv_buff, s.rcv_buff + row.tail), Bytes(next.begin(), next.begin() + static_cast<long>(row.tail)));
+        for (size_t i = s.rcv_len; i < ZUB_ANCHOR_RCV_BUFF_LEN; ++i) {
+            ASSERT_EQ(s.rcv_buff[i], 0) << i;
+        }
+        // The tail becomes a frame with the rest of its bytes.
+        rig.read(Bytes(next.begin() + static_cast<long>(row.tail), next.end()));
+        ASSERT_EQ(rig.routed.size(), row.frames + 1);
+        EXPECT_EQ(rig.routed.back().body, body(7, payload(row.frames)));
+        EXPECT_EQ(s.rcv_len, 0u);
+    }
+}
+
 TEST(AnchorFrame, BufferHoldsAnIncompleteFrameAndEmptiesOnDiscard)
 {
     struct Row {

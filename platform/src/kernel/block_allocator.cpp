@@ -22,6 +22,12 @@ constexpr size_t kChunkBytes[CN_BlockAllocator::kClasses] = {128, 256, 512, 2048
 constexpr size_t kChunkCount[CN_BlockAllocator::kClasses] = {8192, 4096, 1024, 256};
 constexpr uint32_t kMagic = 0x51B10C00; // marks a piece in a memory dump
 constexpr uint8_t kFromHeap = 0xFF;
+// A dry cache takes on another pool of its first size, up to this many: pieces made on one
+// thread and freed on another defeat the heap's own per-thread caches, so a burst that the
+// pools cannot hold would otherwise slow down exactly the senders that are behind.
+constexpr unsigned kExtraPools = CN_BlockAllocator::kExtraPools;
+
+std::atomic<size_t> g_heap_pieces{0};
 
 struct Header {
     uint32_t magic;
@@ -33,6 +39,8 @@ static_assert(sizeof(Header) <= CN_BlockAllocator::kHeaderBytes);
 struct Shard {
     std::once_flag once[CN_BlockAllocator::kClasses];
     std::atomic<Cache*> cache[CN_BlockAllocator::kClasses] = {};
+    std::mutex grow_lock;
+    unsigned extra[CN_BlockAllocator::kClasses] = {}; // pools added, under grow_lock
 
     Cache* get(int cls)
     {
@@ -41,6 +49,28 @@ struct Shard {
                              std::memory_order_release);
         });
         return cache[cls].load(std::memory_order_acquire);
+    }
+
+    // Gives a dry cache another pool (its chunks join the free list, never freed, like the
+    // first pool); false at the limit or when memory cannot be had.
+    bool grow(int cls, Cache* c)
+    {
+        std::lock_guard<std::mutex> lock(grow_lock);
+        if (c->pool_depth() > 0) {
+            return true; // another thread has just added one
+        }
+        if (extra[cls] >= kExtraPools) {
+            return false;
+        }
+        char* pool = static_cast<char*>(std::malloc(kChunkCount[cls] * kChunkBytes[cls]));
+        if (pool == nullptr) {
+            return false;
+        }
+        ++extra[cls];
+        for (size_t i = 0; i < kChunkCount[cls]; ++i) {
+            c->free(pool + i * kChunkBytes[cls]);
+        }
+        return true;
     }
 };
 
@@ -81,12 +111,19 @@ void* CN_BlockAllocator::malloc(size_t nbytes)
         const int shard = my_shard();
         Cache* cache = g_shards[shard].get(cls);
         void* raw = cache != nullptr ? cache->malloc(total) : nullptr;
+        if (raw == nullptr && cache != nullptr && g_shards[shard].grow(cls, cache)) {
+            raw = cache->malloc(total);
+        }
         if (raw != nullptr) {
             return stamp(raw, static_cast<uint8_t>(shard), static_cast<uint8_t>(cls));
         }
     }
     void* raw = std::malloc(total);
-    return raw != nullptr ? stamp(raw, kFromHeap, kFromHeap) : nullptr;
+    if (raw == nullptr) {
+        return nullptr;
+    }
+    g_heap_pieces.fetch_add(1, std::memory_order_relaxed);
+    return stamp(raw, kFromHeap, kFromHeap);
 }
 
 void* CN_BlockAllocator::calloc(size_t nbytes, char initial_value)
@@ -122,6 +159,10 @@ void CN_BlockAllocator::free(void* ptr)
 }
 
 size_t CN_BlockAllocator::largest_cached() { return kChunkBytes[kClasses - 1] - kHeaderBytes; }
+
+size_t CN_BlockAllocator::pool_pieces(int cls) { return cls >= 0 && cls < kClasses ? kChunkCount[cls] : 0; }
+
+size_t CN_BlockAllocator::heap_pieces() { return g_heap_pieces.load(std::memory_order_relaxed); }
 
 CN_BlockAllocator& CN_BlockAllocator::instance()
 {

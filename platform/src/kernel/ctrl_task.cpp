@@ -14,6 +14,8 @@ CNCtrlTask* CNCtrlTask::gaCNCtrlTask[CN_MAX_TASK_SLOTS] = {};
 namespace {
 
 constexpr long kThreadFlags = THR_BOUND | THR_NEW_LWP | THR_JOINABLE; // 0x10003
+// How many blocks a task runs at most before the receivers of what they sent are woken.
+constexpr unsigned kBlocksPerWake = 64;
 
 size_t high_water_mark_for(WORD16 wSchIndex)
 {
@@ -73,6 +75,8 @@ CNCtrlTask::~CNCtrlTask()
     msg_queue(nullptr);
     delete queue_;
 }
+
+void CN_SendWakesAtOnce() { CNTaskQueue::release_wakes(); }
 
 CNIntraMsgHandler* CNCtrlTask::get_intramsghandler() { return cn_kernel::intra_handler(); }
 
@@ -165,18 +169,32 @@ int CNCtrlTask::svc()
             CN_PlatLog(" Ctrl Task Get a message failure\n");
             return -1;
         }
+        // While more blocks of the chain wait, the receivers of what the task sends are woken
+        // every few blocks, not once per message.
+        CNTaskQueue::hold_wakes();
+        unsigned run = 0;
         while (chain != nullptr) {
             ACE_Message_Block* mb = chain;
             chain = mb->next();
             mb->next(nullptr);
             mb->prev(nullptr);
             queue_->done_with(mb);
+            if (chain == nullptr) {
+                // The last block: what was held goes now and what it sends wakes at once, so
+                // a job that stays in its entry holds nobody up.
+                CNTaskQueue::release_wakes();
+            }
             if (!dispatch(mb)) {
+                CNTaskQueue::release_wakes();
                 // What came after the exit block stays queued, as it would have without it.
                 queue_->give_back(chain);
                 return 0;
             }
+            if (++run % kBlocksPerWake == 0) {
+                CNTaskQueue::send_held_wakes();
+            }
         }
+        CNTaskQueue::release_wakes();
     }
 }
 

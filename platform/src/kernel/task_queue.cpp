@@ -27,7 +27,52 @@ inline void cpu_relax()
 
 size_t block_bytes(const ACE_Message_Block* pBlock) { return pBlock->total_size(); }
 
+// The wake-ups one thread holds (see hold_wakes).
+struct HeldWakes {
+    static constexpr int kMax = 32;  // more than a program's tasks
+    bool on = false;
+    int count = 0;
+    CNTaskQueue* queue[kMax] = {};
+};
+
+thread_local HeldWakes t_held;
+
 } // namespace
+
+void CNTaskQueue::hold_wakes() { t_held.on = true; }
+
+void CNTaskQueue::send_held_wakes()
+{
+    // Taken out first: a signal may not reach this thread's list again.
+    const int n = t_held.count;
+    t_held.count = 0;
+    for (int i = 0; i < n; ++i) {
+        t_held.queue[i]->wake_receiver();
+    }
+}
+
+void CNTaskQueue::release_wakes()
+{
+    t_held.on = false;
+    send_held_wakes();
+}
+
+bool CNTaskQueue::hold_wake()
+{
+    if (!t_held.on) {
+        return false;
+    }
+    for (int i = 0; i < t_held.count; ++i) {
+        if (t_held.queue[i] == this) {
+            return true;
+        }
+    }
+    if (t_held.count == HeldWakes::kMax) {
+        return false;
+    }
+    t_held.queue[t_held.count++] = this;
+    return true;
+}
 
 CNTaskQueue::CNTaskQueue(long lPollNs) : lPollNs_(lPollNs), lPollBudgetNs_(lPollNs) {}
 
@@ -81,13 +126,19 @@ int CNTaskQueue::put(ACE_Message_Block* pBlock, ACE_Time_Value* timeout, Where w
         wake = signal_owed_;
         notifier = notification_strategy_;
     }
-    if (wake) {
-        not_empty_cond_.signal();
+    if (wake && !hold_wake()) {
+        wake_receiver();
     }
     if (notifier != nullptr) {
         notifier->notify();
     }
     return count;
+}
+
+void CNTaskQueue::wake_receiver()
+{
+    wakes_.fetch_add(1, std::memory_order_relaxed);
+    not_empty_cond_.signal();
 }
 
 int CNTaskQueue::signal_dequeue_waiters()
@@ -127,6 +178,21 @@ bool CNTaskQueue::is_full_i()
     return queued + taken_bytes_.load(std::memory_order_seq_cst) >= high_water_mark_;
 }
 
+int CNTaskQueue::woken(int rc) const
+{
+    if (rc == -1) {
+        if (errno == ETIME) {
+            errno = EWOULDBLOCK;
+        }
+        return -1;
+    }
+    if (state_ != ACE_Message_Queue_Base::ACTIVATED) {
+        errno = ESHUTDOWN;
+        return -1;
+    }
+    return 0;
+}
+
 int CNTaskQueue::wait_not_full_cond(ACE_Time_Value* timeout)
 {
     while (is_full_i()) {
@@ -139,16 +205,11 @@ int CNTaskQueue::wait_not_full_cond(ACE_Time_Value* timeout)
             full_waiters_.fetch_sub(1, std::memory_order_seq_cst);
             break;
         }
-        const int rc = not_full_cond_.wait(timeout);
+        // The receivers this thread still owes a wake-up may be the ones that make room.
+        send_held_wakes();
+        const int rc = woken(not_full_cond_.wait(timeout));
         full_waiters_.fetch_sub(1, std::memory_order_seq_cst);
         if (rc == -1) {
-            if (errno == ETIME) {
-                errno = EWOULDBLOCK;
-            }
-            return -1;
-        }
-        if (state_ != ACE_Message_Queue_Base::ACTIVATED) {
-            errno = ESHUTDOWN;
             return -1;
         }
     }
@@ -160,17 +221,10 @@ int CNTaskQueue::wait_not_empty_cond(ACE_Time_Value* timeout)
     while (is_empty_i()) {
         ++sleepers_;
         sleeps_.fetch_add(1, std::memory_order_relaxed);
-        const int rc = not_empty_cond_.wait(timeout);
+        const int rc = woken(not_empty_cond_.wait(timeout));
         --sleepers_;
         signal_sent_ = false;
         if (rc == -1) {
-            if (errno == ETIME) {
-                errno = EWOULDBLOCK;
-            }
-            return -1;
-        }
-        if (state_ != ACE_Message_Queue_Base::ACTIVATED) {
-            errno = ESHUTDOWN;
             return -1;
         }
     }

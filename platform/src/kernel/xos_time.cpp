@@ -281,6 +281,8 @@ XOS_STATUS XOS_GetSummerTime(T_SummerTimeInfo* ptInfo)
 
 WORD32 XOS_Delay(WORD32 dwTimeout)
 {
+    // A job that sleeps wakes the receivers of what it sent first.
+    CNTaskQueue::send_held_wakes();
     struct timeval tv;
     tv.tv_sec = dwTimeout / 1000;
     tv.tv_usec = static_cast<suseconds_t>((dwTimeout % 1000) * 1000);

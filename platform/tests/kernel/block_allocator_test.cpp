@@ -68,7 +68,8 @@ TEST(PlatformKernelBlocks, SizesAreExactAcrossCachesAndTheHeap)
 TEST(PlatformKernelBlocks, BlocksPassedBetweenThreadsStayWholeWhenTheCachesRunDry)
 {
     // Each thread makes blocks and hands them to its neighbour, which checks and releases them.
-    // Far more blocks are alive at once than the caches hold, so the heap serves some.
+    // Far more blocks are alive at once than the caches first hold, so they grow and the heap
+    // may serve some.
     constexpr int kThreads = 6;
     constexpr int kPerThread = 30000;
     const size_t sizes[] = {30 + 45, 17 + 45, 100 + 45, 1000, 3000};
@@ -118,6 +119,34 @@ TEST(PlatformKernelBlocks, BlocksPassedBetweenThreadsStayWholeWhenTheCachesRunDr
     EXPECT_EQ(failed.load(), 0);
     EXPECT_EQ(bad.load(), 0);
     EXPECT_EQ(released.load(), kThreads * kPerThread);
+}
+
+TEST(PlatformKernelBlocks, ADryCacheTakesOnMorePoolsBeforeTheHeapServes)
+{
+    // One thread keeps ever more small pieces alive: its shard's cache grows pool by pool, and
+    // only what lies beyond its first pool and kExtraPools more comes from the heap.
+    CN_BlockAllocator& a = CN_BlockAllocator::instance();
+    const size_t pool = CN_BlockAllocator::pool_pieces(0);
+    const size_t cap = pool * (1 + CN_BlockAllocator::kExtraPools);
+    struct Row {
+        size_t alive;
+        size_t from_heap;
+    } rows[] = {{pool / 2, 0}, {pool + 1, 0}, {4 * pool, 0}, {cap, 0}, {cap + 1000, 1000}};
+    std::thread([&] {
+        std::vector<void*> alive;
+        const size_t heap_before = CN_BlockAllocator::heap_pieces();
+        for (const Row& r : rows) {
+            SCOPED_TRACE(r.alive);
+            while (alive.size() < r.alive) {
+                void* p = a.malloc(64);
+                ASSERT_NE(p, nullptr);
+                std::memset(p, 0x5A, 64);
+                alive.push_back(p);
+            }
+            EXPECT_EQ(CN_BlockAllocator::heap_pieces() - heap_before, r.from_heap);
+        }
+        for (void* p : alive) a.free(p);
+    }).join();
 }
 
 } // namespace
