@@ -9,34 +9,13 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <mutex>
-#include <string>
 
-#include "trace/CNLogFile.h"
+#include "temp_trace_log.h"
 #include "trace/CNTrace.h"
 #include "zub_print.h"
 #include "zub_print_layer.h"
 
 namespace {
-
-std::string g_dir;
-
-void open_log_once()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        char pattern[] = "/tmp/vorlen_print_bench_XXXXXX";
-        g_dir = mkdtemp(pattern);
-        std::filesystem::current_path(g_dir);
-        CN_initCNLogFile(3, -1);  // a ring of two 50 MB files bounds the disk use
-        CN_ClearLogOptions(CNTrace::Thread);
-        std::atexit([] {
-            CNLogFile::Instance().Close();
-            std::filesystem::remove_all(g_dir);
-        });
-    });
-}
 
 // Sets the print flag with its banner sent to /dev/null; thread 0 only, before the timed loop.
 void set_flag(const benchmark::State& state, BYTE flag)
@@ -63,7 +42,7 @@ void print_arrival(int i)
 
 void BM_PrintWrittenAtLevel3(benchmark::State& state)
 {
-    open_log_once();
+    open_temp_trace_log_once();
     set_flag(state, 3);
     int i = 0;
     for (auto _ : state) {
@@ -74,7 +53,7 @@ void BM_PrintWrittenAtLevel3(benchmark::State& state)
 
 void BM_PrintDroppedAtLevel2(benchmark::State& state)
 {
-    open_log_once();
+    open_temp_trace_log_once();
     set_flag(state, 2);
     int i = 0;
     for (auto _ : state) {
@@ -93,7 +72,7 @@ void format_then_drop(BYTE level, const char*, int, const char* text)
 
 void BM_PrintFormattedThenDroppedAtLevel2(benchmark::State& state)
 {
-    open_log_once();
+    open_temp_trace_log_once();
     set_flag(state, 2);
     zub_print_set_sink(format_then_drop);
     int i = 0;
