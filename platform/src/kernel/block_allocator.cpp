@@ -51,26 +51,28 @@ struct Shard {
         return cache[cls].load(std::memory_order_acquire);
     }
 
-    // Gives a dry cache another pool (its chunks join the free list, never freed, like the
-    // first pool); false at the limit or when memory cannot be had.
-    bool grow(int cls, Cache* c)
+    // Takes a piece of a dry cache after giving it another pool (its chunks join the free
+    // list, never freed, like the first pool); nullptr at the limit or when memory cannot be
+    // had. The cache is asked again first, through its own lock: another thread may just have
+    // added a pool, or a piece may have come back.
+    void* grow_and_take(int cls, Cache* c, size_t total)
     {
         std::lock_guard<std::mutex> lock(grow_lock);
-        if (c->pool_depth() > 0) {
-            return true; // another thread has just added one
+        if (void* raw = c->malloc(total)) {
+            return raw;
         }
         if (extra[cls] >= kExtraPools) {
-            return false;
+            return nullptr;
         }
         char* pool = static_cast<char*>(std::malloc(kChunkCount[cls] * kChunkBytes[cls]));
         if (pool == nullptr) {
-            return false;
+            return nullptr;
         }
         ++extra[cls];
         for (size_t i = 0; i < kChunkCount[cls]; ++i) {
             c->free(pool + i * kChunkBytes[cls]);
         }
-        return true;
+        return c->malloc(total);
     }
 };
 
@@ -111,8 +113,8 @@ void* CN_BlockAllocator::malloc(size_t nbytes)
         const int shard = my_shard();
         Cache* cache = g_shards[shard].get(cls);
         void* raw = cache != nullptr ? cache->malloc(total) : nullptr;
-        if (raw == nullptr && cache != nullptr && g_shards[shard].grow(cls, cache)) {
-            raw = cache->malloc(total);
+        if (raw == nullptr && cache != nullptr) {
+            raw = g_shards[shard].grow_and_take(cls, cache, total);
         }
         if (raw != nullptr) {
             return stamp(raw, static_cast<uint8_t>(shard), static_cast<uint8_t>(cls));
