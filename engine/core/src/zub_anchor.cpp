@@ -9,6 +9,7 @@
 #include "zub_anchor_id.h"
 #include "zub_context.h"
 #include "zub_shared_field.h"
+#include "zub_tag_index.h"
 
 namespace {
 
@@ -233,52 +234,18 @@ void Anchor::add_master(const anchor_idx_t& entry, double rfdistance)
     rfDistanceToMaster.emplace(entry.anc_id, rfdistance);
 }
 
-namespace {
-
-unsigned tag_index_home(WORD64 tag_id)
-{
-    // Fibonacci hashing: consecutive tag ids (the common case on a site) land far apart.
-    return static_cast<unsigned>((tag_id * 0x9E3779B97F4A7C15ull) >> (64 - ZUB_TAG_INDEX_BITS));
-}
-
-struct IndexProbe {
-    int entry;      // the tag's entry, -1 when it is not indexed
-    unsigned slot;  // where the search stopped: the tag's slot or the first free one
-};
-
-// Follows the probe sequence of the tag until its entry or a free slot. Slots are only
-// ever filled, never emptied, while the record is in use, so a free slot ends the search.
-IndexProbe probe_tag(const WORD16* index, const tag_blink_info_t* table, WORD64 tag_id)
-{
-    unsigned slot = tag_index_home(tag_id);
-    for (unsigned n = 0; n < ZUB_TAG_INDEX_SLOTS; ++n) {
-        const WORD16 held = zub_load(index[slot], std::memory_order_acquire);
-        if (held == 0) {
-            return IndexProbe{-1, slot};
-        }
-        const unsigned entry = held - 1u;
-        if (entry < ZUB_MAX_TAG_PER_ANCHOR && table[entry].tag_id == tag_id) {
-            return IndexProbe{static_cast<int>(entry), slot};
-        }
-        slot = (slot + 1) & (ZUB_TAG_INDEX_SLOTS - 1);
-    }
-    return IndexProbe{-1, ZUB_TAG_INDEX_SLOTS};
-}
-
-}  // namespace
-
 bool Anchor::count_tag_blink(WORD64 tag_id)
 {
     // Published entries never change their tag id and their index slots are never freed,
     // so a known tag is found without the lock; only an addition is serialised.
     const unsigned seen = zub_load(tag_cnt, std::memory_order_acquire);
-    IndexProbe found = probe_tag(tag_index, tag_blink, tag_id);
+    TagIndexProbe found = zub_tag_index_probe(tag_index, tag_blink, ZUB_MAX_TAG_PER_ANCHOR, tag_id);
     if (found.entry < 0) {
         if (seen >= ZUB_MAX_TAG_PER_ANCHOR) {
             return false;
         }
         std::lock_guard<GuardMutex> lock(count_lock);
-        found = probe_tag(tag_index, tag_blink, tag_id);
+        found = zub_tag_index_probe(tag_index, tag_blink, ZUB_MAX_TAG_PER_ANCHOR, tag_id);
         if (found.entry < 0) {
             const unsigned now = zub_load(tag_cnt, std::memory_order_relaxed);
             if (now >= ZUB_MAX_TAG_PER_ANCHOR || found.slot >= ZUB_TAG_INDEX_SLOTS) {

@@ -16,7 +16,6 @@
 #include <vector>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 #include "VorlenTypes.h"
 #include "zub_anchor.h"
@@ -119,9 +118,9 @@ private:
     batch_t tag_ext_buff_;
     batch_t anc_stat_buff_;
     std::unique_ptr<tag_statistics_t> stats_;
-    // Where each counted tag sits in stats_: every raw blink is counted, so a scan of the
-    // table per blink would grow with the tags on site.
-    std::unordered_map<WORD64, unsigned> stat_slot_;
+    // Where each counted tag sits in stats_ (see zub_tag_index.h): every raw blink is counted,
+    // so a scan of the table per blink would grow with the tags on site.
+    std::vector<WORD16> stat_index_;
 };
 
 // Reads hexadecimal ids separated by white space: at most ZUB_TRACE_MAX_IDS, stopping at the

@@ -9,6 +9,7 @@
 #include "zub_context.h"
 #include "zub_msg_id.h"
 #include "zub_print.h"
+#include "zub_tag_index.h"
 #include "zub_shared_field.h"
 #include "zub_stat_time.h"
 #include "zub_timer.h"
@@ -70,7 +71,8 @@ display_core::display_core(context_t& ctx, display_clients& clients, display_pla
       tag_loc_buff_{{}, ZUB_FRAME_TAG_LOC_LEN, display_stream::tag_loc},
       tag_ext_buff_{{}, ZUB_FRAME_TAG_EXT_LEN, display_stream::tag_ext},
       anc_stat_buff_{{}, ZUB_FRAME_ANC_STAT_LEN, display_stream::anc_stat},
-      stats_(std::make_unique<tag_statistics_t>())
+      stats_(std::make_unique<tag_statistics_t>()),
+      stat_index_(ZUB_TAG_INDEX_SLOTS, 0)
 {
 }
 
@@ -320,18 +322,21 @@ void display_core::on_timer(BYTE type)
 
 // ---- tag statistics ---------------------------------------------------------------------------
 
+// A full statistics table must leave the index room to end every search at a free slot.
+static_assert(ZUB_TAG_STATISTICS_MAX < ZUB_TAG_INDEX_SLOTS);
+
 void display_core::count_blink(WORD64 tag_id)
 {
     tag_statistics_t& s = *stats_;
-    const auto found = stat_slot_.find(tag_id);
-    if (found != stat_slot_.end()) {
-        ++s.tag_blink[found->second].blink_cnt;
+    const TagIndexProbe found = zub_tag_index_probe(stat_index_.data(), s.tag_blink, s.tag_cnt, tag_id);
+    if (found.entry >= 0) {
+        ++s.tag_blink[found.entry].blink_cnt;
         return;
     }
-    if (s.tag_cnt < ZUB_TAG_STATISTICS_MAX) {
+    if (s.tag_cnt < ZUB_TAG_STATISTICS_MAX && found.slot < ZUB_TAG_INDEX_SLOTS) {
         s.tag_blink[s.tag_cnt] = tag_blink_info_t{1, tag_id};
-        stat_slot_.emplace(tag_id, s.tag_cnt);
         ++s.tag_cnt;
+        stat_index_[found.slot] = static_cast<WORD16>(s.tag_cnt);  // entry + 1
     }
 }
 
