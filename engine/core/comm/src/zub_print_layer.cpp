@@ -1,7 +1,6 @@
 #include "zub_print_layer.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -48,25 +47,6 @@ int directory_index(WORD32 job_number)
         }
     }
     return -1;
-}
-
-// Appends formatted text at `used` within the buffer and returns the new length; a text that
-// does not fit is cut at the end of the buffer.
-size_t append(char* buf, size_t used, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
-size_t append(char* buf, size_t used, const char* fmt, ...)
-{
-    if (used >= QE_PRINT_BUF_LEN - 1) {
-        return QE_PRINT_BUF_LEN - 1;
-    }
-    va_list args;
-    va_start(args, fmt);
-    const int n = std::vsnprintf(buf + used, QE_PRINT_BUF_LEN - used, fmt, args);
-    va_end(args);
-    if (n < 0) {
-        buf[used] = '\0';
-        return used;
-    }
-    return std::min<size_t>(used + static_cast<size_t>(n), QE_PRINT_BUF_LEN - 1);
 }
 
 struct JobName {
@@ -152,6 +132,14 @@ size_t decimal(char* out, int v)
     return used;
 }
 
+// Writes "[name] " at the head of the buffer and returns its length.
+size_t put_job_prefix(char* buf, const JobName& who)
+{
+    size_t used = append_text(buf, 0, "[", 1);
+    used = append_text(buf, used, who.name, std::strlen(who.name));
+    return append_text(buf, used, "] ", 2);
+}
+
 // The sink of zub_print while the flag is on: prefix, source position, text, trace log. The
 // job's buffer is not cleared first: every byte of the line is written before it is read.
 void qe_print_sink(BYTE level, const char* file, int line, const char* text)
@@ -165,9 +153,7 @@ void qe_print_sink(BYTE level, const char* file, int line, const char* text)
     }
     const JobName who = caller_name();
     char* buf = set->buf[who.index];
-    size_t used = append_text(buf, 0, "[", 1);
-    used = append_text(buf, used, who.name, std::strlen(who.name));
-    used = append_text(buf, used, "] ", 2);
+    size_t used = put_job_prefix(buf, who);
     const char* base = file != nullptr ? base_name(file) : nullptr;
     if (base != nullptr) {
         char number[12];
@@ -211,7 +197,7 @@ int qePrintJobName(char** out)
     if (buf == nullptr) {
         return 0;
     }
-    return static_cast<int>(append(buf, 0, "[%s] ", who.name));
+    return static_cast<int>(put_job_prefix(buf, who));
 }
 
 int qePrintStr(BYTE level, const char* text)
