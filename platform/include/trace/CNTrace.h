@@ -82,6 +82,10 @@ private:
 int CN_FormatTraceTime(char* out, size_t size, long long seconds, long microseconds);
 // The part of a source path after its last "/" (or else after its last "\").
 const char* CN_TraceBaseName(const char* path);
+// Writes v in decimal, a minus first when negative (no terminator; at most 20 bytes) and
+// returns the length. Written by hand: in the engine every printf-family call takes glibc's slow
+// positional path, because a linked library registers printf extensions.
+size_t CN_TraceDecimal(char* out, long long v);
 
 // Opens the trace log of this program with level threshold iLevel and total size iSize (MB).
 void CN_initCNLogFile(int iLevel, int iSize);

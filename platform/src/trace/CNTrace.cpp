@@ -79,6 +79,37 @@ size_t decimal(char* out, unsigned long long v) {
     return n;
 }
 
+// Puts a line's prefix together as the options ask and returns its length. The date and time
+// are left as room at the head (kStampLength bytes and a blank), filled by stamp_now under the
+// trace mutex so that the file's lines keep time order.
+size_t put_prefix(char* prefix, WORD32 options, WORD32 level, const char* file, int line) {
+    size_t used = 0;
+    if (options & CNTrace::DateAndTime) {
+        used = kStampLength + 1;
+        prefix[kStampLength] = ' ';
+    }
+    if (options & CNTrace::Thread) {
+        used += decimal(prefix + used, static_cast<unsigned long long>(pthread_self()));
+        prefix[used++] = ' ';
+    }
+    if (options & CNTrace::TraceLevel) {
+        used += decimal(prefix + used, level);
+        prefix[used++] = '\t';
+    }
+    if ((options & CNTrace::FileAndLine) && file != nullptr) {
+        const char* base = CN_TraceBaseName(file);
+        // A base name is at most one path component; the room keeps the rest of the prefix.
+        const size_t base_len = std::min(std::strlen(base), kPrefixRoom - used - 24);
+        std::memcpy(prefix + used, base, base_len);
+        used += base_len;
+        prefix[used++] = '(';
+        used += CN_TraceDecimal(prefix + used, line);
+        prefix[used++] = ')';
+        prefix[used++] = '\t';
+    }
+    return used;
+}
+
 } // namespace
 
 int CN_FormatTraceTime(char* out, size_t size, long long seconds, long microseconds) {
@@ -101,6 +132,14 @@ const char* CN_TraceBaseName(const char* path) {
     }
     const char* backslash = std::strrchr(path, '\\');
     return backslash != nullptr ? backslash + 1 : path;
+}
+
+size_t CN_TraceDecimal(char* out, long long v) {
+    if (v >= 0) {
+        return decimal(out, static_cast<unsigned long long>(v));
+    }
+    out[0] = '-';
+    return 1 + decimal(out + 1, 0ULL - static_cast<unsigned long long>(v));
 }
 
 bool CNTrace::CanTrace(WORD32 level) {
@@ -144,34 +183,7 @@ CNOstream& CNTrace::Begin(WORD32 level, const char* file, int line) {
 void CNTrace::WriteLine(WORD32 level, const char* file, int line, const char* text, size_t len) {
     char prefix[kPrefixRoom];
     const WORD32 options = GetOptions();
-    size_t used = 0;
-    if (options & DateAndTime) {
-        used = kStampLength + 1;  // filled in under the mutex, so the file's lines keep time order
-        prefix[kStampLength] = ' ';
-    }
-    if (options & Thread) {
-        used += decimal(prefix + used, static_cast<unsigned long long>(pthread_self()));
-        prefix[used++] = ' ';
-    }
-    if (options & TraceLevel) {
-        used += decimal(prefix + used, level);
-        prefix[used++] = '\t';
-    }
-    if ((options & FileAndLine) && file != nullptr) {
-        const char* base = CN_TraceBaseName(file);
-        // A base name is at most one path component; the room keeps the rest of the prefix.
-        const size_t base_len = std::min(std::strlen(base), kPrefixRoom - used - 24);
-        std::memcpy(prefix + used, base, base_len);
-        used += base_len;
-        prefix[used++] = '(';
-        if (line < 0) {
-            prefix[used++] = '-';
-        }
-        used += decimal(prefix + used, line < 0 ? 0ULL - static_cast<unsigned long long>(line)
-                                                : static_cast<unsigned long long>(line));
-        prefix[used++] = ')';
-        prefix[used++] = '\t';
-    }
+    const size_t used = put_prefix(prefix, options, level, file, line);
     char newline = '\n';
     struct iovec pieces[3] = {{prefix, used}, {const_cast<char*>(text), len}, {&newline, 1}};
 
@@ -189,20 +201,11 @@ void CNTrace::WriteLine(WORD32 level, const char* file, int line, const char* te
 void CNTrace::End() { g_CNTraceMutex.release(); }
 
 void CNTrace::WritePrefix(CNOstream& out, WORD32 level, const char* file, int line) {
+    char prefix[kPrefixRoom];
     const WORD32 options = GetOptions();
+    const size_t used = put_prefix(prefix, options, level, file, line);
     if (options & DateAndTime) {
-        char stamp[kStampLength];
-        stamp_now(stamp);
-        out.Append(stamp, kStampLength);
-        out << ' ';
+        stamp_now(prefix);
     }
-    if (options & Thread) {
-        out << static_cast<unsigned long>(pthread_self()) << ' ';
-    }
-    if (options & TraceLevel) {
-        out << level << '\t';
-    }
-    if ((options & FileAndLine) && file != nullptr) {
-        out << CN_TraceBaseName(file) << '(' << line << ')' << '\t';
-    }
+    out.Append(prefix, used);
 }

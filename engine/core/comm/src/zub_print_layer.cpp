@@ -110,28 +110,6 @@ size_t append_text(char* buf, size_t used, const char* text, size_t len)
     return used;
 }
 
-// Writes v as "%d" would (no terminator) and returns the length. The sink formats by hand: in
-// this process every printf-family call takes glibc's slow positional path, because a linked
-// library registers printf extensions.
-size_t decimal(char* out, int v)
-{
-    unsigned magnitude = v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v);
-    char digits[10];
-    size_t n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    size_t used = 0;
-    if (v < 0) {
-        out[used++] = '-';
-    }
-    while (n > 0) {
-        out[used++] = digits[--n];
-    }
-    return used;
-}
-
 // Writes "[name] " at the head of the buffer and returns its length.
 size_t put_job_prefix(char* buf, const JobName& who)
 {
@@ -156,11 +134,11 @@ void qe_print_sink(BYTE level, const char* file, int line, const char* text)
     size_t used = put_job_prefix(buf, who);
     const char* base = file != nullptr ? base_name(file) : nullptr;
     if (base != nullptr) {
-        char number[12];
+        char number[20];
         used = append_text(buf, used, "[", 1);
         used = append_text(buf, used, base, std::strlen(base));
         used = append_text(buf, used, " ", 1);
-        used = append_text(buf, used, number, decimal(number, line));
+        used = append_text(buf, used, number, CN_TraceDecimal(number, line));
         used = append_text(buf, used, " line]. ", 8);
     }
     append_text(buf, used, text != nullptr ? text : "", text != nullptr ? std::strlen(text) : 0);
