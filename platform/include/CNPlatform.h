@@ -138,6 +138,11 @@ void CN_SendWakesAtOnce();
 // started), a value of a moment read without the queue's lock; 0 for a job not in this process.
 // Any thread.
 size_t CN_JobBacklogBytes(const JID* pJid);
+// The queue of the local job `pJid`'s task, which lives as long as the process (null for a job
+// not in this process): a caller that reads a receiver's backlog for every message keeps it and
+// asks CNTaskQueue::backlog_bytes. Any thread.
+class CNTaskQueue;
+const CNTaskQueue* CN_JobQueue(const JID* pJid);
 
 // A job send for a message its receiver may go without when it falls behind: XOS_SendAsynMsg,
 // except that a local receiver whose task queue already holds qwMark bytes or more (queued, or

@@ -38,7 +38,7 @@ constexpr unsigned kRoadLoadKinds = 3;
 // A manager forwards some 100,000 short tag reports a second (67 bytes of queue each): the soft
 // mark is some 20 ms of its work, the hard mark some 80 ms. A report that waits longer than the
 // solve wait (100 ms on most sites) misses its round anyway.
-constexpr size_t kRoadSoftMarkBytes = size_t{128} << 10;
+constexpr size_t kRoadSoftMarkBytes = size_t{32} << 10;
 constexpr size_t kRoadHardMarkBytes = size_t{512} << 10;
 constexpr size_t kRoadCalibrationHardMarkBytes = size_t{1} << 20;
 

@@ -2,9 +2,11 @@
 #include "road_shed.h"
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 
 #include "CNPlatform.h"
+#include "CNTaskQueue.h"
+#include "pub_pqe_jobtype.h"
 #include "rtls_interface.h"
 #include "zub_context.h"
 #include "zub_device_time.h"
@@ -15,6 +17,8 @@
 namespace {
 
 constexpr BYTE kMsgVersion = 0;
+// The engine's job types, from the control job's up: the queues the router may ask about.
+constexpr unsigned kEngineJobTypes = 32;
 constexpr BYTE kEnginePriority = 2;
 // Payload bytes a report needs to name its source: an arrival's tag id ends at 10, a ranging
 // report's short id at 6, a receive report's master id at 10, a transmit report is its anchor's.
@@ -22,10 +26,28 @@ constexpr WORD16 kArrivalSourceEnd = 10;
 constexpr WORD16 kRangingSourceEnd = 6;
 constexpr WORD16 kCalibrationRxSourceEnd = 10;
 
+// A clock of a few milliseconds' grain is all the gate's windows and the line need, and it is
+// read for every report.
 WORD64 monotonic_ms()
 {
-    using namespace std::chrono;
-    return static_cast<WORD64>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<WORD64>(ts.tv_sec) * 1000u + static_cast<WORD64>(ts.tv_nsec) / 1000000u;
+}
+
+// The backlog of an engine job's queue, its queue found once (the queues live as long as the
+// process). The socket job's thread only.
+size_t backlog_of(const JID& jid)
+{
+    static const CNTaskQueue* queues[kEngineJobTypes] = {};
+    const unsigned slot = (jid.dwJno >> 16) - QE_JOBTYPE_ZUB_CONTROL;
+    if (slot >= kEngineJobTypes) {
+        return CN_JobBacklogBytes(&jid);
+    }
+    if (queues[slot] == nullptr) {
+        queues[slot] = CN_JobQueue(&jid);
+    }
+    return queues[slot] != nullptr ? queues[slot]->backlog_bytes() : 0;
 }
 
 // Hashes of a key for the two rows of the gate's table (a 64-bit finaliser: every key bit moves
@@ -184,9 +206,9 @@ bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID
                             static_cast<WORD16>(body[0] | body[1] << 8), &source)) {
         return send(msg_id, body, len, dst);
     }
-    size_t backlog = CN_JobBacklogBytes(dst);
+    size_t backlog = backlog_of(*dst);
     if (source.kind == RoadLoad::tag_report) {
-        backlog = std::max(backlog, CN_JobBacklogBytes(&zub_context()->jid_selector[source.selector]));
+        backlog = std::max(backlog, backlog_of(zub_context()->jid_selector[source.selector]));
     }
     if (gate.admit(source, backlog, monotonic_ms())) {
         return send(msg_id, body, len, dst);

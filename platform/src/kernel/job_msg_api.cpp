@@ -198,11 +198,17 @@ WORD32 OSS_SendAsynMsg(WORD32 dwMsgId, BYTE* pucData, WORD16 wMsgLen, BYTE ucCom
     return send_from_job(dwMsgId, pucData, wMsgLen, 0, 0, pReceiver);
 }
 
-size_t CN_JobBacklogBytes(const JID* pJid)
+const CNTaskQueue* CN_JobQueue(const JID* pJid)
 {
     CN_Job_Base* job = pJid != nullptr ? cn_kernel::lookup_job(*pJid, true) : nullptr;
     CNCtrlTask* task = job != nullptr ? job->GetParentTask() : nullptr;
-    return task != nullptr ? task->task_queue()->backlog_bytes() : 0;
+    return task != nullptr ? task->task_queue() : nullptr;
+}
+
+size_t CN_JobBacklogBytes(const JID* pJid)
+{
+    const CNTaskQueue* queue = CN_JobQueue(pJid);
+    return queue != nullptr ? queue->backlog_bytes() : 0;
 }
 
 WORD32 CN_SendAsynMsgUnderMark(WORD32 dwMsgId, const BYTE* pucData, WORD16 wMsgLen, BYTE ucVer, BYTE ucPriority,

@@ -311,6 +311,8 @@ TEST_F(PlatformKernelJobs, ASendUnderAMarkGivesWayToAReceiverThatIsBehind)
     EXPECT_EQ(CN_JobBacklogBytes(&dest_b2), 600u);  // the same task's queue
     EXPECT_EQ(CN_JobBacklogBytes(&dest_c), 0u);
     EXPECT_EQ(CN_JobBacklogBytes(nullptr), 0u);
+    EXPECT_EQ(CN_JobQueue(&dest_b), CN_JobQueue(&dest_b2));
+    EXPECT_EQ(CN_JobQueue(&dest_b)->backlog_bytes(), 600u);
     std::vector<BYTE> sent;
     for (size_t i = 0; i < std::size(rows); ++i) {
         EXPECT_EQ(got[i], rows[i].expected) << "row " << i;

@@ -262,4 +262,14 @@ double now_s()
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
+RoadDrops road_drops_logged(const std::string& trace_text)
+{
+    RoadDrops d;
+    const size_t at = trace_text.rfind("(since start ");
+    if (at != std::string::npos) {
+        std::sscanf(trace_text.c_str() + at, "(since start %llu, %llu, %llu)", &d.tag, &d.clock, &d.display);
+    }
+    return d;
+}
+
 }  // namespace roadbench

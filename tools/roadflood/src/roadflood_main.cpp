@@ -57,18 +57,12 @@ bool wait_for(const std::string& path, const std::string& text, double seconds)
     return false;
 }
 
-// The engine's drop counts so far, from the last "report road full" line of its trace log
-// (tag reports, clock reports, display records since start; zeros before the first line).
+// The engine's drop counts so far, as its trace log last told them.
 std::string drops_logged()
 {
-    const std::string log = slurp("/qvx/zub/log/zub/division1.log");
-    const size_t at = log.rfind("(since start ");
-    unsigned long long tag = 0, clock = 0, copy = 0;
-    if (at != std::string::npos) {
-        std::sscanf(log.c_str() + at, "(since start %llu, %llu, %llu)", &tag, &clock, &copy);
-    }
+    const roadbench::RoadDrops d = roadbench::road_drops_logged(slurp("/qvx/zub/log/zub/division1.log"));
     char text[96];
-    std::snprintf(text, sizeof text, "dropped %llu/%llu/%llu", tag, clock, copy);
+    std::snprintf(text, sizeof text, "dropped %llu/%llu/%llu", d.tag, d.clock, d.display);
     return text;
 }
 

@@ -98,4 +98,12 @@ std::string read_reply_until(int fd, const std::string& needle, int timeout_ms);
 
 double now_s();  // wall clock, Unix seconds (the simulator's truth uses the same clock)
 
+// What the engine's trace log last told of the reports it dropped for want of room on the road
+// (its last "report road full" line): tag reports, clock reports and display records since
+// start; zeros when it dropped none.
+struct RoadDrops {
+    unsigned long long tag = 0, clock = 0, display = 0;
+};
+RoadDrops road_drops_logged(const std::string& trace_text);
+
 }  // namespace roadbench
