@@ -35,9 +35,10 @@ enum class RoadLoad : unsigned {
 };
 constexpr unsigned kRoadLoadKinds = 3;
 
-// A manager forwards some 100,000 short tag reports a second (67 bytes of queue each): the soft
-// mark is some 20 ms of its work, the hard mark some 80 ms. A report that waits longer than the
-// solve wait (100 ms on most sites) misses its round anyway.
+// A manager forwards some 100,000 to 200,000 short tag reports a second (67 bytes of queue each).
+// The soft mark, a few milliseconds of its work, is where a queue starts to form: the busy
+// sources of a flood are cut there, before the quiet tags feel it. The hard mark is some 50 ms:
+// a report that waits longer than the solve wait (100 ms on most sites) misses its round anyway.
 constexpr size_t kRoadSoftMarkBytes = size_t{32} << 10;
 constexpr size_t kRoadHardMarkBytes = size_t{512} << 10;
 constexpr size_t kRoadCalibrationHardMarkBytes = size_t{1} << 20;
