@@ -107,8 +107,6 @@ public:
     // The tag's record, heard now; a new tag gets one within the budget. Null when the
     // budget refuses it (the refusal is counted and logged) or memory runs out.
     Tag* find_tag(WORD64 tag_id);
-    // Frees the tag's record and everything the selector keeps of it; false when not held.
-    bool forget_tag(WORD64 tag_id);
     // Frees, longest silent first, as many records as other selectors asked for, of tags
     // silent long enough (the solve tick does this first).
     void free_requested_records();
@@ -235,7 +233,13 @@ private:
     CN_LogLimit taken_over_log_;
     WORD64 steady_now() const { return env_.steady_ms ? env_.steady_ms() : env_.now_ms(); }
     Tag* admit_new_tag(WORD64 tag_id, WORD64 now_ms);
-    // Frees the tree node and every list entry of the tag; the budget is left as it is.
+    // Drops the new tag's report: counted, logged, and another selector asked to free a record.
+    void refuse_new_tag(WORD64 tag_id, WORD64 now_ms);
+    // Forgets a tag silent long enough, counted and logged as taken over by new_tag (null: freed
+    // for another selector's new tag).
+    void forget_silent(const TagRoster::Entry& silent, WORD64 now_ms, const WORD64* new_tag);
+    // Forgets the tag: frees its tree node and every list entry of it; the budget is left as
+    // it is.
     void drop_record(WORD64 tag_id);
     // The longest-silent tag when it has been silent for the budget's silence at now_ms.
     const TagRoster::Entry* silent_oldest(WORD64 now_ms);

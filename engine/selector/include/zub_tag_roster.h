@@ -29,7 +29,6 @@ public:
     void remove(WORD64 id);
     // The tag heard longest ago; null when none is held.
     const Entry* oldest() const { return order_.empty() ? nullptr : &order_.front(); }
-    size_t size() const { return order_.size(); }
     // Every id held, longest silent first.
     std::vector<WORD64> ids() const;
 

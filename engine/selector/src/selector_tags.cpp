@@ -1,5 +1,6 @@
 // The selector's tags within the shared bound: a report's tag found and marked as heard, a
-// new tag's record taken, taken over from a silent tag or refused, and a tag forgotten.
+// new tag's record taken, taken over from a silent tag or refused, and a silent tag forgotten
+// when another selector asks for a record.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -51,25 +52,10 @@ Tag* Selector::admit_new_tag(WORD64 tag_id, WORD64 now_ms)
     if (!budget.take()) {
         const TagRoster::Entry* silent = silent_oldest(now_ms);
         if (silent == nullptr) {
-            budget.ask_to_free(env_.budget_holder, now_ms);
-            const WORD64 refused = budget.count_refused();
-            const CN_LogLimit::Verdict v = refused_log_.admit(now_ms);
-            if (v.write) {
-                ZUB_PRINT(ZUB_PRINT_EVENT, "%snew tag %" PRIx64 " dropped: %u tag records held (%" PRIu64 " dropped so far)",
-                          HeldPrefix(v.held).text, tag_id, budget.limit(), refused);
-            }
+            refuse_new_tag(tag_id, now_ms);
             return nullptr;
         }
-        // The record changes hands: the count stays.
-        const WORD64 old_id = silent->id;
-        const WORD64 silence_s = (now_ms - silent->heard_ms) / 1000;
-        drop_record(old_id);
-        const WORD64 taken = budget.count_taken_over();
-        const CN_LogLimit::Verdict v = taken_over_log_.admit(now_ms);
-        if (v.write) {
-            ZUB_PRINT(ZUB_PRINT_EVENT, "%snew tag %" PRIx64 " takes the record of tag %" PRIx64 ", silent %" PRIu64 " s (%" PRIu64 " taken over so far)",
-                      HeldPrefix(v.held).text, tag_id, old_id, silence_s, taken);
-        }
+        forget_silent(*silent, now_ms, &tag_id);  // the record changes hands: the count stays
     }
     Tag* tag = tags.insert_key(tag_id);
     if (tag == nullptr) {
@@ -82,6 +68,42 @@ Tag* Selector::admit_new_tag(WORD64 tag_id, WORD64 now_ms)
     return tag;
 }
 
+void Selector::refuse_new_tag(WORD64 tag_id, WORD64 now_ms)
+{
+    TagBudget& budget = tag_budget();
+    budget.ask_to_free(env_.budget_holder, now_ms);
+    const WORD64 refused = budget.count_refused();
+    const CN_LogLimit::Verdict v = refused_log_.admit(now_ms);
+    if (v.write) {
+        ZUB_PRINT(ZUB_PRINT_EVENT, "%snew tag %" PRIx64 " dropped: %u tag records held (%" PRIu64 " dropped so far)",
+                  HeldPrefix(v.held).text, tag_id, budget.limit(), refused);
+    }
+}
+
+void Selector::forget_silent(const TagRoster::Entry& silent, WORD64 now_ms, const WORD64* new_tag)
+{
+    const WORD64 old_id = silent.id;
+    const WORD64 silence_s = (now_ms - silent.heard_ms) / 1000;
+    drop_record(old_id);
+    const WORD64 taken = tag_budget().count_taken_over();
+    const CN_LogLimit::Verdict v = taken_over_log_.admit(now_ms);
+    if (!v.write) {
+        return;
+    }
+    const HeldPrefix held(v.held);
+    if (new_tag != nullptr) {
+        ZUB_PRINT(ZUB_PRINT_EVENT,
+                  "%snew tag %" PRIx64 " takes the record of tag %" PRIx64 ", silent %" PRIu64 " s (%" PRIu64
+                  " taken over so far)",
+                  held.text, *new_tag, old_id, silence_s, taken);
+    } else {
+        ZUB_PRINT(ZUB_PRINT_EVENT,
+                  "%stag %" PRIx64 " forgotten, silent %" PRIu64 " s: its record freed for a new tag (%" PRIu64
+                  " taken over so far)",
+                  held.text, old_id, silence_s, taken);
+    }
+}
+
 const TagRoster::Entry* Selector::silent_oldest(WORD64 now_ms)
 {
     const TagRoster::Entry* e = roster_.oldest();
@@ -89,17 +111,6 @@ const TagRoster::Entry* Selector::silent_oldest(WORD64 now_ms)
         return nullptr;
     }
     return e;
-}
-
-bool Selector::forget_tag(WORD64 tag_id)
-{
-    if (tags.find_key(tag_id) == nullptr) {
-        return false;
-    }
-    drop_record(tag_id);
-    tag_budget().give_back(1);
-    publish_oldest();
-    return true;
 }
 
 void Selector::drop_record(WORD64 tag_id)
@@ -122,7 +133,7 @@ void Selector::drop_record(WORD64 tag_id)
 void Selector::free_requested_records()
 {
     TagBudget& budget = tag_budget();
-    unsigned wanted = budget.take_requests(env_.budget_holder);
+    const unsigned wanted = budget.take_requests(env_.budget_holder);
     if (wanted == 0) {
         return;
     }
@@ -130,16 +141,8 @@ void Selector::free_requested_records()
     unsigned freed = 0;
     for (const TagRoster::Entry* e = silent_oldest(now_ms); e != nullptr && freed < wanted;
          e = silent_oldest(now_ms)) {
-        const WORD64 id = e->id;
-        const WORD64 silence_s = (now_ms - e->heard_ms) / 1000;
-        drop_record(id);
+        forget_silent(*e, now_ms, nullptr);
         ++freed;
-        const WORD64 taken = budget.count_taken_over();
-        const CN_LogLimit::Verdict v = taken_over_log_.admit(now_ms);
-        if (v.write) {
-            ZUB_PRINT(ZUB_PRINT_EVENT, "%stag %" PRIx64 " forgotten, silent %" PRIu64 " s: its record freed for a new tag (%" PRIu64 " taken over so far)",
-                      HeldPrefix(v.held).text, id, silence_s, taken);
-        }
     }
     budget.give_back(freed);
     publish_oldest();
