@@ -282,11 +282,13 @@ void RTLSControlHandler::HandleCommResult(Anchor* anchor, const BYTE* payload, W
 
 void RTLSControlHandler::HandleRangeResult(const BYTE* payload, WORD16 length)
 {
-    const float distance = static_cast<float>(get32(payload + 6)) / 10000.0f;
+    // The tenths of millimetres become a float, the anchors' own precision; the division is in
+    // double, so the metres printed are the nearest to that float (16.384700, not 16.384701).
+    const double distance = static_cast<double>(static_cast<float>(get32(payload + 6))) / 10000.0;
     const int timeouts = get16(payload + 10);
     if (expectedRxResponseNum >= 0) {
         char text[96];
-        std::snprintf(text, sizeof text, " distance=\"%f\" timeouts=\"%d\" />", static_cast<double>(distance), timeouts);
+        std::snprintf(text, sizeof text, " distance=\"%f\" timeouts=\"%d\" />", distance, timeouts);
         xmlResponse += text;
     }
     if (twrWithDiagnostics && length >= kRangeWithDiagnosticsLen) {

@@ -7,6 +7,7 @@
 namespace {
 
 using ctl::Bytes;
+using ctl::range_reply;
 using Sent = std::vector<std::pair<WORD16, Bytes>>;
 using Timers = std::vector<std::pair<BYTE, WORD32>>;
 
@@ -14,9 +15,6 @@ const std::string kNoResponse = " error=\"No response from anchor\" />";
 const std::string kZubCfg =
     "<ind type=\"zub cfg\"><zub ver=\"4.0.200617\" loglevel=\"3\" motionfilter=\"0\" state=\"0\" sync=\"0\"/></ind>\n";
 const Bytes kStop = {0x57, 0x00};
-
-// 0x84 (or 0x83): 12345 in 1/10000 m at offset 6, 7 timeouts at offset 10.
-Bytes range_reply(BYTE code) { return {code, 0, 0, 0, 0, 0, 0x39, 0x30, 0x00, 0x00, 0x07, 0x00}; }
 
 std::string ranging(int i, int r)
 {
@@ -403,27 +401,39 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
     const Bytes result_b = {0x82, 0xDE, 0x03, 0x03, 0x00};  // rx_data 990, rx_others 3
     const Bytes result_c = {0x82, 0x05, 0x00, 0x00, 0x00};
     const std::string pair_text = "<ind type=\"range test\"><initiator addr=\"a1\"><responder addr=\"b2\" ";
+    const std::string pair_end = "</initiator></ind>\n";
     const std::string receiver_b = "<receiver addr=\"b2\" rx_data=\"990\" rx_others=\"3\" />";
     const std::string receiver_c = "<receiver addr=\"c3\" rx_data=\"5\" rx_others=\"0\" />";
+    const std::string done = "<ind type=\"power test\"> msg=\"done\"</ind>\n";
+    const std::string comm = "<ind type=\"comm test\"><transmitter addr=\"a1\"></transmitter></ind>\n";
+    const char* range = "<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/></r>";
+    // The distance: the tenths of millimetres in single precision, divided in double.
+    auto ranged = [&](const char* metres) {
+        return pair_text + " distance=\"" + metres + "\" timeouts=\"7\" />" + pair_end;
+    };
     struct Row {
         const char* name;
         const char* request;
         std::vector<std::pair<Anchor**, Bytes>> replies;  // empty: the deadline
         WORD32 wait;
+        std::string last;  // the test's last reply of its own ("": none)
         std::string head;  // of the next "zub cfg" reply
     };
     const Row rows[] = {
-        {"power by reply", "<r type=\"power test\"><x addr=\"a1\"/></r>", {{&a, {0x85}}}, 35, ""},
-        {"power by deadline", "<r type=\"power test\"><x addr=\"a1\"/></r>", {}, 35, kNoResponse},
+        {"power by reply", "<r type=\"power test\"><x addr=\"a1\"/></r>", {{&a, {0x85}}}, 35, done, ""},
+        {"power by deadline", "<r type=\"power test\"><x addr=\"a1\"/></r>", {}, 35, done, kNoResponse},
         {"comm by replies", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}, {&cc, result_c}}, 35,
-         receiver_b + receiver_c},
-        {"comm by deadline", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}}, 35,
+         comm, receiver_b + receiver_c},
+        {"comm by deadline", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}}, 35, comm,
          receiver_b + kNoResponse},
-        {"range by deadline", "<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/></r>", {}, 5,
-         pair_text + kNoResponse},
-        {"twr by reply", "<r type=\"twr test\" log=\"0\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x84)}}, 35,
+        {"range by deadline", range, {}, 5, ranging(1, 2), pair_text + kNoResponse},
+        {"range 1.2345 m", range, {{&a, range_reply(0x84, 12345)}}, 5, ranged("1.234500"), ""},
+        {"range 16.3847 m", range, {{&a, range_reply(0x84, 163847)}}, 5, ranged("16.384700"), ""},
+        {"range 25.0001 m", range, {{&a, range_reply(0x84, 250001)}}, 5, ranged("25.000100"), ""},
+        {"range 400 m", range, {{&a, range_reply(0x84, 4000000)}}, 5, ranged("400.000000"), ""},
+        {"twr by reply", "<r type=\"twr test\" log=\"0\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x84)}}, 35, "",
          " distance=\"1.234500\" timeouts=\"7\" />"},
-        {"twr by deadline", "<r type=\"twr test\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x83)}}, 35,
+        {"twr by deadline", "<r type=\"twr test\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x83)}}, 35, "",
          kNoResponse},
     };
     for (const Row& r : rows) {
@@ -441,7 +451,8 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
             ports.frames.clear();
             h->WaitAnchorRspTimeout();
         }
-        EXPECT_EQ(ended_by_reply, r.head.find(kNoResponse) == std::string::npos);
+        EXPECT_EQ(ended_by_reply, (r.last + r.head).find(kNoResponse) == std::string::npos);
+        EXPECT_EQ(ports.replies.empty() ? "" : ports.replies.back(), r.last);
         if (std::string(r.name) == "range by deadline") {
             EXPECT_EQ(sent(), (Sent{{b->id, kStop}, {a->id, kStop}}));
         }

@@ -5,18 +5,16 @@
 namespace {
 
 using ctl::Bytes;
+using ctl::range_reply;
 
 class engine_control_Response : public ctl::HandlerTest {};
-
-// 0x83/0x84: distance 12345 (1.2345 m) at offset 6, 7 timeouts at offset 10.
-Bytes range(BYTE code) { return {code, 0, 0, 0, 0, 0, 0x39, 0x30, 0x00, 0x00, 0x07, 0x00}; }
 
 TEST_F(engine_control_Response, ResultsAreHandledWhileIdle)
 {
     EXPECT_EQ(reply(a, {0x82, 0x0A, 0x00, 0x02, 0x01}), 0);
     EXPECT_EQ(h->xmlResponse, "<receiver addr=\"a1\" rx_data=\"10\" rx_others=\"258\" />");
     h->xmlResponse.clear();
-    EXPECT_EQ(reply(a, range(0x84)), 0);
+    EXPECT_EQ(reply(a, range_reply(0x84)), 0);
     EXPECT_EQ(h->xmlResponse, " distance=\"1.234500\" timeouts=\"7\" />");
     EXPECT_EQ(prints.count_of("twr vector size check error. size=0, twr_responder=0, twr_initiator=0."), 1u);
     EXPECT_EQ(h->expectedRxResponseNum, 0);
@@ -59,7 +57,7 @@ TEST_F(engine_control_Response, DispatchByExpectation)
         h->WaitForResponse(30);
         const WORD32 timer = h->tmWatiRspTimer;
         ports.timers_deleted.clear();
-        Bytes payload = range(r.reply);
+        Bytes payload = range_reply(r.reply);
         payload[1] = 5;  // a 0x82 reads rx_data 5
         reply(a, payload);
         EXPECT_EQ(h->expectedRxResponseNum, r.count_after);
