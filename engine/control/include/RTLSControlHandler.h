@@ -99,7 +99,9 @@ private:
     void HandleTwrTest(const tinyxml2::XMLElement* root);
     void RunRangePairs();
     void StartRangePair(WORD32 initiator, WORD32 responder);
-    void StopRangePair();
+    // Stops both anchors of the pair started last and sends its reply, whatever it holds (its
+    // distance, or the no-response text); false when the pair's indexes are outside twr_anchors.
+    bool CloseRangePair();
     void SendStatusLine(const char* line);
     // The response timer expired: a range test stops its pair and goes on with the next one.
     void RadioTestExpired();

@@ -299,15 +299,10 @@ void RTLSControlHandler::HandleRangeResult(const BYTE* payload, WORD16 length)
     if (expectedRxResponseNum != 0) {
         return;
     }
-    if (twr_initiator >= twr_anchors.size() || twr_responder >= twr_anchors.size()) {
+    if (!CloseRangePair()) {
         ZUB_PRINT(ZUB_PRINT_EVENT, "twr vector size check error. size=%lu, twr_responder=%u, twr_initiator=%u.",
                   static_cast<unsigned long>(twr_anchors.size()), twr_responder, twr_initiator);
         return;
     }
-    const cmd_rtls_start_t stop{RTLS_START_REQ, RTLS_CMD_PARM_STOP};
-    SendRequest(twr_anchors[twr_responder], bytes_of(stop), sizeof stop);
-    SendRequest(twr_anchors[twr_initiator], bytes_of(stop), sizeof stop);
-    xmlResponse += "</initiator></ind>";
-    SendXMLResponse();
     HandleRangeTest_continue();
 }

@@ -268,7 +268,7 @@ void RTLSControlHandler::RunRangePairs()
             return;  // waiting for the pair's final reply or its deadline
         }
         // Its deadline could not be armed: the pair is given up like an expired one.
-        StopRangePair();
+        CloseRangePair();
     }
     range_run.running = false;
 }
@@ -308,14 +308,17 @@ void RTLSControlHandler::StartRangePair(WORD32 i, WORD32 j)
     WaitForResponse(s.wait_seconds);
 }
 
-void RTLSControlHandler::StopRangePair()
+bool RTLSControlHandler::CloseRangePair()
 {
     if (twr_initiator >= twr_anchors.size() || twr_responder >= twr_anchors.size()) {
-        return;
+        return false;
     }
     const cmd_rtls_start_t stop{RTLS_START_REQ, RTLS_CMD_PARM_STOP};
     SendRequest(twr_anchors[twr_responder], bytes_of(stop), sizeof stop);
     SendRequest(twr_anchors[twr_initiator], bytes_of(stop), sizeof stop);
+    xmlResponse += "</initiator></ind>";
+    SendXMLResponse();
+    return true;
 }
 
 void RTLSControlHandler::HandleRangeTest_continue()
@@ -329,7 +332,9 @@ void RTLSControlHandler::RadioTestExpired()
     if (!range_run.running) {
         return;
     }
-    StopRangePair();
+    // The pair's own reply carries the no-response text, so the controller learns which pair
+    // failed before the next pair's text is begun.
+    CloseRangePair();
     HandleRangeTest_continue();
 }
 

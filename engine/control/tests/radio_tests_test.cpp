@@ -22,6 +22,13 @@ std::string ranging(int i, int r)
            std::to_string(r) + "\"> < / ind >\n";
 }
 
+// A range pair's own reply: its distance line, or the no-response text.
+std::string pair_reply(const char* initiator, const char* responder, const std::string& result)
+{
+    return std::string("<ind type=\"range test\"><initiator addr=\"") + initiator + "\"><responder addr=\"" +
+           responder + "\" " + result + "</initiator></ind>\n";
+}
+
 class engine_control_RadioTests : public ctl::HandlerTest {
 protected:
     void SetUp() override
@@ -280,22 +287,25 @@ TEST_F(engine_control_RadioTests, ThreeAnchorsWhoseMiddlePairStaysSilent)
     request("<r type=\"range test\" num_ranges=\"100\" rtime=\"10000\"><x addr=\"a1\"/><x addr=\"b2\"/>"
             "<x addr=\"c3\"/></r>");
     reply(a, range_reply(0x84));
-    clear_ports();
     EXPECT_FALSE(answers_zub_cfg());
-    // (a1, c3) never answers: its deadline stops it, responder first, and (b2, c3) starts.
+    // (a1, c3) never answers: its deadline stops it, responder first, its reply goes out with
+    // the no-response text, and (b2, c3) starts.
+    ports.frames.clear();
     h->WaitAnchorRspTimeout();
     ASSERT_EQ(ports.frames.size(), 4u);
     const Sent after = sent();
     EXPECT_EQ(Sent(after.begin(), after.begin() + 2), (Sent{{cc->id, kStop}, {a->id, kStop}}));
     EXPECT_EQ(ports.frames[2].anchor_id, cc->id);
     EXPECT_EQ(ports.frames[3].anchor_id, b->id);
-    EXPECT_EQ(ports.replies, std::vector<std::string>{ranging(2, 3)});
-    EXPECT_EQ(ports.timers_set, (Timers{{121, 10}}));
     reply(b, range_reply(0x84));
-    // The next pair's reply replaced the silent pair's unfinished text.
-    EXPECT_EQ(ports.replies.back(), "<ind type=\"range test\"><initiator addr=\"b2\"><responder addr=\"c3\"  "
-                                    "distance=\"1.234500\" timeouts=\"7\" /></initiator></ind>\n");
-    EXPECT_TRUE(answers_zub_cfg());
+    const std::string ranged = " distance=\"1.234500\" timeouts=\"7\" />";
+    EXPECT_EQ(ports.replies, (std::vector<std::string>{ranging(1, 2), pair_reply("a1", "b2", ranged), ranging(1, 3),
+                                                       pair_reply("a1", "c3", kNoResponse), ranging(2, 3),
+                                                       pair_reply("b2", "c3", ranged)}));
+    EXPECT_EQ(ports.timers_set, (Timers{{121, 10}, {121, 10}, {121, 10}}));
+    std::string next;
+    ASSERT_TRUE(answers_zub_cfg(&next));
+    EXPECT_EQ(next, kZubCfg);
 }
 
 TEST_F(engine_control_RadioTests, RangeExpectationByLog)
@@ -322,7 +332,9 @@ TEST_F(engine_control_RadioTests, PairsWithoutADeadlineAreStoppedAtOnce)
     cc->link_record(900, nullptr);
     ports.refuse_timers = true;
     request("<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/><x addr=\"c3\"/></r>");
-    EXPECT_EQ(ports.replies, (std::vector<std::string>{ranging(1, 2), ranging(1, 3), ranging(2, 3)}));
+    EXPECT_EQ(ports.replies, (std::vector<std::string>{ranging(1, 2), pair_reply("a1", "b2", kNoResponse),
+                                                       ranging(1, 3), pair_reply("a1", "c3", kNoResponse),
+                                                       ranging(2, 3), pair_reply("b2", "c3", kNoResponse)}));
     ASSERT_EQ(ports.frames.size(), 12u);
     const Sent all = sent();
     EXPECT_EQ(Sent(all.begin() + 2, all.begin() + 4), (Sent{{b->id, kStop}, {a->id, kStop}}));
@@ -330,7 +342,7 @@ TEST_F(engine_control_RadioTests, PairsWithoutADeadlineAreStoppedAtOnce)
     EXPECT_EQ(Sent(all.begin() + 10, all.begin() + 12), (Sent{{cc->id, kStop}, {b->id, kStop}}));
     EXPECT_EQ(prints.count_of("WaitForResponse: set timer failed."), 3u);
     EXPECT_EQ(h->expectedRxResponseNum, 0);
-    EXPECT_EQ(h->xmlResponse, "<ind type=\"range test\"><initiator addr=\"b2\"><responder addr=\"c3\" " + kNoResponse);
+    EXPECT_EQ(h->xmlResponse, "");
 }
 
 TEST_F(engine_control_RadioTests, TwrTest)
@@ -400,16 +412,14 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
 {
     const Bytes result_b = {0x82, 0xDE, 0x03, 0x03, 0x00};  // rx_data 990, rx_others 3
     const Bytes result_c = {0x82, 0x05, 0x00, 0x00, 0x00};
-    const std::string pair_text = "<ind type=\"range test\"><initiator addr=\"a1\"><responder addr=\"b2\" ";
-    const std::string pair_end = "</initiator></ind>\n";
     const std::string receiver_b = "<receiver addr=\"b2\" rx_data=\"990\" rx_others=\"3\" />";
     const std::string receiver_c = "<receiver addr=\"c3\" rx_data=\"5\" rx_others=\"0\" />";
     const std::string done = "<ind type=\"power test\"> msg=\"done\"</ind>\n";
     const std::string comm = "<ind type=\"comm test\"><transmitter addr=\"a1\"></transmitter></ind>\n";
     const char* range = "<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/></r>";
     // The distance: the tenths of millimetres in single precision, divided in double.
-    auto ranged = [&](const char* metres) {
-        return pair_text + " distance=\"" + metres + "\" timeouts=\"7\" />" + pair_end;
+    auto ranged = [](const char* metres) {
+        return pair_reply("a1", "b2", std::string(" distance=\"") + metres + "\" timeouts=\"7\" />");
     };
     struct Row {
         const char* name;
@@ -426,7 +436,7 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
          comm, receiver_b + receiver_c},
         {"comm by deadline", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}}, 35, comm,
          receiver_b + kNoResponse},
-        {"range by deadline", range, {}, 5, ranging(1, 2), pair_text + kNoResponse},
+        {"range by deadline", range, {}, 5, pair_reply("a1", "b2", kNoResponse), ""},
         {"range 1.2345 m", range, {{&a, range_reply(0x84, 12345)}}, 5, ranged("1.234500"), ""},
         {"range 16.3847 m", range, {{&a, range_reply(0x84, 163847)}}, 5, ranged("16.384700"), ""},
         {"range 25.0001 m", range, {{&a, range_reply(0x84, 250001)}}, 5, ranged("25.000100"), ""},
@@ -467,13 +477,15 @@ TEST_F(engine_control_RadioTests, CalibrationPairHasADeadline)
     request("<r type=\"range test\" calibration=\"1\" num_ranges=\"200\" rtime=\"10000\"><x addr=\"a1\"/>"
             "<x addr=\"b2\"/></r>");
     EXPECT_EQ(ports.timers_set, (Timers{{121, 15}}));
-    h->WaitAnchorRspTimeout();  // (a1, b2) silent: (b2, a1) follows
+    h->WaitAnchorRspTimeout();  // (a1, b2) silent: its reply, then (b2, a1) follows
     EXPECT_EQ(ports.replies.back(), ranging(2, 1));
     EXPECT_EQ(ports.timers_set.size(), 2u);
     h->WaitAnchorRspTimeout();
+    EXPECT_EQ(ports.replies, (std::vector<std::string>{ranging(1, 2), pair_reply("a1", "b2", kNoResponse),
+                                                       ranging(2, 1), pair_reply("b2", "a1", kNoResponse)}));
     std::string next;
     ASSERT_TRUE(answers_zub_cfg(&next));
-    EXPECT_EQ(next, "<ind type=\"range test\"><initiator addr=\"b2\"><responder addr=\"a1\" " + kNoResponse + kZubCfg);
+    EXPECT_EQ(next, kZubCfg);
 }
 
 }  // namespace
