@@ -73,12 +73,18 @@ public:
     WORD32 twr_responder;
     std::string xmlResponse;
     RangeTestRun range_run;
+    // Result lines left out of xmlResponse since the last reply (ZUB_REPLY_RESULT_BOUND).
+    WORD64 dropped_result_lines = 0;
 
 private:
     RTLSControlHandler();
 
     void HandleConfigRequest(Anchor* anchor, const BYTE* payload, WORD16 length);
+    // Whether a communication test awaits results (0x82) now.
+    bool AwaitsCommResults() const;
     void HandleCommResult(Anchor* anchor, const BYTE* payload, WORD16 length);
+    // Appends a result line while xmlResponse stays within ZUB_REPLY_RESULT_BOUND, else counts it.
+    void AppendResultLine(const char* line);
     void HandleRangeResult(const BYTE* payload, WORD16 length);
     void AppendNoResponse();
     void KillResponseTimer();
@@ -115,3 +121,7 @@ private:
 
 // The text appended when an awaited anchor reply did not come.
 inline constexpr const char* ZUB_NO_RESPONSE_TEXT = " error=\"No response from anchor\" />";
+
+// Bytes of xmlResponse past which anchor result lines are counted, not kept: anchors can send
+// results faster than any controller asks for a reply.
+inline constexpr size_t ZUB_REPLY_RESULT_BOUND = 65536;
