@@ -11,18 +11,25 @@
 #include "VorlenTypes.h"
 #include "zub_print.h"
 
-// Prints one line of `site` at `now_ms` (a monotonic millisecond clock) when the limit allows.
-void zub_control_print_limited_at(CN_LogLimit* site, WORD64 now_ms, BYTE level, const char* file, int line,
-                                  const char* fmt, ...) __attribute__((format(printf, 6, 7)));
+// What goes in front of a line when lines of its site were held back: "(<n> lines like this
+// held back) ", or nothing.
+struct zub_held_prefix {
+    explicit zub_held_prefix(WORD32 held);
+    char text[48];
+};
 
 // The monotonic millisecond clock the macro reads.
 WORD64 zub_control_print_clock_ms();
 
-#define ZUB_CONTROL_PRINT_LIMITED(level, ...)                                                               \
-    do {                                                                                                    \
-        static CN_LogLimit zub_control_limit_site_;                                                         \
-        if (zub_print_wanted(level)) {                                                                      \
-            zub_control_print_limited_at(&zub_control_limit_site_, zub_control_print_clock_ms(), (level),   \
-                                         __FILE__, __LINE__, __VA_ARGS__);                                  \
-        }                                                                                                   \
+// `fmt` is a string literal, as for ZUB_PRINT.
+#define ZUB_CONTROL_PRINT_LIMITED(level, fmt, ...)                                                            \
+    do {                                                                                                      \
+        static CN_LogLimit zub_control_limit_site_;                                                           \
+        if (zub_print_wanted(level)) {                                                                        \
+            const CN_LogLimit::Verdict zub_verdict_ = zub_control_limit_site_.admit(zub_control_print_clock_ms()); \
+            if (zub_verdict_.write) {                                                                         \
+                zub_print((level), __FILE__, __LINE__, "%s" fmt,                                              \
+                          zub_held_prefix(zub_verdict_.held).text __VA_OPT__(, ) __VA_ARGS__);                \
+            }                                                                                                 \
+        }                                                                                                     \
     } while (0)

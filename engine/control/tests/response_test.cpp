@@ -1,4 +1,5 @@
 // Anchor replies, the reply wait and its timer.
+#include "CNPlatLogLimit.h"
 #include "handler_fixture.h"
 #include "zub_shared_field.h"
 
@@ -205,6 +206,35 @@ TEST_F(engine_control_Response, ConfigurationRequest)
     // A version without NUL at the end of the payload stays within it.
     reply(b, {0x42, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b'});
     EXPECT_STREQ(b->version, "ab");
+}
+
+// An anchor repeating a reply that is logged gets its first lines of a second into the log and
+// then one a second carrying the count held back, however fast it sends.
+TEST_F(engine_control_Response, LinesAnAnchorCausesAreRateLimited)
+{
+    struct Row { Bytes payload; const char* line; };
+    const Row rows[] = {
+        {{0x10}, "unkown code 16."},
+        {{0x82, 0x07, 0x00, 0x00, 0x00}, "comm test result from anchor(a1) that no test awaits, dropped."},
+        {range_reply(0x84), "twr vector size check error. size=0, twr_responder=0, twr_initiator=0."},
+        {{0x42, 0, 0, 0, 0, 0, 0, 0, 0},
+         "ZUB not receive config info from controller, discard anchor(0.0.0.0) config req."},
+    };
+    c->anchor_cfg_finish = false;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        prints.clear();
+        for (int i = 0; i < 1000; ++i) {
+            reply(a, r.payload);
+        }
+        size_t written = 0;
+        for (const std::string& line : prints.lines()) {
+            written += line.find(r.line) != std::string::npos ? 1 : 0;
+        }
+        // 10 as they stand, and at most one carrying a count should the loop straddle a second.
+        EXPECT_LE(written, CN_LogLimit::kBurst + 1);
+        h->xmlResponse.clear();
+    }
 }
 
 TEST_F(engine_control_Response, MalformedMessagesAreDropped)
