@@ -22,14 +22,15 @@ struct zub_held_prefix {
 WORD64 zub_control_print_clock_ms();
 
 // `fmt` is a string literal, as for ZUB_PRINT.
-#define ZUB_CONTROL_PRINT_LIMITED(level, fmt, ...)                                                            \
-    do {                                                                                                      \
-        static CN_LogLimit zub_control_limit_site_;                                                           \
-        if (zub_print_wanted(level)) {                                                                        \
-            const CN_LogLimit::Verdict zub_verdict_ = zub_control_limit_site_.admit(zub_control_print_clock_ms()); \
-            if (zub_verdict_.write) {                                                                         \
-                zub_print((level), __FILE__, __LINE__, "%s" fmt,                                              \
-                          zub_held_prefix(zub_verdict_.held).text __VA_OPT__(, ) __VA_ARGS__);                \
-            }                                                                                                 \
-        }                                                                                                     \
+#define ZUB_CONTROL_PRINT_LIMITED(level, fmt, ...)                                               \
+    do {                                                                                         \
+        static CN_LogLimit zub_control_limit_site_;                                              \
+        if (zub_print_wanted(level)) {                                                           \
+            const CN_LogLimit::Verdict zub_verdict_ =                                            \
+                zub_control_limit_site_.admit(zub_control_print_clock_ms());                     \
+            if (zub_verdict_.write) {                                                            \
+                zub_print((level), __FILE__, __LINE__, "%s" fmt,                                 \
+                          zub_held_prefix(zub_verdict_.held).text __VA_OPT__(, ) __VA_ARGS__);   \
+            }                                                                                    \
+        }                                                                                        \
     } while (0)

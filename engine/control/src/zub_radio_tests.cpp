@@ -204,6 +204,9 @@ void RTLSControlHandler::HandleCommTest(const XMLElement* root)
     const cmd_comm_test_t receive{RTLS_COMM_TEST_START_REQ, 0, kCommTestPackets};
     const cmd_comm_test_t transmit{RTLS_COMM_TEST_START_REQ, 1, kCommTestPackets};
     const BYTE result_request = RTLS_COMM_TEST_RESULT_REQ;
+    // The results of every transmitter's receivers are awaited (at most 10000 x 9999): a result
+    // counts only while awaited, so each one asked for here has to be.
+    int awaited = 0;
     for (Anchor* t : transmitters) {
         char line[128];
         std::snprintf(line, sizeof line, "<ind type=\"system status\" msg=\"comm tx\" addr=\"%d\"> < / ind >",
@@ -217,7 +220,8 @@ void RTLSControlHandler::HandleCommTest(const XMLElement* root)
             }
         }
         SendRequest(t, bytes_of(transmit), sizeof transmit);
-        SetupResponse(RTLS_COMM_TEST_RESULT_IND, count > 0 ? static_cast<int>(count) - 1 : 0);
+        awaited += count > 0 ? static_cast<int>(count) - 1 : 0;
+        SetupResponse(RTLS_COMM_TEST_RESULT_IND, awaited);
         for (unsigned i = 0; i < count; ++i) {
             if (&c->anchors[i] != t) {
                 SendRequest(&c->anchors[i], &result_request, 1);

@@ -122,17 +122,17 @@ TEST_F(engine_control_RadioTests, CommTestFramesAndOrder)
     auto reply_of = [](const char* hw) {
         return std::string("<ind type=\"comm test\"><transmitter addr=\"") + hw + "\"></transmitter></ind>\n";
     };
-    struct Row { const char* request; Sent frames; std::vector<std::string> replies; };
+    struct Row { const char* request; Sent frames; std::vector<std::string> replies; int awaited; };
     const Row rows[] = {
         {"<r type=\"comm test\"><x addr=\"b2\"/><x addr=\"ff\"/></r>",
          {{a->id, rx}, {b->id, tx}, {a->id, t}},
-         {status(2), reply_of("b2")}},
+         {status(2), reply_of("b2")}, 2},
         // No children: every anchor transmits in turn (c3's own frames are dropped: no link).
         {"<r type=\"comm test\"/>",
          {{b->id, rx}, {a->id, tx}, {b->id, t},
           {a->id, rx}, {b->id, tx}, {a->id, t},
           {a->id, rx}, {b->id, rx}, {a->id, t}, {b->id, t}},
-         {status(1), reply_of("a1"), status(2), reply_of("b2"), status(3), reply_of("c3")}},
+         {status(1), reply_of("a1"), status(2), reply_of("b2"), status(3), reply_of("c3")}, 6},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.request);
@@ -140,7 +140,7 @@ TEST_F(engine_control_RadioTests, CommTestFramesAndOrder)
         EXPECT_EQ(sent(), r.frames);
         EXPECT_EQ(ports.replies, r.replies);
         EXPECT_EQ(h->expectedResponseCode, 0x82);
-        EXPECT_EQ(h->expectedRxResponseNum, 2);
+        EXPECT_EQ(h->expectedRxResponseNum, r.awaited);  // every transmitter's receivers answer
         EXPECT_EQ(ports.timers_set, (Timers{{121, 35}}));
     }
 }
@@ -414,6 +414,8 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
     const Bytes result_c = {0x82, 0x05, 0x00, 0x00, 0x00};
     const std::string receiver_b = "<receiver addr=\"b2\" rx_data=\"990\" rx_others=\"3\" />";
     const std::string receiver_c = "<receiver addr=\"c3\" rx_data=\"5\" rx_others=\"0\" />";
+    const Bytes result_a = {0x82, 0x01, 0x01, 0x00, 0x00};  // rx_data 257
+    const std::string receiver_a = "<receiver addr=\"a1\" rx_data=\"257\" rx_others=\"0\" />";
     const std::string done = "<ind type=\"power test\"> msg=\"done\"</ind>\n";
     const std::string comm = "<ind type=\"comm test\"><transmitter addr=\"a1\"></transmitter></ind>\n";
     const char* range = "<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/></r>";
@@ -441,6 +443,10 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
          {{&b, result_b}, {&cc, result_c}}, 200000, 35, comm, receiver_b + receiver_c},
         {"comm by deadline", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}}, 0, 35, comm,
          receiver_b + kNoResponse},
+        {"comm over every anchor by replies", "<r type=\"comm test\"/>",
+         {{&b, result_b}, {&cc, result_c}, {&a, result_a}, {&cc, result_c}, {&a, result_a}, {&b, result_b}}, 0, 35,
+         "<ind type=\"comm test\"><transmitter addr=\"c3\"></transmitter></ind>\n",
+         receiver_b + receiver_c + receiver_a + receiver_c + receiver_a + receiver_b},
         {"range by deadline", range, {}, 0, 5, pair_reply("a1", "b2", kNoResponse), ""},
         {"range 1.2345 m", range, {{&a, range_reply(0x84, 12345)}}, 0, 5, ranged("1.234500"), ""},
         {"range 16.3847 m", range, {{&a, range_reply(0x84, 163847)}}, 0, 5, ranged("16.384700"), ""},
