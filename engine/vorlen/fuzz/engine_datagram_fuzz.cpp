@@ -110,8 +110,10 @@ void dispatch_rounds()
 
 bool on_local_only_list(const T_CNMessageHead& head)
 {
+    // The engine does not divert route type 5: a datagram goes to the job its DestJID names.
+    if (head.DestJID.wModule != _thisModuleNo || head.DestJID.wUnit != _thisUnit) return false;
     const CN_Job_Base* job = CN_Job_Base::GetJobHandlerByJid(&head.DestJID);
-    if (head.DestJID.wModule != _thisModuleNo || head.DestJID.wUnit != _thisUnit || job == nullptr) return false;
+    if (job == nullptr) return false;
     for (WORD16 i = 0; i < g_profile.wLocalOnlyMsgCount; ++i) {
         const CN_LocalOnlyMsg& row = g_profile.ptLocalOnlyMsgs[i];
         if (row.wJobType == job->GetJobType() && row.dwMsgId == head.dwMsgID) return true;
