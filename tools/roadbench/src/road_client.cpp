@@ -241,6 +241,24 @@ size_t count_of(const std::string& text, const std::string& needle)
     return n;
 }
 
+RoadDrops parse_road_drops(const std::string& trace_text)
+{
+    RoadDrops d;
+    const size_t at = trace_text.rfind("(since start ");
+    if (at != std::string::npos) {
+        std::sscanf(trace_text.c_str() + at, "(since start %llu, %llu, %llu)", &d.tag, &d.clock, &d.display);
+    }
+    return d;
+}
+
+RoadDrops road_drops_logged(const std::string& trace_path)
+{
+    std::ifstream in(trace_path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return parse_road_drops(text.str());
+}
+
 std::string configure_anchors(int fd, const anchorsim::SiteModel& site, int timeout_ms)
 {
     const std::string request = anchor_cfg_request(site) + "\n";
@@ -260,16 +278,6 @@ double now_s()
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
-}
-
-RoadDrops road_drops_logged(const std::string& trace_text)
-{
-    RoadDrops d;
-    const size_t at = trace_text.rfind("(since start ");
-    if (at != std::string::npos) {
-        std::sscanf(trace_text.c_str() + at, "(since start %llu, %llu, %llu)", &d.tag, &d.clock, &d.display);
-    }
-    return d;
 }
 
 }  // namespace roadbench

@@ -190,7 +190,7 @@ int main(int argc, char** argv)
         ++matched;
         latency_ms.push_back((r.at_s - b.at_s) * 1000.0 - o.solve_wait_ms);
     }
-    const roadbench::RoadDrops drops = roadbench::road_drops_logged(slurp("/qvx/zub/log/zub/division1.log"));
+    const roadbench::RoadDrops drops = roadbench::road_drops_logged("/qvx/zub/log/zub/division1.log");
     std::printf("tags %d rate %.1f offered/s %.0f sustained/s %.0f blinks %zu records %zu lost %zu "
                 "p50_ms %.2f p99_ms %.2f idle_MiB %.1f per_tag_KiB %.2f dropped %llu/%llu/%llu\n",
                 o.tags, o.rate, o.tags * o.rate, in_window / o.measure, blinks, matched, blinks - matched,

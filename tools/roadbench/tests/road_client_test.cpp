@@ -154,7 +154,7 @@ TEST(RoadDropsLogged, TheLastLineCounts)
         unsigned long long tag, clock, display;
     } rows[] = {{"", 0, 0, 0}, {"Jobs init OK!\n", 0, 0, 0}, {two_lines, 29848, 2, 1}};
     for (const Row& r : rows) {
-        const roadbench::RoadDrops d = roadbench::road_drops_logged(r.text);
+        const roadbench::RoadDrops d = roadbench::parse_road_drops(r.text);
         EXPECT_EQ(d.tag, r.tag);
         EXPECT_EQ(d.clock, r.clock);
         EXPECT_EQ(d.display, r.display);

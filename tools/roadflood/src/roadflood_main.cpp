@@ -60,7 +60,7 @@ bool wait_for(const std::string& path, const std::string& text, double seconds)
 // The engine's drop counts so far, as its trace log last told them.
 std::string drops_logged()
 {
-    const roadbench::RoadDrops d = roadbench::road_drops_logged(slurp("/qvx/zub/log/zub/division1.log"));
+    const roadbench::RoadDrops d = roadbench::road_drops_logged("/qvx/zub/log/zub/division1.log");
     char text[96];
     std::snprintf(text, sizeof text, "dropped %llu/%llu/%llu", d.tag, d.clock, d.display);
     return text;

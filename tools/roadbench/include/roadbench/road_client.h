@@ -87,6 +87,15 @@ double quantile(std::vector<double> values, double q);
 std::string configure_anchors(int fd, const anchorsim::SiteModel& site, int timeout_ms);
 size_t count_of(const std::string& text, const std::string& needle);
 
+// What the engine's trace log (its text, or the file) last told of the reports it dropped for
+// want of room on the road (its last "report road full" line): tag reports, clock reports and
+// display records since start; zeros when it dropped none.
+struct RoadDrops {
+    unsigned long long tag = 0, clock = 0, display = 0;
+};
+RoadDrops parse_road_drops(const std::string& trace_text);
+RoadDrops road_drops_logged(const std::string& trace_path);
+
 // Blocking TCP helpers on IPv4 loopback addresses. -1 on failure.
 int tcp_connect(const std::string& ip, uint16_t port, int timeout_ms);
 bool send_all(int fd, const std::string& bytes);
@@ -97,13 +106,5 @@ long read_some(int fd, uint8_t* buf, size_t cap, int timeout_ms);
 std::string read_reply_until(int fd, const std::string& needle, int timeout_ms);
 
 double now_s();  // wall clock, Unix seconds (the simulator's truth uses the same clock)
-
-// What the engine's trace log last told of the reports it dropped for want of room on the road
-// (its last "report road full" line): tag reports, clock reports and display records since
-// start; zeros when it dropped none.
-struct RoadDrops {
-    unsigned long long tag = 0, clock = 0, display = 0;
-};
-RoadDrops road_drops_logged(const std::string& trace_text);
 
 }  // namespace roadbench
