@@ -113,6 +113,15 @@ void RoadWatch::watch(double seconds)
     last_time_ = roadbench::now_s();
 }
 
+double RoadWatch::watch_until_resumed(double t, double seconds)
+{
+    const double end = roadbench::now_s() + seconds;
+    while (resumed_after(t) < 0 && roadbench::now_s() < end) {
+        watch(0.1);
+    }
+    return resumed_after(t);
+}
+
 double RoadWatch::longest_gap(double from, double to) const
 {
     double worst = 0.0;

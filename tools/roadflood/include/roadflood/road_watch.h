@@ -26,6 +26,9 @@ public:
 
     // Reads, asks and samples for `seconds`.
     void watch(double seconds);
+    // Watches until every good tag has had a record after `t`, for `seconds` at most; then
+    // resumed_after(t).
+    double watch_until_resumed(double t, double seconds);
 
     // The longest stretch within [from, to) in which some good tag had no record.
     double longest_gap(double from, double to) const;
