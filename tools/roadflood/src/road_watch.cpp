@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 namespace roadflood {
@@ -18,18 +17,6 @@ const std::string kQuestion = "<req type=\"zub cfg\"/>\n";
 const std::string kAnswer = "<ind type=\"zub cfg\">";
 
 }  // namespace
-
-double rss_mib(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atof(line.c_str() + 6) / 1024.0;
-        }
-    }
-    return 0.0;
-}
 
 RoadWatch::RoadWatch(int loc_fd, int ctl_fd, pid_t engine, std::vector<uint64_t> good_tags, FILE* series)
     : loc_(loc_fd), ctl_(ctl_fd), engine_(engine), series_(series)
@@ -77,7 +64,7 @@ void RoadWatch::watch(double seconds)
     uint8_t buf[1 << 16];
     for (double now = roadbench::now_s(); now < end; now = roadbench::now_s()) {
         if (now >= next_sample_) {
-            rss_.emplace_back(now, rss_mib(engine_));
+            rss_.emplace_back(now, static_cast<double>(roadbench::rss_kib(engine_)) / 1024.0);
             next_sample_ = now + kSampleEvery;
         }
         if (series_ != nullptr && now >= next_line_) {

@@ -14,13 +14,10 @@
 // (the engine's drop counts so far, as its trace log last told them).
 // --series 1 writes "at_s rss_MiB records answers" once a second to standard error.
 // Exit status: 0 measured, 1 the road did not come up, 2 bad arguments.
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,24 +35,6 @@ struct Options {
     double after = 10.0;
     bool series = false;
 };
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool wait_for(const std::string& path, const std::string& text, double seconds)
-{
-    const double end = roadbench::now_s() + seconds;
-    while (roadbench::now_s() < end) {
-        if (slurp(path).find(text) != std::string::npos) return true;
-        ::usleep(100 * 1000);
-    }
-    return false;
-}
 
 // The engine's drop counts so far, as its trace log last told them.
 std::string drops_logged()
@@ -107,11 +86,11 @@ int main(int argc, char** argv)
     std::vector<uint64_t> good;
     for (const auto& t : site.tags) good.push_back(t.id);
 
-    if (!wait_for("/qvx/zub/log/zub/division1.log", "Jobs init OK!", 60)) {
+    if (!roadbench::wait_for_text("/qvx/zub/log/zub/division1.log", "Jobs init OK!", 60)) {
         std::fprintf(stderr, "roadflood: the engine jobs did not start\n");
         return 1;
     }
-    const auto engine = static_cast<pid_t>(std::atol(slurp("/qvx/zub/log/uwb_zub.log").c_str()));
+    const auto engine = static_cast<pid_t>(roadbench::daemon_pid("/qvx/zub/log/uwb_zub.log"));
     anchorsim::Simulator sim(site, site.seed, anchorsim::SimulatorOptions{});
     if (!sim.open(&error)) {
         std::fprintf(stderr, "roadflood: %s\n", error.c_str());

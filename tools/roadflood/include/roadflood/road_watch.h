@@ -16,9 +16,6 @@
 
 namespace roadflood {
 
-// Resident memory of a process, MiB (0 when it cannot be read).
-double rss_mib(pid_t pid);
-
 class RoadWatch {
 public:
     // `series`: when not null, one line a second "at_s rss_MiB records answers" is written to it.
