@@ -273,6 +273,17 @@ std::string configure_anchors(int fd, const anchorsim::SiteModel& site, int time
     return reply;
 }
 
+bool connect_and_start(const anchorsim::SiteModel& site, int* loc, int* ctl)
+{
+    *loc = tcp_connect("127.0.0.1", 12345, 30000);
+    *ctl = tcp_connect("127.0.0.1", 3334, 30000);
+    if (*loc < 0 || *ctl < 0) return false;
+    const std::string reply = configure_anchors(*ctl, site, 40000);
+    send_all(*ctl, "<req type=\"rtls start\"/>\n");
+    read_reply_until(*ctl, "rtls start", 5000);
+    return count_of(reply, "Socket opened already") == site.anchors.size();
+}
+
 double now_s()
 {
     timespec ts{};

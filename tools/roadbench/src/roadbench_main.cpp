@@ -100,15 +100,8 @@ int main(int argc, char** argv)
     }
     std::atomic<bool> stop{false};
     std::thread sim_thread([&] { sim.run(0.0, stop); });
-    int rc = 1;
-    const int loc = roadbench::tcp_connect("127.0.0.1", 12345, 30000);
-    const int ctl = roadbench::tcp_connect("127.0.0.1", 3334, 30000);
-    if (loc >= 0 && ctl >= 0) {
-        const std::string reply = roadbench::configure_anchors(ctl, site, 40000);
-        roadbench::send_all(ctl, "<req type=\"rtls start\"/>\n");
-        roadbench::read_reply_until(ctl, "rtls start", 5000);
-        if (roadbench::count_of(reply, "Socket opened already") == site.anchors.size()) rc = 0;
-    }
+    int loc = -1, ctl = -1;
+    const int rc = roadbench::connect_and_start(site, &loc, &ctl) ? 0 : 1;
     std::vector<roadbench::PositionRecord> records;
     roadbench::ReportFrameReader reader;
     const double warm = 10.0 / o.rate + 4.0;  // the first records come after some eight rounds

@@ -99,15 +99,8 @@ int main(int argc, char** argv)
     roadflood::FloodDriver driver(sim);
     std::atomic<bool> stop{false};
     std::thread sim_thread([&] { driver.run(stop); });
-    const int loc = roadbench::tcp_connect("127.0.0.1", 12345, 30000);
-    const int ctl = roadbench::tcp_connect("127.0.0.1", 3334, 30000);
-    bool up = false;
-    if (loc >= 0 && ctl >= 0) {
-        const std::string reply = roadbench::configure_anchors(ctl, site, 40000);
-        roadbench::send_all(ctl, "<req type=\"rtls start\"/>\n");
-        roadbench::read_reply_until(ctl, "rtls start", 5000);
-        up = roadbench::count_of(reply, "Socket opened already") == site.anchors.size();
-    }
+    int loc = -1, ctl = -1;
+    const bool up = roadbench::connect_and_start(site, &loc, &ctl);
     if (!up) {
         stop = true;
         sim_thread.join();

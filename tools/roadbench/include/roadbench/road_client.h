@@ -85,6 +85,11 @@ double quantile(std::vector<double> values, double q);
 // the links on its own schedule, and anchors configured without a link get no configuration.
 // The last reply.
 std::string configure_anchors(int fd, const anchorsim::SiteModel& site, int timeout_ms);
+// Connects a tag-location client (port 12345) and the controller (port 3334) on 127.0.0.1,
+// configures every anchor of `site` (configure_anchors, 40 s at most) and starts the road
+// ("rtls start"). The descriptors go to *loc and *ctl (-1 when a connection failed); true when
+// every anchor's link was open.
+bool connect_and_start(const anchorsim::SiteModel& site, int* loc, int* ctl);
 size_t count_of(const std::string& text, const std::string& needle);
 
 // What the engine's trace log (its text, or the file) last told of the reports it dropped for
