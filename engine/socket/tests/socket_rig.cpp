@@ -15,6 +15,7 @@
 #include "qk_reactor.h"
 #include "zub_client_link.h"
 #include "zub_context.h"
+#include "zub_ctrl_flow.h"
 #include "zub_msg_id.h"
 #include "zub_shared_field.h"
 
@@ -32,8 +33,11 @@ void take_line(const ct::Call& c)
     }
     char* line = nullptr;
     std::memcpy(&line, c.body.data(), sizeof line);
-    std::lock_guard<std::mutex> lock(g_lines_mutex);
-    g_lines.emplace_back(line);
+    // As the control job: a line counts as taken, and one of a controller gone is not run.
+    if (zub_ctrl_flow().take()) {
+        std::lock_guard<std::mutex> lock(g_lines_mutex);
+        g_lines.emplace_back(line);
+    }
     std::free(line);
 }
 
@@ -66,6 +70,8 @@ void tear_down()
     if (handle == nullptr) {
         return;
     }
+    zub_socket_release_ctrl_pump();
+    zub_ctrl_flow().reset();
     std::vector<event*> events;
     event_base_foreach_event(handle->base, collect_event, &events);
     for (event* ev : events) {
