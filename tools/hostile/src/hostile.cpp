@@ -235,11 +235,22 @@ double ask(uint16_t port, const std::string& line, const std::string& needle, do
         // A second controller is refused at once, so a link that closes unanswered is tried again.
         const int fd = roadbench::tcp_connect("127.0.0.1", port, ms_until(give_up));
         if (fd < 0) break;
+        std::string text;
         if (roadbench::send_all(fd, line)) {
-            *reply = roadbench::read_reply_until(fd, needle, ms_until(give_up));
+            text = roadbench::read_reply_until(fd, needle, ms_until(give_up));
+            const size_t at = text.find(needle);
+            if (at != std::string::npos) {
+                const size_t begin = text.rfind('\n', at);
+                const size_t from = begin == std::string::npos ? 0 : begin + 1;
+                while (text.find('\n', at) == std::string::npos && now_s() < give_up) {
+                    text += roadbench::read_reply_until(fd, "\n", ms_until(give_up));
+                }
+                const size_t end = text.find('\n', at);
+                *reply = text.substr(from, end == std::string::npos ? std::string::npos : end - from);
+            }
         }
         ::close(fd);
-        if (reply->find(needle) != std::string::npos) return now_s() - start;
+        if (!reply->empty()) return now_s() - start;
         ::usleep(50 * 1000);
     }
     return -1.0;

@@ -72,9 +72,9 @@ uint64_t log_bytes(const std::string& dir, const std::string& also);
 // edges as records: a tag that never appears has a gap of the whole window.
 double longest_gap_s(const std::vector<roadbench::PositionRecord>& records, uint64_t tag, double from_s, double to_s);
 
-// Sends one request line on a new controller link and waits for a line holding `needle`;
-// the seconds it took, or a negative number when no such line came within timeout_s (the
-// reply text in *reply).
+// Sends one request line on a new controller link (again while the engine refuses the link) and
+// waits for a whole reply line holding `needle`: the seconds it took, with that line (without
+// its newline) in *reply, or a negative number when none came within timeout_s.
 double ask(uint16_t port, const std::string& line, const std::string& needle, double timeout_s, std::string* reply);
 
 }  // namespace hostile
