@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <event2/event.h>
@@ -145,14 +146,26 @@ void set_controller_reading(int sock, bool on)
     }
 }
 
+// Whether the controller has closed or reset its link (also while bytes of it wait unread).
+bool controller_hung_up(int sock)
+{
+    pollfd p{sock, POLLRDHUP, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 // Hands over the lines the framer holds while the control job has room; when it has none, stops
 // reading the controller, so that TCP holds the controller back. Reading starts again from the
-// controller pump once the control job has taken lines or the replies have drained.
+// controller pump once the control job has taken lines or the replies have drained. Lines held
+// for a controller that has gone meanwhile go with it, unrun.
 void hand_over_or_pause(int sock)
 {
     CtrlLineFramer& framer = zub_ctrl_framer();
     CtrlFlow& flow = zub_ctrl_flow();
     for (;;) {
+        if ((framer.stalled() || flow.paused()) && controller_hung_up(sock)) {
+            zub_socket_reactor_delete(sock, ZUB_SOCKET_TYPE_CTRL);
+            return;
+        }
         if (framer.stalled()) {
             framer.analyse();
         }

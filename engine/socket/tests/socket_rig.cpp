@@ -25,6 +25,7 @@ namespace {
 
 std::mutex g_lines_mutex;
 std::vector<std::string> g_lines;
+std::atomic<bool> g_hold{false};
 
 void take_line(const ct::Call& c)
 {
@@ -33,6 +34,9 @@ void take_line(const ct::Call& c)
     }
     char* line = nullptr;
     std::memcpy(&line, c.body.data(), sizeof line);
+    while (g_hold.load()) {
+        std::this_thread::sleep_for(1ms);
+    }
     // As the control job: a line counts as taken, and one of a controller gone is not run.
     if (zub_ctrl_flow().take()) {
         std::lock_guard<std::mutex> lock(g_lines_mutex);
@@ -137,6 +141,8 @@ void take_ctrl_lines()
     }
     ct::Recorder::instance().set_reaction(QE_JOBTYPE_ZUB_CONTROL, take_line);
 }
+
+void hold_ctrl_lines(bool on) { g_hold.store(on); }
 
 bool wait_ctrl_lines(size_t n, std::chrono::milliseconds timeout)
 {
