@@ -445,7 +445,7 @@ TEST(engine_comm_PrintLimited, EachSiteWritesTenASecondThenOneWithTheCountHeldBa
         got.clear();
         CN_LogLimit site;
         for (WORD64 t : row.at_ms) {
-            zub_print_limited_at(&site, t, row.level, "x", 0, "fist byte is not 0x%02x.reset buff", 2u);
+            ZUB_PRINT_LIMITED_AT(&site, t, row.level, "fist byte is not 0x%02x.reset buff", 2u);
         }
         EXPECT_EQ(got, row.lines);
     }
