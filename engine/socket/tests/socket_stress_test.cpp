@@ -21,15 +21,23 @@ using namespace std::chrono_literals;
 
 namespace {
 
-TEST(engine_socket_Stress, ClientsComeAndGoWhileListsAreWalkedAndTheControllerReconnects)
+using Ports = std::array<WORD16, ZUB_SOCKET_TYPE_COUNT>;
+
+// Fresh probe records and the servers running on free ports.
+bool start_servers(srig::Servers& servers, Ports* ports)
 {
     ct::Recorder::instance().clear();
     srig::take_ctrl_lines();
-    const auto ports = srig::free_ports();
-    srig::configure_ports(ports);
+    *ports = srig::free_ports();
+    srig::configure_ports(*ports);
+    return servers.create() && servers.run();
+}
+
+TEST(engine_socket_Stress, ClientsComeAndGoWhileListsAreWalkedAndTheControllerReconnects)
+{
     srig::Servers servers;
-    ASSERT_TRUE(servers.create());
-    ASSERT_TRUE(servers.run());
+    Ports ports{};
+    ASSERT_TRUE(start_servers(servers, &ports));
     const int fds_before = ct::open_fd_count();
 
     std::atomic<bool> done{false};
@@ -161,13 +169,9 @@ TEST(engine_socket_Stress, AControllerIsHeldBackWhileTheControlJobIsBusy)
     }
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        ct::Recorder::instance().clear();
-        srig::take_ctrl_lines();
-        const auto ports = srig::free_ports();
-        srig::configure_ports(ports);
         srig::Servers servers;
-        ASSERT_TRUE(servers.create());
-        ASSERT_TRUE(servers.run());
+        Ports ports{};
+        ASSERT_TRUE(start_servers(servers, &ports));
         srig::hold_ctrl_lines(true);
         const int c = srig::connect_to(ports[0]);
         ASSERT_GE(c, 0);

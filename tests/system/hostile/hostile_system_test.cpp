@@ -93,13 +93,13 @@ protected:
     void flood_phase(size_t read_rate)
     {
         const double from = roadbench::now_s();
-        const long rss0 = hostile::rss_kib(engine_->pid());
+        const long rss0 = roadbench::rss_kib(engine_->pid());
         hostile::FloodResult flood;
         std::thread flooder([&] { flood = hostile::flood_controller(3334, hostile::kFloodLine, 10.0, read_rate); });
         collect(10.0, &records_);
         flooder.join();
         EXPECT_TRUE(flood.connected);
-        const long grown = hostile::rss_kib(engine_->pid()) - rss0;
+        const long grown = roadbench::rss_kib(engine_->pid()) - rss0;
         EXPECT_LT(grown, kRssGrowthKib);
         std::printf("  %llu request bytes taken, %llu reply bytes read, resident memory %+ld KiB\n",
                     static_cast<unsigned long long>(flood.bytes_written),

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 
 namespace hostile {
@@ -187,16 +186,6 @@ uint64_t RawAnchor::write_noise(uint64_t count, uint64_t seed, double timeout_s)
         done += len;
     }
     return done;
-}
-
-long rss_kib(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    }
-    return 0;
 }
 
 uint64_t log_bytes(const std::string& dir, const std::string& also)

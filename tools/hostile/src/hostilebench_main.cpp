@@ -18,8 +18,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,22 +32,6 @@ constexpr const char* kTrace = "/qvx/zub/log/zub/division1.log";
 constexpr const char* kZubLog = "/qvx/zub/log/uwb_zub.log";
 constexpr const char* kZubCfg = "<req type=\"zub cfg\"/>\n";
 constexpr uint16_t kReportPorts[] = {3335, 12345, 12346, 12347, 12301, 12302, 12303, 3336};
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool wait_for(const std::string& path, const std::string& text, double seconds)
-{
-    for (const double end = roadbench::now_s() + seconds; roadbench::now_s() < end; ::usleep(100 * 1000)) {
-        if (slurp(path).find(text) != std::string::npos) return true;
-    }
-    return false;
-}
 
 int usage(const char* why)
 {
@@ -81,14 +63,14 @@ double mib(long kib) { return static_cast<double>(kib) / 1024.0; }
 void run_flood(Road& road, pid_t engine, uint64_t tag, const std::string& mode, double seconds)
 {
     const size_t rate = mode == "full" ? (1u << 30) : mode == "slow" ? 16384 : 0;
-    const long rss0 = hostile::rss_kib(engine);
+    const long rss0 = roadbench::rss_kib(engine);
     const double t0 = roadbench::now_s();
     hostile::FloodResult flood;
     std::thread flooder([&] { flood = hostile::flood_controller(3334, hostile::kFloodLine, seconds, rate); });
     road.collect_until(t0 + seconds);
     flooder.join();
     const double closed = roadbench::now_s();
-    const long rss_closed = hostile::rss_kib(engine);
+    const long rss_closed = roadbench::rss_kib(engine);
     double answer_s = -1.0;
     std::string reply;
     std::thread asker([&] { answer_s = hostile::ask(3334, kZubCfg, "<ind type=\"zub cfg\">", 180.0, &reply); });
@@ -101,7 +83,7 @@ void run_flood(Road& road, pid_t engine, uint64_t tag, const std::string& mode, 
                 "rss_after_MiB %.1f answered_after_close_s %.2f longest_gap_s %.2f\n",
                 mode.c_str(), seconds, static_cast<unsigned long long>(flood.bytes_written / std::string(hostile::kFloodLine).size()),
                 static_cast<double>(flood.reply_bytes) / 1048576.0, mib(rss0), mib(rss_closed),
-                mib(hostile::rss_kib(engine)), answer_s, hostile::longest_gap_s(road.records, tag, t0, end));
+                mib(roadbench::rss_kib(engine)), answer_s, hostile::longest_gap_s(road.records, tag, t0, end));
 }
 
 void run_noise(Road& road, bool anchor_link, uint64_t mib_each)
@@ -160,11 +142,11 @@ int main(int argc, char** argv)
     std::string error;
     if (!anchorsim::load_site_file(hall, &site, &error) || site.tags.empty()) return usage(error.c_str());
     ::mkdir("/qvx/road", 0755);
-    if (!wait_for(kTrace, "Jobs init OK!", 60)) {
+    if (!roadbench::wait_for_text(kTrace, "Jobs init OK!", 60)) {
         std::fprintf(stderr, "hostilebench: the engine jobs did not start\n");
         return 1;
     }
-    const pid_t engine = static_cast<pid_t>(std::atol(slurp(kZubLog).c_str()));
+    const pid_t engine = roadbench::daemon_pid(kZubLog);
     anchorsim::Simulator sim(site, site.seed, anchorsim::SimulatorOptions{});
     if (!sim.open(&error)) {
         std::fprintf(stderr, "hostilebench: %s\n", error.c_str());

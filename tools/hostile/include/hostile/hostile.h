@@ -6,8 +6,6 @@
 // thread that made it.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -63,8 +61,6 @@ private:
     int link_fd_ = -1;
 };
 
-// Resident memory of a process in KiB (0 when it cannot be read).
-long rss_kib(pid_t pid);
 // Bytes in the regular files of `dir` (not recursive) plus the file `also` (may be empty).
 uint64_t log_bytes(const std::string& dir, const std::string& also);
 
