@@ -34,7 +34,7 @@ size_t high_water_mark_for(WORD16 wSchIndex)
 
 CNCtrlTask::CNCtrlTask(WORD16 wTaskType)
     : ACE_Task<ACE_MT_SYNCH>(nullptr, new CNTaskQueue()), wSchIndex(wTaskType & 0xFF), wTaskType(wTaskType),
-      TimeHandler_(new CNTime_Handler(this)), wModule_(0), wUnit_(0),
+      TimeHandler_(new CNTime_Handler()), wModule_(0), wUnit_(0),
       queue_(static_cast<CNTaskQueue*>(msg_queue()))
 {
     const CN_PlatformProfile& prof = cn_kernel::profile();
