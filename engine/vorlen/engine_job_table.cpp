@@ -1,7 +1,7 @@
 // The location engine's job table, in the order the power-on walk follows: the platform's two
 // rows, the control job (its power-on acknowledgement is awaited), the three managers, the
 // socket job, clock sync, display, reconnection and the eighteen selectors, each on a control
-// task of its own.
+// task of its own; and the messages of these jobs that only an in-process send may deliver.
 #include "engine_jobs.h"
 
 #include "pub_pqe_jobtype.h"
@@ -10,6 +10,7 @@
 #include "zub_control_job.h"
 #include "zub_display_job.h"
 #include "zub_manager.h"
+#include "zub_msg_id.h"
 #include "zub_recon_job.h"
 #include "zub_selector_job.h"
 #include "zub_socket.h"
@@ -64,3 +65,21 @@ const T_JobCreatReg g_atJobRegTbl[] = {
 #undef ENGINE_JOB
 
 static_assert(sizeof(g_atJobRegTbl) / sizeof(g_atJobRegTbl[0]) == kEngineJobRows, "29 rows with END");
+
+// Every other body an engine job receives is a record copied by value (anchor payloads, positions,
+// link states, anchor ids); the platform's own messages carry none or plain numbers.
+const CN_LocalOnlyMsg g_atLocalOnlyMsgTbl[] = {
+    // 8 bytes: the address of the heap copy of one controller line, which the control job parses
+    // and frees.
+    {QE_JOBTYPE_ZUB_CONTROL, ZUB_EV_SOCKET_CONTROL_MSG},
+};
+
+static_assert(sizeof(g_atLocalOnlyMsgTbl) / sizeof(g_atLocalOnlyMsgTbl[0]) == kEngineLocalOnlyMsgs);
+
+CN_PlatformProfile vorlen_profile()
+{
+    CN_PlatformProfile prof = CN_EngineProfile(g_atJobRegTbl);
+    prof.ptLocalOnlyMsgs = g_atLocalOnlyMsgTbl;
+    prof.wLocalOnlyMsgCount = kEngineLocalOnlyMsgs;
+    return prof;
+}

@@ -10,6 +10,6 @@ void StartTelnetSer(void*) {}
 }  // namespace
 
 int main(int argc, char** argv) {
-    CN_ProgramSpec spec{CN_EngineProfile(g_atJobRegTbl), true, "ZUB begin to power on!\n", StartTelnetSer};
+    CN_ProgramSpec spec{vorlen_profile(), true, "ZUB begin to power on!\n", StartTelnetSer};
     CN_ProgramMain(argc, argv, spec);
 }

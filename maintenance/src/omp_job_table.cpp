@@ -6,6 +6,9 @@
 
 void notexist_Job_Entry(WORD16 wState, WORD32 dwMsgId, void* pMsgBody, void* pPData, BYTE ucFlag);
 
+// No message of this program carries an in-process address (power-on and registration have no
+// body; BackComm's bodies are a peer's head and body, copied), so its profile names no message
+// that the intra-board input must refuse.
 const T_JobCreatReg g_atJobRegTbl[] = {
     {0x0000, 0x0A, 1, 1, "CN_SCS_JOB", cn_p_scs_entry, 0, 0x400, 0},
     {0x0001, 0x0A, 1, 1, "notexist", notexist_Job_Entry, 0, 0x1000, CN_JOB_FLAG_WAIT_POWERON_ACK},

@@ -46,11 +46,18 @@ public:
     int PutBlock(ACE_Message_Block* pBlock, bool bWait);
     CNTaskQueue* task_queue() const { return queue_; }
 
+    // Runs the blocks queued at the call on the calling thread, as the task's own thread would
+    // (the calling thread is this task's for the time of the call), and returns how many ran;
+    // what they send to this task waits for the next call. For harnesses that build tasks
+    // without opening them (fuzz targets); never while the task's thread runs.
+    size_t RunQueuedHere();
+
     static CN_Job_Base* g_JobObj[CN_MAX_JOB_ROWS];
     static std::atomic<ACE_thread_t> thisThrNo[CN_MAX_TASK_SLOTS];
     static CNCtrlTask* gaCNCtrlTask[CN_MAX_TASK_SLOTS];
 
 private:
+    ACE_Message_Block* take_first(ACE_Message_Block*& pChain); // unlinked, no longer counted
     bool dispatch(ACE_Message_Block* pBlock); // false: the block ends the thread
     void dispatch_timer(ACE_Message_Block* pBlock);
     void dispatch_job_message(ACE_Message_Block* pBlock);

@@ -43,6 +43,15 @@ constexpr WORD16 CN_BASE_PORT_NO = 20000;
 // Receive buffer of the intra-board input: header and data of one datagram must fit.
 constexpr WORD32 CN_INTRA_RECV_BUF_LEN = 20480;
 
+// A message that only an in-process send may deliver, because its body holds something that
+// means nothing outside this process (the address of a heap block the receiver takes over). The
+// intra-board input drops it, matched on the type of the job it would be delivered to and its id;
+// the same id to another job type, and every in-process send, go through as usual.
+struct CN_LocalOnlyMsg {
+    WORD16 wJobType; // type of the delivery job (after the route-type-5 diversion)
+    WORD32 dwMsgId;
+};
+
 // What a program passes to the platform. Pointers must stay valid for the life of the platform.
 struct CN_PlatformProfile {
     const T_JobCreatReg* ptJobTable; // ends at the first row with a null PEntry (at most 128 rows)
@@ -59,6 +68,8 @@ struct CN_PlatformProfile {
     BOOLEAN bDivertRouteType5;       // maintenance: job messages for route type 5 go to wRouteType5JobType
     WORD16 wRouteType5JobType;       // CN_BACKCOMM_JOB_TYPE
     long lTaskPriority;              // thread priority of the tasks; CN_DEFAULT_TASK_PRIORITY: (min+max)/2 of SCHED_FIFO
+    const CN_LocalOnlyMsg* ptLocalOnlyMsgs; // the program's messages never taken from a datagram
+    WORD16 wLocalOnlyMsgCount;              // rows of ptLocalOnlyMsgs (0: none)
 };
 
 constexpr long CN_DEFAULT_TASK_PRIORITY = -1;

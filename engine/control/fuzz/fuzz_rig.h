@@ -1,6 +1,7 @@
-// fuzz_rig.h - the set-up the control fuzz targets share: the engine context kept in the leak
-// checker's scan, control ports that reach nothing, and the anchors a target talks to. Header
-// only; fuzz targets alone include it, from LLVMFuzzerInitialize (one thread).
+// fuzz_rig.h - the set-up the control fuzz targets and the control benchmark share: the engine
+// context kept in the leak checker's scan, control ports that reach nothing, and the anchors a
+// target talks to. Header only; included from LLVMFuzzerInitialize or a benchmark's set-up (one
+// thread).
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // Fuzz target over the radio tests: the input builds one test request (type, root attributes,
 // listed anchors), then drives what can follow it: anchor replies of any code and length from
 // any anchor, response-timer expiries and further requests. Frames, replies and timers go to
-// no-op ports that only check what they are given.
+// no-op ports that only check what they are given (a reply stays within the result lines' bound).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -72,6 +72,7 @@ void reset_state()
     h->range_run = RangeTestRun{};
     h->xmlResponse.clear();
     h->xmlResponse.shrink_to_fit();
+    h->dropped_result_lines = 0;
 }
 
 }  // namespace
@@ -86,6 +87,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     };
     p.send_to_controller = [](const std::string* text) {
         if (text == nullptr || text->empty() || text->back() != '\n') abort();
+        // Result lines stay within their bound; the rest of a reply is a few short texts.
+        if (text->size() > ZUB_REPLY_RESULT_BOUND + 4096) abort();
         return true;
     };
     p.set_timer = [](BYTE, WORD32, WORD32 seconds) {

@@ -73,12 +73,18 @@ public:
     WORD32 twr_responder;
     std::string xmlResponse;
     RangeTestRun range_run;
+    // Result lines left out of xmlResponse since the last reply (ZUB_REPLY_RESULT_BOUND).
+    WORD64 dropped_result_lines = 0;
 
 private:
     RTLSControlHandler();
 
     void HandleConfigRequest(Anchor* anchor, const BYTE* payload, WORD16 length);
+    // Whether a communication test awaits results (0x82) now.
+    bool AwaitsCommResults() const;
     void HandleCommResult(Anchor* anchor, const BYTE* payload, WORD16 length);
+    // Appends a result line while xmlResponse stays within ZUB_REPLY_RESULT_BOUND, else counts it.
+    void AppendResultLine(const char* line);
     void HandleRangeResult(const BYTE* payload, WORD16 length);
     void AppendNoResponse();
     void KillResponseTimer();
@@ -99,7 +105,9 @@ private:
     void HandleTwrTest(const tinyxml2::XMLElement* root);
     void RunRangePairs();
     void StartRangePair(WORD32 initiator, WORD32 responder);
-    void StopRangePair();
+    // Stops both anchors of the pair started last and sends its reply, whatever it holds (its
+    // distance, or the no-response text); false when the pair's indexes are outside twr_anchors.
+    bool CloseRangePair();
     void SendStatusLine(const char* line);
     // The response timer expired: a range test stops its pair and goes on with the next one.
     void RadioTestExpired();
@@ -113,3 +121,7 @@ private:
 
 // The text appended when an awaited anchor reply did not come.
 inline constexpr const char* ZUB_NO_RESPONSE_TEXT = " error=\"No response from anchor\" />";
+
+// Bytes of xmlResponse past which anchor result lines are counted, not kept: anchors can send
+// results faster than any controller asks for a reply.
+inline constexpr size_t ZUB_REPLY_RESULT_BOUND = 65536;

@@ -10,6 +10,7 @@
 #include "zub_context.h"
 #include "zub_control_frames.h"
 #include "zub_control_ports.h"
+#include "zub_control_print_limited.h"
 #include "zub_diagnostics.h"
 #include "zub_print.h"
 #include "zub_shared_field.h"
@@ -167,6 +168,12 @@ void RTLSControlHandler::WaitAnchorRspTimeout()
 
 void RTLSControlHandler::SendXMLResponse()
 {
+    if (dropped_result_lines != 0) {
+        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR,
+                                  "SendXMLResponse: %llu result lines past %zu bytes of the reply dropped.",
+                                  static_cast<unsigned long long>(dropped_result_lines), ZUB_REPLY_RESULT_BOUND);
+        dropped_result_lines = 0;
+    }
     for (char& ch : xmlResponse) {
         if (ch == '\n') {
             ch = ' ';
@@ -182,18 +189,19 @@ void RTLSControlHandler::SendXMLResponse()
 int RTLSControlHandler::HandleResponse(const BYTE* message, WORD16 length)
 {
     if (message == nullptr || length < 4) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "anchor message of %u bytes has no head, dropped.", length);
+        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR, "anchor message of %u bytes has no head, dropped.", length);
         return -1;
     }
     const WORD16 local = get16(message);
     const WORD16 data_len = get16(message + 2);
     if (local >= ZUB_MAX_ANCHOR_NUM) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "invalid anc id %u.", local);
+        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR, "invalid anc id %u.", local);
         return -1;
     }
     if (data_len > length - 4) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "anchor message of %u bytes shorter than its payload length %u, dropped.", length,
-                  data_len);
+        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR,
+                                  "anchor message of %u bytes shorter than its payload length %u, dropped.", length,
+                                  data_len);
         return -1;
     }
     Anchor* anchor = &zub_context()->anchors[local];
@@ -204,12 +212,18 @@ int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id
                                        WORD16 length, Anchor* anchor)
 {
     if (payload == nullptr || length == 0) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "empty anchor reply dropped.");
+        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR, "empty anchor reply dropped.");
         return -1;
     }
     const BYTE code = payload[0];
     if (code == RTLS_CMD_REQ_CFG) {
         HandleConfigRequest(anchor, payload, length);
+        return 0;
+    }
+    if (code == RTLS_COMM_TEST_RESULT_IND && !AwaitsCommResults()) {
+        // Results nobody asked for would pile onto the next reply and end another test's wait.
+        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_EVENT, "comm test result from anchor(%lx) that no test awaits, dropped.",
+                                  anchor->hardware_id);
         return 0;
     }
     const bool handled = (expectedRxResponseNum != 0 && code == expectedResponseCode) || expectedResponseCode2 == 0 ||
@@ -218,7 +232,8 @@ int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id
                           : (code == RTLS_RANGE_MEAS_IND || code == RTLS_RANGE_MEAS_IND_FINAL) ? kRangeResultLen
                                                                                                  : 1;
     if (handled && length < needed) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "reply 0x%X of %u bytes is shorter than %u, not handled.", code, length, needed);
+        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR, "reply 0x%X of %u bytes is shorter than %u, not handled.", code,
+                                  length, needed);
     } else if (handled) {
         if (expectedRxResponseNum > 0) {
             --expectedRxResponseNum;
@@ -237,7 +252,7 @@ int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id
             HandleRangeResult(payload, length);
             break;
         default:
-            ZUB_PRINT(ZUB_PRINT_EVENT, "unkown code %u.", code);
+            ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_EVENT, "unkown code %u.", code);
             break;
         }
     }
@@ -252,14 +267,16 @@ void RTLSControlHandler::HandleConfigRequest(Anchor* anchor, const BYTE* payload
 {
     zub_store(anchor->is_req_cfg, true);
     if (!zub_load(zub_context()->anchor_cfg_finish)) {
-        ZUB_PRINT(ZUB_PRINT_EVENT, "ZUB not receive config info from controller, discard anchor(%s) config req.",
-                  anchor->getIpPrint());
+        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_EVENT,
+                                  "ZUB not receive config info from controller, discard anchor(%s) config req.",
+                                  anchor->getIpPrint());
         return;
     }
     const AnchorConfig cfg = anchor->config_snapshot();
-    ZUB_PRINT(ZUB_PRINT_EVENT, "HandleConfigRequest: Anc(%s) %d : %u : connected as (%6s). Antenna Delay %u %u.",
-              anchor->getIpPrint(), cfg.idx, anchor->id, cfg.master ? "Master" : "Slave", cfg.ant_delay_rx,
-              cfg.ant_delay_tx);
+    ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_EVENT,
+                              "HandleConfigRequest: Anc(%s) %d : %u : connected as (%6s). Antenna Delay %u %u.",
+                              anchor->getIpPrint(), cfg.idx, anchor->id, cfg.master ? "Master" : "Slave",
+                              cfg.ant_delay_rx, cfg.ant_delay_tx);
     size_t n = 0;
     if (length > kVersionOffset) {
         const char* text = reinterpret_cast<const char*>(payload + kVersionOffset);
@@ -272,22 +289,38 @@ void RTLSControlHandler::HandleConfigRequest(Anchor* anchor, const BYTE* payload
     anchor->configured = 1;
 }
 
+bool RTLSControlHandler::AwaitsCommResults() const
+{
+    return expectedResponseCode == RTLS_COMM_TEST_RESULT_IND && expectedRxResponseNum > 0;
+}
+
 void RTLSControlHandler::HandleCommResult(Anchor* anchor, const BYTE* payload, WORD16 /*length*/)
 {
     char text[128];
     std::snprintf(text, sizeof text, "<receiver %s rx_data=\"%d\" rx_others=\"%d\" />",
                   getAddr(anchor->hardware_id).c_str(), get16(payload + 1), get16(payload + 3));
-    xmlResponse += text;
+    AppendResultLine(text);
+}
+
+void RTLSControlHandler::AppendResultLine(const char* line)
+{
+    if (xmlResponse.size() + std::strlen(line) > ZUB_REPLY_RESULT_BOUND) {
+        ++dropped_result_lines;
+        return;
+    }
+    xmlResponse += line;
 }
 
 void RTLSControlHandler::HandleRangeResult(const BYTE* payload, WORD16 length)
 {
-    const float distance = static_cast<float>(get32(payload + 6)) / 10000.0f;
+    // The tenths of millimetres become a float, the anchors' own precision; the division is in
+    // double, so the metres printed are the nearest to that float (16.384700, not 16.384701).
+    const double distance = static_cast<double>(static_cast<float>(get32(payload + 6))) / 10000.0;
     const int timeouts = get16(payload + 10);
     if (expectedRxResponseNum >= 0) {
         char text[96];
-        std::snprintf(text, sizeof text, " distance=\"%f\" timeouts=\"%d\" />", static_cast<double>(distance), timeouts);
-        xmlResponse += text;
+        std::snprintf(text, sizeof text, " distance=\"%f\" timeouts=\"%d\" />", distance, timeouts);
+        AppendResultLine(text);
     }
     if (twrWithDiagnostics && length >= kRangeWithDiagnosticsLen) {
         BYTE records[ZUB_DIAG_OUTPUT_BYTES];
@@ -297,15 +330,11 @@ void RTLSControlHandler::HandleRangeResult(const BYTE* payload, WORD16 length)
     if (expectedRxResponseNum != 0) {
         return;
     }
-    if (twr_initiator >= twr_anchors.size() || twr_responder >= twr_anchors.size()) {
-        ZUB_PRINT(ZUB_PRINT_EVENT, "twr vector size check error. size=%lu, twr_responder=%u, twr_initiator=%u.",
-                  static_cast<unsigned long>(twr_anchors.size()), twr_responder, twr_initiator);
+    if (!CloseRangePair()) {
+        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_EVENT,
+                                  "twr vector size check error. size=%lu, twr_responder=%u, twr_initiator=%u.",
+                                  static_cast<unsigned long>(twr_anchors.size()), twr_responder, twr_initiator);
         return;
     }
-    const cmd_rtls_start_t stop{RTLS_START_REQ, RTLS_CMD_PARM_STOP};
-    SendRequest(twr_anchors[twr_responder], bytes_of(stop), sizeof stop);
-    SendRequest(twr_anchors[twr_initiator], bytes_of(stop), sizeof stop);
-    xmlResponse += "</initiator></ind>";
-    SendXMLResponse();
     HandleRangeTest_continue();
 }

@@ -204,6 +204,9 @@ void RTLSControlHandler::HandleCommTest(const XMLElement* root)
     const cmd_comm_test_t receive{RTLS_COMM_TEST_START_REQ, 0, kCommTestPackets};
     const cmd_comm_test_t transmit{RTLS_COMM_TEST_START_REQ, 1, kCommTestPackets};
     const BYTE result_request = RTLS_COMM_TEST_RESULT_REQ;
+    // The results of every transmitter's receivers are awaited (at most 10000 x 9999): a result
+    // counts only while awaited, so each one asked for here has to be.
+    int awaited = 0;
     for (Anchor* t : transmitters) {
         char line[128];
         std::snprintf(line, sizeof line, "<ind type=\"system status\" msg=\"comm tx\" addr=\"%d\"> < / ind >",
@@ -217,7 +220,8 @@ void RTLSControlHandler::HandleCommTest(const XMLElement* root)
             }
         }
         SendRequest(t, bytes_of(transmit), sizeof transmit);
-        SetupResponse(RTLS_COMM_TEST_RESULT_IND, count > 0 ? static_cast<int>(count) - 1 : 0);
+        awaited += count > 0 ? static_cast<int>(count) - 1 : 0;
+        SetupResponse(RTLS_COMM_TEST_RESULT_IND, awaited);
         for (unsigned i = 0; i < count; ++i) {
             if (&c->anchors[i] != t) {
                 SendRequest(&c->anchors[i], &result_request, 1);
@@ -268,7 +272,7 @@ void RTLSControlHandler::RunRangePairs()
             return;  // waiting for the pair's final reply or its deadline
         }
         // Its deadline could not be armed: the pair is given up like an expired one.
-        StopRangePair();
+        CloseRangePair();
     }
     range_run.running = false;
 }
@@ -308,14 +312,17 @@ void RTLSControlHandler::StartRangePair(WORD32 i, WORD32 j)
     WaitForResponse(s.wait_seconds);
 }
 
-void RTLSControlHandler::StopRangePair()
+bool RTLSControlHandler::CloseRangePair()
 {
     if (twr_initiator >= twr_anchors.size() || twr_responder >= twr_anchors.size()) {
-        return;
+        return false;
     }
     const cmd_rtls_start_t stop{RTLS_START_REQ, RTLS_CMD_PARM_STOP};
     SendRequest(twr_anchors[twr_responder], bytes_of(stop), sizeof stop);
     SendRequest(twr_anchors[twr_initiator], bytes_of(stop), sizeof stop);
+    xmlResponse += "</initiator></ind>";
+    SendXMLResponse();
+    return true;
 }
 
 void RTLSControlHandler::HandleRangeTest_continue()
@@ -329,7 +336,9 @@ void RTLSControlHandler::RadioTestExpired()
     if (!range_run.running) {
         return;
     }
-    StopRangePair();
+    // The pair's own reply carries the no-response text, so the controller learns which pair
+    // failed before the next pair's text is begun.
+    CloseRangePair();
     HandleRangeTest_continue();
 }
 

@@ -25,6 +25,13 @@ constexpr WORD64 kC = 0xc3;
 
 using Bytes = std::vector<BYTE>;
 
+// A range result 0x83 or 0x84: the distance in 1/10000 m at offset 6, 7 timeouts at offset 10.
+inline Bytes range_reply(BYTE code, WORD32 distance = 12345)
+{
+    return {code, 0, 0, 0, 0, 0, static_cast<BYTE>(distance), static_cast<BYTE>(distance >> 8),
+            static_cast<BYTE>(distance >> 16), static_cast<BYTE>(distance >> 24), 0x07, 0x00};
+}
+
 class HandlerTest : public ::testing::Test {
 protected:
     FakePorts ports;

@@ -7,6 +7,7 @@
 namespace {
 
 using ctl::Bytes;
+using ctl::range_reply;
 using Sent = std::vector<std::pair<WORD16, Bytes>>;
 using Timers = std::vector<std::pair<BYTE, WORD32>>;
 
@@ -15,13 +16,17 @@ const std::string kZubCfg =
     "<ind type=\"zub cfg\"><zub ver=\"4.0.200617\" loglevel=\"3\" motionfilter=\"0\" state=\"0\" sync=\"0\"/></ind>\n";
 const Bytes kStop = {0x57, 0x00};
 
-// 0x84 (or 0x83): 12345 in 1/10000 m at offset 6, 7 timeouts at offset 10.
-Bytes range_reply(BYTE code) { return {code, 0, 0, 0, 0, 0, 0x39, 0x30, 0x00, 0x00, 0x07, 0x00}; }
-
 std::string ranging(int i, int r)
 {
     return "<ind type=\"system status\" msg=\"ranging\" initiator=\"" + std::to_string(i) + "\" responder=\"" +
            std::to_string(r) + "\"> < / ind >\n";
+}
+
+// A range pair's own reply: its distance line, or the no-response text.
+std::string pair_reply(const char* initiator, const char* responder, const std::string& result)
+{
+    return std::string("<ind type=\"range test\"><initiator addr=\"") + initiator + "\"><responder addr=\"" +
+           responder + "\" " + result + "</initiator></ind>\n";
 }
 
 class engine_control_RadioTests : public ctl::HandlerTest {
@@ -117,17 +122,17 @@ TEST_F(engine_control_RadioTests, CommTestFramesAndOrder)
     auto reply_of = [](const char* hw) {
         return std::string("<ind type=\"comm test\"><transmitter addr=\"") + hw + "\"></transmitter></ind>\n";
     };
-    struct Row { const char* request; Sent frames; std::vector<std::string> replies; };
+    struct Row { const char* request; Sent frames; std::vector<std::string> replies; int awaited; };
     const Row rows[] = {
         {"<r type=\"comm test\"><x addr=\"b2\"/><x addr=\"ff\"/></r>",
          {{a->id, rx}, {b->id, tx}, {a->id, t}},
-         {status(2), reply_of("b2")}},
+         {status(2), reply_of("b2")}, 2},
         // No children: every anchor transmits in turn (c3's own frames are dropped: no link).
         {"<r type=\"comm test\"/>",
          {{b->id, rx}, {a->id, tx}, {b->id, t},
           {a->id, rx}, {b->id, tx}, {a->id, t},
           {a->id, rx}, {b->id, rx}, {a->id, t}, {b->id, t}},
-         {status(1), reply_of("a1"), status(2), reply_of("b2"), status(3), reply_of("c3")}},
+         {status(1), reply_of("a1"), status(2), reply_of("b2"), status(3), reply_of("c3")}, 6},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.request);
@@ -135,7 +140,7 @@ TEST_F(engine_control_RadioTests, CommTestFramesAndOrder)
         EXPECT_EQ(sent(), r.frames);
         EXPECT_EQ(ports.replies, r.replies);
         EXPECT_EQ(h->expectedResponseCode, 0x82);
-        EXPECT_EQ(h->expectedRxResponseNum, 2);
+        EXPECT_EQ(h->expectedRxResponseNum, r.awaited);  // every transmitter's receivers answer
         EXPECT_EQ(ports.timers_set, (Timers{{121, 35}}));
     }
 }
@@ -282,22 +287,25 @@ TEST_F(engine_control_RadioTests, ThreeAnchorsWhoseMiddlePairStaysSilent)
     request("<r type=\"range test\" num_ranges=\"100\" rtime=\"10000\"><x addr=\"a1\"/><x addr=\"b2\"/>"
             "<x addr=\"c3\"/></r>");
     reply(a, range_reply(0x84));
-    clear_ports();
     EXPECT_FALSE(answers_zub_cfg());
-    // (a1, c3) never answers: its deadline stops it, responder first, and (b2, c3) starts.
+    // (a1, c3) never answers: its deadline stops it, responder first, its reply goes out with
+    // the no-response text, and (b2, c3) starts.
+    ports.frames.clear();
     h->WaitAnchorRspTimeout();
     ASSERT_EQ(ports.frames.size(), 4u);
     const Sent after = sent();
     EXPECT_EQ(Sent(after.begin(), after.begin() + 2), (Sent{{cc->id, kStop}, {a->id, kStop}}));
     EXPECT_EQ(ports.frames[2].anchor_id, cc->id);
     EXPECT_EQ(ports.frames[3].anchor_id, b->id);
-    EXPECT_EQ(ports.replies, std::vector<std::string>{ranging(2, 3)});
-    EXPECT_EQ(ports.timers_set, (Timers{{121, 10}}));
     reply(b, range_reply(0x84));
-    // The next pair's reply replaced the silent pair's unfinished text.
-    EXPECT_EQ(ports.replies.back(), "<ind type=\"range test\"><initiator addr=\"b2\"><responder addr=\"c3\"  "
-                                    "distance=\"1.234500\" timeouts=\"7\" /></initiator></ind>\n");
-    EXPECT_TRUE(answers_zub_cfg());
+    const std::string ranged = " distance=\"1.234500\" timeouts=\"7\" />";
+    EXPECT_EQ(ports.replies, (std::vector<std::string>{ranging(1, 2), pair_reply("a1", "b2", ranged), ranging(1, 3),
+                                                       pair_reply("a1", "c3", kNoResponse), ranging(2, 3),
+                                                       pair_reply("b2", "c3", ranged)}));
+    EXPECT_EQ(ports.timers_set, (Timers{{121, 10}, {121, 10}, {121, 10}}));
+    std::string next;
+    ASSERT_TRUE(answers_zub_cfg(&next));
+    EXPECT_EQ(next, kZubCfg);
 }
 
 TEST_F(engine_control_RadioTests, RangeExpectationByLog)
@@ -324,7 +332,9 @@ TEST_F(engine_control_RadioTests, PairsWithoutADeadlineAreStoppedAtOnce)
     cc->link_record(900, nullptr);
     ports.refuse_timers = true;
     request("<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/><x addr=\"c3\"/></r>");
-    EXPECT_EQ(ports.replies, (std::vector<std::string>{ranging(1, 2), ranging(1, 3), ranging(2, 3)}));
+    EXPECT_EQ(ports.replies, (std::vector<std::string>{ranging(1, 2), pair_reply("a1", "b2", kNoResponse),
+                                                       ranging(1, 3), pair_reply("a1", "c3", kNoResponse),
+                                                       ranging(2, 3), pair_reply("b2", "c3", kNoResponse)}));
     ASSERT_EQ(ports.frames.size(), 12u);
     const Sent all = sent();
     EXPECT_EQ(Sent(all.begin() + 2, all.begin() + 4), (Sent{{b->id, kStop}, {a->id, kStop}}));
@@ -332,7 +342,7 @@ TEST_F(engine_control_RadioTests, PairsWithoutADeadlineAreStoppedAtOnce)
     EXPECT_EQ(Sent(all.begin() + 10, all.begin() + 12), (Sent{{cc->id, kStop}, {b->id, kStop}}));
     EXPECT_EQ(prints.count_of("WaitForResponse: set timer failed."), 3u);
     EXPECT_EQ(h->expectedRxResponseNum, 0);
-    EXPECT_EQ(h->xmlResponse, "<ind type=\"range test\"><initiator addr=\"b2\"><responder addr=\"c3\" " + kNoResponse);
+    EXPECT_EQ(h->xmlResponse, "");
 }
 
 TEST_F(engine_control_RadioTests, TwrTest)
@@ -402,28 +412,49 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
 {
     const Bytes result_b = {0x82, 0xDE, 0x03, 0x03, 0x00};  // rx_data 990, rx_others 3
     const Bytes result_c = {0x82, 0x05, 0x00, 0x00, 0x00};
-    const std::string pair_text = "<ind type=\"range test\"><initiator addr=\"a1\"><responder addr=\"b2\" ";
     const std::string receiver_b = "<receiver addr=\"b2\" rx_data=\"990\" rx_others=\"3\" />";
     const std::string receiver_c = "<receiver addr=\"c3\" rx_data=\"5\" rx_others=\"0\" />";
+    const Bytes result_a = {0x82, 0x01, 0x01, 0x00, 0x00};  // rx_data 257
+    const std::string receiver_a = "<receiver addr=\"a1\" rx_data=\"257\" rx_others=\"0\" />";
+    const std::string done = "<ind type=\"power test\"> msg=\"done\"</ind>\n";
+    const std::string comm = "<ind type=\"comm test\"><transmitter addr=\"a1\"></transmitter></ind>\n";
+    const char* range = "<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/></r>";
+    // The distance: the tenths of millimetres in single precision, divided in double.
+    auto ranged = [](const char* metres) {
+        return pair_reply("a1", "b2", std::string(" distance=\"") + metres + "\" timeouts=\"7\" />");
+    };
     struct Row {
         const char* name;
         const char* request;
         std::vector<std::pair<Anchor**, Bytes>> replies;  // empty: the deadline
+        int strays;                                       // results from b2 after the replies
         WORD32 wait;
+        std::string last;  // the test's last reply of its own ("": none)
         std::string head;  // of the next "zub cfg" reply
     };
     const Row rows[] = {
-        {"power by reply", "<r type=\"power test\"><x addr=\"a1\"/></r>", {{&a, {0x85}}}, 35, ""},
-        {"power by deadline", "<r type=\"power test\"><x addr=\"a1\"/></r>", {}, 35, kNoResponse},
-        {"comm by replies", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}, {&cc, result_c}}, 35,
-         receiver_b + receiver_c},
-        {"comm by deadline", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}}, 35,
+        {"power by reply", "<r type=\"power test\"><x addr=\"a1\"/></r>", {{&a, {0x85}}}, 0, 35, done, ""},
+        {"power by deadline", "<r type=\"power test\"><x addr=\"a1\"/></r>", {}, 0, 35, done, kNoResponse},
+        {"power by deadline, results no test awaits", "<r type=\"power test\"><x addr=\"a1\"/></r>", {}, 200000, 35,
+         done, kNoResponse},
+        {"comm by replies", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}, {&cc, result_c}}, 0, 35,
+         comm, receiver_b + receiver_c},
+        {"comm by replies, then 200000 more", "<r type=\"comm test\"><x addr=\"a1\"/></r>",
+         {{&b, result_b}, {&cc, result_c}}, 200000, 35, comm, receiver_b + receiver_c},
+        {"comm by deadline", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}}, 0, 35, comm,
          receiver_b + kNoResponse},
-        {"range by deadline", "<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/></r>", {}, 5,
-         pair_text + kNoResponse},
-        {"twr by reply", "<r type=\"twr test\" log=\"0\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x84)}}, 35,
-         " distance=\"1.234500\" timeouts=\"7\" />"},
-        {"twr by deadline", "<r type=\"twr test\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x83)}}, 35,
+        {"comm over every anchor by replies", "<r type=\"comm test\"/>",
+         {{&b, result_b}, {&cc, result_c}, {&a, result_a}, {&cc, result_c}, {&a, result_a}, {&b, result_b}}, 0, 35,
+         "<ind type=\"comm test\"><transmitter addr=\"c3\"></transmitter></ind>\n",
+         receiver_b + receiver_c + receiver_a + receiver_c + receiver_a + receiver_b},
+        {"range by deadline", range, {}, 0, 5, pair_reply("a1", "b2", kNoResponse), ""},
+        {"range 1.2345 m", range, {{&a, range_reply(0x84, 12345)}}, 0, 5, ranged("1.234500"), ""},
+        {"range 16.3847 m", range, {{&a, range_reply(0x84, 163847)}}, 0, 5, ranged("16.384700"), ""},
+        {"range 25.0001 m", range, {{&a, range_reply(0x84, 250001)}}, 0, 5, ranged("25.000100"), ""},
+        {"range 400 m", range, {{&a, range_reply(0x84, 4000000)}}, 0, 5, ranged("400.000000"), ""},
+        {"twr by reply", "<r type=\"twr test\" log=\"0\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x84)}}, 0, 35,
+         "", " distance=\"1.234500\" timeouts=\"7\" />"},
+        {"twr by deadline", "<r type=\"twr test\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x83)}}, 0, 35, "",
          kNoResponse},
     };
     for (const Row& r : rows) {
@@ -435,13 +466,17 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
         for (const auto& [who, payload] : r.replies) {
             reply(*who, payload);
         }
+        for (int i = 0; i < r.strays; ++i) {
+            reply(b, result_b);
+        }
         if (h->expectedRxResponseNum != 0) {
             ended_by_reply = false;
             EXPECT_FALSE(answers_zub_cfg());
             ports.frames.clear();
             h->WaitAnchorRspTimeout();
         }
-        EXPECT_EQ(ended_by_reply, r.head.find(kNoResponse) == std::string::npos);
+        EXPECT_EQ(ended_by_reply, (r.last + r.head).find(kNoResponse) == std::string::npos);
+        EXPECT_EQ(ports.replies.empty() ? "" : ports.replies.back(), r.last);
         if (std::string(r.name) == "range by deadline") {
             EXPECT_EQ(sent(), (Sent{{b->id, kStop}, {a->id, kStop}}));
         }
@@ -456,13 +491,15 @@ TEST_F(engine_control_RadioTests, CalibrationPairHasADeadline)
     request("<r type=\"range test\" calibration=\"1\" num_ranges=\"200\" rtime=\"10000\"><x addr=\"a1\"/>"
             "<x addr=\"b2\"/></r>");
     EXPECT_EQ(ports.timers_set, (Timers{{121, 15}}));
-    h->WaitAnchorRspTimeout();  // (a1, b2) silent: (b2, a1) follows
+    h->WaitAnchorRspTimeout();  // (a1, b2) silent: its reply, then (b2, a1) follows
     EXPECT_EQ(ports.replies.back(), ranging(2, 1));
     EXPECT_EQ(ports.timers_set.size(), 2u);
     h->WaitAnchorRspTimeout();
+    EXPECT_EQ(ports.replies, (std::vector<std::string>{ranging(1, 2), pair_reply("a1", "b2", kNoResponse),
+                                                       ranging(2, 1), pair_reply("b2", "a1", kNoResponse)}));
     std::string next;
     ASSERT_TRUE(answers_zub_cfg(&next));
-    EXPECT_EQ(next, "<ind type=\"range test\"><initiator addr=\"b2\"><responder addr=\"a1\" " + kNoResponse + kZubCfg);
+    EXPECT_EQ(next, kZubCfg);
 }
 
 }  // namespace

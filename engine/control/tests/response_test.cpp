@@ -1,25 +1,75 @@
 // Anchor replies, the reply wait and its timer.
+#include "CNPlatLogLimit.h"
 #include "handler_fixture.h"
 #include "zub_shared_field.h"
 
 namespace {
 
 using ctl::Bytes;
+using ctl::range_reply;
 
 class engine_control_Response : public ctl::HandlerTest {};
 
-// 0x83/0x84: distance 12345 (1.2345 m) at offset 6, 7 timeouts at offset 10.
-Bytes range(BYTE code) { return {code, 0, 0, 0, 0, 0, 0x39, 0x30, 0x00, 0x00, 0x07, 0x00}; }
-
-TEST_F(engine_control_Response, ResultsAreHandledWhileIdle)
+// Result lines ride on the next reply: communication results only while a test awaits them,
+// range results whenever they come; a reply keeps 64 KiB of them and counts the rest in one line.
+TEST_F(engine_control_Response, ResultsOnTheNextReply)
 {
-    EXPECT_EQ(reply(a, {0x82, 0x0A, 0x00, 0x02, 0x01}), 0);
-    EXPECT_EQ(h->xmlResponse, "<receiver addr=\"a1\" rx_data=\"10\" rx_others=\"258\" />");
-    h->xmlResponse.clear();
-    EXPECT_EQ(reply(a, range(0x84)), 0);
-    EXPECT_EQ(h->xmlResponse, " distance=\"1.234500\" timeouts=\"7\" />");
-    EXPECT_EQ(prints.count_of("twr vector size check error. size=0, twr_responder=0, twr_initiator=0."), 1u);
-    EXPECT_EQ(h->expectedRxResponseNum, 0);
+    const Bytes comm = {0x82, 0x07, 0x00, 0x00, 0x00};
+    const std::string receiver = "<receiver addr=\"a1\" rx_data=\"7\" rx_others=\"0\" />";  // 48 bytes
+    const std::string ranged = " distance=\"1.234500\" timeouts=\"7\" />";                     // 36 bytes
+    struct Row {
+        const char* name;
+        BYTE awaited;  // the expectation: code and count
+        int count;
+        Bytes payload;
+        int sent;
+        const std::string& line;
+        int kept;     // 65536 / 48 = 1365 receiver lines, 65536 / 36 = 1820 range lines
+        int dropped;  // past the bound
+        const char* logged;  // a line the row logs once, if any
+    };
+    const Row rows[] = {
+        {"idle, one comm result", 0, 0, comm, 1, receiver, 0, 0,
+         "comm test result from anchor(a1) that no test awaits, dropped."},
+        {"idle, 200000 comm results", 0, 0, comm, 200000, receiver, 0, 0, nullptr},
+        {"comm test awaiting 2", 0x82, 2, comm, 2, receiver, 2, 0, nullptr},
+        {"comm test awaiting 2, sent 5", 0x82, 2, comm, 5, receiver, 2, 0, nullptr},
+        {"comm test awaiting 200000", 0x82, 200000, comm, 200000, receiver, 1365, 198635, nullptr},
+        {"idle, one range result", 0, 0, range_reply(0x84), 1, ranged, 1, 0,
+         "twr vector size check error. size=0, twr_responder=0, twr_initiator=0."},
+        {"idle, 200000 range results", 0, 0, range_reply(0x84), 200000, ranged, 1820, 198180, nullptr},
+    };
+    request("<r type=\"zub cfg\"/>");
+    ASSERT_EQ(ports.replies.size(), 1u);
+    const std::string zub_cfg = ports.replies[0];
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        h->SetupResponse(r.awaited, r.count);
+        ports.replies.clear();
+        prints.clear();
+        for (int i = 0; i < r.sent; ++i) {
+            reply(a, r.payload);
+        }
+        EXPECT_EQ(h->expectedRxResponseNum, 0);
+        request("<r type=\"zub cfg\"/>");
+        std::string head;
+        for (int i = 0; i < r.kept; ++i) {
+            head += r.line;
+        }
+        ASSERT_EQ(ports.replies.size(), 1u);
+        EXPECT_EQ(ports.replies[0], head + zub_cfg);
+        size_t bound_lines = 0;
+        for (const std::string& line : prints.lines()) {
+            bound_lines += line.find("result lines past") != std::string::npos ? 1 : 0;
+        }
+        EXPECT_EQ(bound_lines, r.dropped != 0 ? 1u : 0u);
+        EXPECT_EQ(prints.count_of("SendXMLResponse: " + std::to_string(r.dropped) +
+                                  " result lines past 65536 bytes of the reply dropped."),
+                  r.dropped != 0 ? 1u : 0u);
+        if (r.logged != nullptr) {
+            EXPECT_EQ(prints.count_of(r.logged), 1u);
+        }
+    }
 }
 
 TEST_F(engine_control_Response, ShortRepliesAreNotHandled)
@@ -51,6 +101,8 @@ TEST_F(engine_control_Response, DispatchByExpectation)
         {0x83, 0x84, -1, 0x83, -1, false},
         {0x83, 0x84, -1, 0x84, 0, true},  // the final reply
         {0x85, 0, 1, 0x85, 0, true},      // power test done ("unkown code")
+        {0x85, 0, 1, 0x82, 1, false},     // a comm result no test awaits: the power test still waits
+        {0x82, 0, 2, 0x82, 1, false},     // an awaited comm result
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << std::hex << int(r.code) << "/" << int(r.reply));
@@ -59,7 +111,7 @@ TEST_F(engine_control_Response, DispatchByExpectation)
         h->WaitForResponse(30);
         const WORD32 timer = h->tmWatiRspTimer;
         ports.timers_deleted.clear();
-        Bytes payload = range(r.reply);
+        Bytes payload = range_reply(r.reply);
         payload[1] = 5;  // a 0x82 reads rx_data 5
         reply(a, payload);
         EXPECT_EQ(h->expectedRxResponseNum, r.count_after);
@@ -154,6 +206,35 @@ TEST_F(engine_control_Response, ConfigurationRequest)
     // A version without NUL at the end of the payload stays within it.
     reply(b, {0x42, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b'});
     EXPECT_STREQ(b->version, "ab");
+}
+
+// An anchor repeating a reply that is logged gets its first lines of a second into the log and
+// then one a second carrying the count held back, however fast it sends.
+TEST_F(engine_control_Response, LinesAnAnchorCausesAreRateLimited)
+{
+    struct Row { Bytes payload; const char* line; };
+    const Row rows[] = {
+        {{0x10}, "unkown code 16."},
+        {{0x82, 0x07, 0x00, 0x00, 0x00}, "comm test result from anchor(a1) that no test awaits, dropped."},
+        {range_reply(0x84), "twr vector size check error. size=0, twr_responder=0, twr_initiator=0."},
+        {{0x42, 0, 0, 0, 0, 0, 0, 0, 0},
+         "ZUB not receive config info from controller, discard anchor(0.0.0.0) config req."},
+    };
+    c->anchor_cfg_finish = false;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.line);
+        prints.clear();
+        for (int i = 0; i < 1000; ++i) {
+            reply(a, r.payload);
+        }
+        size_t written = 0;
+        for (const std::string& line : prints.lines()) {
+            written += line.find(r.line) != std::string::npos ? 1 : 0;
+        }
+        // 10 as they stand, and at most one carrying a count should the loop straddle a second.
+        EXPECT_LE(written, CN_LogLimit::kBurst + 1);
+        h->xmlResponse.clear();
+    }
 }
 
 TEST_F(engine_control_Response, MalformedMessagesAreDropped)

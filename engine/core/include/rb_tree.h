@@ -1,12 +1,15 @@
-// rb_tree.h - the engine's insert-only red-black tree, keyed by the `id` field of its
-// values (64-bit hardware or tag ids): the anchor-id map and each selector's tag table.
+// rb_tree.h - the engine's red-black tree, keyed by the `id` field of its values (64-bit
+// hardware or tag ids): the anchor-id map and each selector's tag table.
 //
-// A tree only grows: there is no erase, and its nodes, their values and the sentinel live
-// until the process ends (the destructor frees nothing). A tree has no lock: the anchor-id
-// map is used under its mutex, a selector's tag tree only by its own job's thread.
+// The anchor-id map only grows; a selector erases the tags it forgets (erase_key frees the
+// node and its value). Nodes still in a tree live until the process ends (the destructor
+// frees nothing). A tree has no lock: the anchor-id map is used under its mutex, a
+// selector's tag tree only by its own job's thread.
 // The sentinel RBNode<K, V>::Nil() is one node per template instance, shared by every
 // tree of that instance on every thread; it is created once (thread-safe) and never
-// written afterwards, so trees on different threads never touch common memory.
+// written afterwards, so trees on different threads never touch common memory. That is
+// why the erase repair keeps the parent of a removed position in a local instead of in
+// the sentinel, as the textbook delete does.
 // Iteration is pre-order (node, left subtree, right subtree), not key order.
 // Never throws: an insert that cannot allocate returns null.
 #pragma once
@@ -99,19 +102,8 @@ public:
     RBTree(const RBTree&) = delete;
     RBTree& operator=(const RBTree&) = delete;
 
-    V* find_key(K key) const
-    {
-        Node* const nil = Node::Nil();
-        Node* x = Root;
-        while (x != nil) {
-            const K k = x->data->id;
-            if (k == key) {
-                return x->data;
-            }
-            x = (key > k) ? x->right : x->left;
-        }
-        return nullptr;
-    }
+    // The key's value; null when absent (the sentinel has no value).
+    V* find_key(K key) const { return find_node(key)->data; }
 
     // The new value, or null when the key is present already (nothing changes then) or
     // when memory runs out.
@@ -148,6 +140,51 @@ public:
         return z->data;
     }
 
+    // Removes the key's node and frees it with its value; false when the key is absent.
+    // Other nodes keep their values: pointers to them stay good.
+    bool erase_key(K key)
+    {
+        Node* const nil = Node::Nil();
+        Node* const z = find_node(key);
+        if (z == nil) {
+            return false;
+        }
+        RBColor removed = z->color;
+        Node* x = nil;   // what takes the place of the node that leaves (maybe the sentinel)
+        Node* xp = nil;  // x's parent, also when x is the sentinel
+        if (z->left == nil || z->right == nil) {
+            x = z->left == nil ? z->right : z->left;
+            xp = z->parent;
+            transplant(z, x);
+        } else {
+            // Two children: z's successor y leaves its place and takes z's.
+            Node* y = z->right;
+            while (y->left != nil) {
+                y = y->left;
+            }
+            removed = y->color;
+            x = y->right;
+            if (y->parent == z) {
+                xp = y;
+            } else {
+                xp = y->parent;
+                transplant(y, x);
+                y->right = z->right;
+                y->right->parent = y;
+            }
+            transplant(z, y);
+            y->left = z->left;
+            y->left->parent = y;
+            y->color = z->color;
+        }
+        if (removed == Black) {
+            erase_fixup(x, xp);
+        }
+        --count;
+        delete z;
+        return true;
+    }
+
     iterator begin() const { return iterator(Root); }
 
     int fixup(Node* z)
@@ -176,6 +213,48 @@ public:
             }
         }
         Root->color = Black;
+        return 0;
+    }
+
+    // The classic deletion repair: x, in the place of a removed black node, carries an
+    // extra black that moves up the tree or is settled by recolouring and rotations. xp is
+    // x's parent (x may be the sentinel, whose parent is never written). The cases for x
+    // on the left and on the right mirror each other: `near` is x's side, `far` the
+    // sibling's.
+    int erase_fixup(Node* x, Node* xp)
+    {
+        Node* const nil = Node::Nil();
+        while (x != Root && x->color == Black) {
+            Node* Node::*const near = x == xp->left ? &Node::left : &Node::right;
+            Node* Node::*const far = near == &Node::left ? &Node::right : &Node::left;
+            Node* w = xp->*far;  // real: its side is a black node higher than x's
+            if (w->color == Red) {
+                w->color = Black;
+                xp->color = Red;
+                rotate(xp, far, near);
+                w = xp->*far;
+            }
+            if ((w->*near)->color == Black && (w->*far)->color == Black) {
+                w->color = Red;
+                x = xp;
+                xp = x->parent;
+                continue;
+            }
+            if ((w->*far)->color == Black) {
+                (w->*near)->color = Black;
+                w->color = Red;
+                rotate(w, near, far);
+                w = xp->*far;
+            }
+            w->color = xp->color;
+            xp->color = Black;
+            (w->*far)->color = Black;
+            rotate(xp, far, near);
+            x = Root;
+        }
+        if (x != nil) {
+            x->color = Black;
+        }
         return 0;
     }
 
@@ -237,6 +316,32 @@ public:
     std::size_t count;
 
 private:
+    Node* find_node(K key) const
+    {
+        Node* const nil = Node::Nil();
+        Node* x = Root;
+        while (x != nil && x->data->id != key) {
+            x = (key > x->data->id) ? x->right : x->left;
+        }
+        return x;
+    }
+
+    // Puts v (maybe the sentinel) in u's place under u's parent.
+    void transplant(Node* u, Node* v)
+    {
+        Node* const nil = Node::Nil();
+        if (u->parent == nil) {
+            Root = v;
+        } else if (u == u->parent->left) {
+            u->parent->left = v;
+        } else {
+            u->parent->right = v;
+        }
+        if (v != nil) {
+            v->parent = u->parent;
+        }
+    }
+
     static Node* make_node(K key)
     {
         try {

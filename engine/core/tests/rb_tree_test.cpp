@@ -1,10 +1,12 @@
-// The insert-only red-black tree: invariants after every insert, pre-order iteration,
-// lookups, and the shared sentinel left untouched by trees on many threads.
+// The red-black tree: invariants after every insert and erase, erase against std::map,
+// pre-order iteration, lookups, and the shared sentinel left untouched by trees on many
+// threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <numeric>
 #include <random>
@@ -47,6 +49,56 @@ void insert_all(Tree& t, const std::vector<unsigned long>& keys)
         ASSERT_NE(t.insert_key(k), nullptr) << k;
         ASSERT_EQ(t.validate(), nullptr) << "after inserting " << k;
     }
+}
+
+// One step of an insert/erase sequence: a positive number inserts that key, a negative one
+// erases its absolute value.
+using Steps = std::vector<long>;
+
+// Applies each step to the tree and to a std::map, and checks after each that the tree keeps
+// its invariants, answers as the map does and holds the map's keys.
+void run_against_map(Tree& t, const Steps& steps)
+{
+    std::map<unsigned long, Item*> model;
+    for (long step : steps) {
+        const auto key = static_cast<unsigned long>(step < 0 ? -step : step);
+        SCOPED_TRACE(testing::Message() << "step " << step);
+        if (step >= 0) {
+            Item* v = t.insert_key(key);
+            ASSERT_EQ(v != nullptr, model.count(key) == 0);
+            if (v != nullptr) {
+                model[key] = v;
+            }
+        } else {
+            ASSERT_EQ(t.erase_key(key), model.erase(key) == 1);
+        }
+        ASSERT_EQ(t.validate(), nullptr);
+        ASSERT_EQ(t.count, model.size());
+        std::vector<unsigned long> keys = preorder(t);
+        std::sort(keys.begin(), keys.end());
+        std::vector<unsigned long> expected;
+        for (const auto& [k, v] : model) {
+            expected.push_back(k);
+            ASSERT_EQ(t.find_key(k), v) << k;  // other values never move
+        }
+        ASSERT_EQ(keys, expected);
+        ASSERT_EQ(t.find_key(key), model.count(key) != 0 ? model[key] : nullptr);
+    }
+}
+
+Steps ascending(long from, long to, long sign = 1)
+{
+    Steps s;
+    for (long k = from; from <= to ? k <= to : k >= to; k += from <= to ? 1 : -1) {
+        s.push_back(sign * k);
+    }
+    return s;
+}
+
+Steps operator+(Steps a, const Steps& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
 }
 
 }  // namespace
@@ -154,6 +206,59 @@ TEST(engine_core_RBTree, RandomInsertsKeepInvariantsAndPreorderVisitsEachKeyOnce
     }
 }
 
+TEST(engine_core_RBTree, EraseSequencesAgreeWithAMap)
+{
+    struct Row {
+        const char* name;
+        Steps steps;
+    };
+    std::mt19937_64 rng(20250117);
+    Steps random;
+    for (int i = 0; i < 4000; ++i) {
+        const auto k = static_cast<long>(rng() % 300) + 1;
+        random.push_back(rng() % 5 < 3 ? k : -k);  // more inserts than erases: the tree grows
+    }
+    const Row rows[] = {
+        {"erase from an empty tree", {-1}},
+        {"erase an absent key", {2, 1, 3, -4, -0}},
+        {"erase the only node", {5, -5, -5}},
+        {"red leaf", {2, 1, 3, 4, -4}},
+        {"black leaf, sibling's far child red", {2, 1, 3, 4, -1}},
+        {"black leaf, sibling's near child red", {2, 1, 4, 3, -1}},
+        {"black leaf, red sibling", {1, 2, 3, 4, 5, 6, -1}},
+        {"root with two children", {2, 1, 3, -2, -1, -3}},
+        {"one to ten, then erased ascending", ascending(1, 10) + ascending(1, 10, -1)},
+        {"one to ten, then erased descending", ascending(1, 10) + ascending(10, 1, -1)},
+        {"always the root", {8, 4, 12, 2, 6, 10, 14, 1, 3, 5, 7, 9, 11, 13, 15, -8, -9, -10, -11, -7, -12}},
+        {"erased and inserted again", {3, 1, 2, -2, 2, -1, 1, -3, 3}},
+        {"random, seed 20250117", random},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        run_against_map(new_tree(), r.steps);
+    }
+}
+
+// 1..10 ascending is 4B(2B(1B,3B), 6B(5B, 8R(7B, 9B(-,10R)))). Erasing 6 moves its successor
+// 7, a black leaf, into its place; the extra black at 8's left has a black sibling 9 whose far
+// child 10 is red: 9 takes 8's red, 8 and 10 turn black, 8 rotates left under 9.
+TEST(engine_core_RBTree, EraseOfSixFromOneToTenByHand)
+{
+    Tree& t = new_tree();
+    insert_all(t, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    ASSERT_TRUE(t.erase_key(6));
+    ASSERT_EQ(t.validate(), nullptr);
+    EXPECT_EQ(preorder(t), (std::vector<unsigned long>{4, 2, 1, 3, 7, 5, 9, 8, 10}));
+    auto* seven = t.Root->right;
+    EXPECT_EQ(seven->color, Black);
+    EXPECT_EQ(seven->right->data->id, 9u);
+    EXPECT_EQ(seven->right->color, Red);
+    EXPECT_EQ(seven->right->left->color, Black);   // 8
+    EXPECT_EQ(seven->right->right->color, Black);  // 10
+    EXPECT_EQ(t.find_key(6), nullptr);
+    EXPECT_EQ(t.count, 9u);
+}
+
 TEST(engine_core_RBTree, ExtremeKeysOrderAsUnsigned)
 {
     Tree& t = new_tree();
@@ -182,8 +287,9 @@ TEST(engine_core_RBIterator, PostfixReturnsPositionBeforeAdvancingAndEndIsSticky
     EXPECT_EQ(static_cast<Item*>(copy)->id, 3u);
 }
 
-// Eighteen selectors grow their own tag trees at once; they share only the sentinel,
-// which no insert may write (checked by validate and by the sanitizer build).
+// Eighteen selectors grow and shrink their own tag trees at once; they share only the
+// sentinel, which no insert or erase may write (checked by validate and by the thread
+// sanitizer build).
 TEST(engine_core_RBTree, TreesOnManyThreadsShareAnUntouchedSentinel)
 {
     constexpr int kThreads = 18;
@@ -195,8 +301,13 @@ TEST(engine_core_RBTree, TreesOnManyThreadsShareAnUntouchedSentinel)
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([i, &trees] {
             std::mt19937_64 rng(i);
-            for (int n = 0; n < 2000; ++n) {
-                trees[i]->insert_key(rng());
+            std::vector<unsigned long> keys;
+            for (int n = 0; n < 3000; ++n) {
+                keys.push_back(rng());
+                trees[i]->insert_key(keys.back());
+            }
+            for (int n = 0; n < 1000; ++n) {
+                trees[i]->erase_key(keys[static_cast<size_t>(n) * 3]);
             }
         });
     }

@@ -3,6 +3,11 @@
 // reference-anchor choice, the TDoA round that turns rounds into positions, and the TOF
 // round that turns a tag's ranges into one.
 //
+// A Selector holds its tags within a TagBudget shared with the other selectors (its own one,
+// of the engine's size, when none is given): a new tag at the bound takes over the record of
+// a tag silent long enough or is refused (zub_tag_budget.h). A forgotten tag that comes back
+// starts afresh, as a new tag does.
+//
 // A Selector makes no platform call. It gets the time from its environment's clock, hands
 // its records to its environment's sink and reads the anchors, the clock-sync slots and the
 // configuration through the context it is given (anchor configuration as one
@@ -14,9 +19,9 @@
 #include <armadillo>
 #include <deque>
 #include <functional>
-#include <unordered_map>
 #include <vector>
 
+#include "CNPlatLogLimit.h"
 #include "MultiLateration.h"
 #include "VorlenTypes.h"
 #include "rb_tree.h"
@@ -24,6 +29,8 @@
 #include "zub_distance.h"
 #include "zub_selector_records.h"
 #include "zub_tag.h"
+#include "zub_tag_budget.h"
+#include "zub_tag_roster.h"
 
 constexpr unsigned ZUB_PATH_NODES = 20;
 constexpr unsigned ZUB_PATHS_PER_ARRIVAL = 32;
@@ -65,6 +72,13 @@ struct SelectorEnv {
     // One record to the display job: event id, bytes.
     std::function<void(WORD32 event, const void* data, WORD16 len)> send;
     context_t* ctx = nullptr;  // null: zub_context()
+    // Monotonic ms: how long a tag has been silent (null: now_ms). Shared by the selectors
+    // of one budget.
+    std::function<WORD64()> steady_ms;
+    // The bound shared with other selectors (null: the selector's own) and this selector's
+    // place in it, 0..TagBudget::kHolders-1. Set before the first report.
+    TagBudget* tag_budget = nullptr;
+    unsigned budget_holder = 0;
 };
 
 // A difference of two times of the wrapping device clock, brought into [-H, H).
@@ -74,6 +88,8 @@ class Selector {
 public:
     Selector();
     explicit Selector(SelectorEnv env);
+    // Frees its tag records and gives them back to the budget.
+    ~Selector();
     Selector(const Selector&) = delete;
     Selector& operator=(const Selector&) = delete;
 
@@ -88,7 +104,13 @@ public:
     void process_tof_report(WORD16 anchor_id, BYTE seq, WORD64 tag_id, int32_t distance);
     int process_traning_tag(WORD64 tag_id, BYTE seq, double toa, WORD64 raw_time);
     void recv_montion_filter_start();
+    // The tag's record, heard now; a new tag gets one within the budget. Null when the
+    // budget refuses it (the refusal is counted and logged) or memory runs out.
     Tag* find_tag(WORD64 tag_id);
+    // Frees, longest silent first, as many records as other selectors asked for, of tags
+    // silent long enough (the solve tick does this first).
+    void free_requested_records();
+    TagBudget& tag_budget() { return env_.tag_budget != nullptr ? *env_.tag_budget : own_budget_; }
 
     // --- composition (the round's g_distance snapshot is taken by each call)
     int calculate_tdoa(Tag* tag);
@@ -203,9 +225,26 @@ private:
     void close_tof_round(Tag* tag);
     std::vector<OpenRound> still_open_;
     size_t open_sorted_ = 0;
-    // Every tag of the tree by id, so a report finds its tag without walking the tree's large
-    // nodes (tree nodes never move or go, so the pointers stay good).
-    std::unordered_map<WORD64, Tag*> tag_index_;
+    // Every tag of the tree by id and by the time it was last heard (a tree node's value
+    // stays put until its tag is forgotten, so the pointers stay good).
+    TagRoster roster_;
+    TagBudget own_budget_{ZUB_TAG_RECORDS_MAX, ZUB_TAG_SILENCE_MS};
+    CN_LogLimit refused_log_;
+    CN_LogLimit taken_over_log_;
+    WORD64 steady_now() const { return env_.steady_ms ? env_.steady_ms() : env_.now_ms(); }
+    Tag* admit_new_tag(WORD64 tag_id, WORD64 now_ms);
+    // Drops the new tag's report: counted, logged, and another selector asked to free a record.
+    void refuse_new_tag(WORD64 tag_id, WORD64 now_ms);
+    // Forgets a tag silent long enough, counted and logged as taken over by new_tag (null: freed
+    // for another selector's new tag).
+    void forget_silent(const TagRoster::Entry& silent, WORD64 now_ms, const WORD64* new_tag);
+    // Forgets the tag: frees its tree node and every list entry of it; the budget is left as
+    // it is.
+    void drop_record(WORD64 tag_id);
+    // The longest-silent tag when it has been silent for the budget's silence at now_ms.
+    const TagRoster::Entry* silent_oldest(WORD64 now_ms);
+    void publish_oldest();
+    WORD64 published_oldest_ = TagBudget::kNoTag;
     std::deque<CsEntry> cs_cache_;  // references stay valid while it grows
     DistanceRef round_dist_;  // the snapshot of the tag being solved
 };

@@ -96,26 +96,6 @@ void log_diagnostics(const context_t& ctx, const ToaHead& h, unsigned full_ext, 
     ZUB_TAG_PRINT(h.tag_id, ZUB_PRINT_MSG, "diag:%16" PRIx64 " %u %s", h.tag_id, h.seq, hex);
 }
 
-}  // namespace
-
-Tag* Selector::find_tag(WORD64 tag_id)
-{
-    const auto known = tag_index_.find(tag_id);
-    if (known != tag_index_.end()) {
-        return known->second;
-    }
-    Tag* tag = tags.find_key(tag_id);
-    if (tag == nullptr) {
-        tag = tags.insert_key(tag_id);
-    }
-    if (tag != nullptr) {
-        tag_index_.emplace(tag_id, tag);
-    }
-    return tag;
-}
-
-namespace {
-
 // Steps shared by both arrival formats: the log, the first-path window, the collection.
 void take_arrival(Selector& sel, const context_t& ctx, const ToaHead& h)
 {

@@ -66,6 +66,7 @@ pos_t Selector::fitting_position(const Tag* tag, pos_t pos, int) const
 
 void Selector::recv_timer_periodic_calculate()
 {
+    free_requested_records();
     if (open_.empty()) {
         return;
     }

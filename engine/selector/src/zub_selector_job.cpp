@@ -1,4 +1,5 @@
 // The selector jobs' state table and the job entry that adapts it to the platform.
+#include <chrono>
 #include <exception>
 
 #include "XOS_Api.h"
@@ -9,6 +10,12 @@
 #include "zub_selector_job.h"
 #include "zub_time.h"
 #include "zub_timer.h"
+
+namespace {
+// The bound on the tag records of all selectors together; defined before them, so it
+// outlives them.
+TagBudget selector_tag_budget(ZUB_TAG_RECORDS_MAX, ZUB_TAG_SILENCE_MS);
+}  // namespace
 
 Selector selectors[ZUB_SELECTOR_NUM];
 
@@ -108,10 +115,16 @@ void zub_selector_timeout(WORD32 para, Selector& sel)
     sel.recv_timer_periodic_calculate_tof();
 }
 
+// Also the monotonic clock and the shared tag budget; the job sets its holder number.
 SelectorEnv zub_selector_platform_env()
 {
     SelectorEnv env;
     env.now_ms = [] { return zub_cur_time_ms_get(); };
+    env.steady_ms = [] {
+        const auto since = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<WORD64>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+    };
+    env.tag_budget = &selector_tag_budget;
     env.send = [](WORD32 event, const void* data, WORD16 len) {
         zub_asyn_msg_send(event, static_cast<const BYTE*>(data), len, &zub_context()->jid_display);
     };
@@ -123,9 +136,12 @@ void zub_selector_entry(WORD16 state, WORD32 event, void* data, void*, BYTE)
     try {
         JID self{};
         XOS_GetSelfJID(&self);
-        Selector& sel = selectors[((self.dwJno >> 16) - 0x4008u) % ZUB_SELECTOR_NUM];
+        const unsigned index = ((self.dwJno >> 16) - 0x4008u) % ZUB_SELECTOR_NUM;
+        Selector& sel = selectors[index];
         if (!sel.has_env()) {
-            sel.set_env(zub_selector_platform_env());
+            SelectorEnv env = zub_selector_platform_env();
+            env.budget_holder = index;
+            sel.set_env(std::move(env));
         }
         WORD16 length = 0;
         XOS_GetMsgDataLen(&length);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
+#include <vector>
 
 #include "selector_fixture.h"
 
@@ -77,4 +78,39 @@ TEST(SelectorConcurrency, ComposingWhileSlotsAndDistancesChange)
     writer.join();
     EXPECT_EQ(bad.load(), 0);
     EXPECT_EQ(rounds.load(), 3 * 400);
+}
+
+// Eighteen selectors on their own threads take new tags from one budget: together they hold
+// exactly its limit, every other new tag is refused and counted, and nothing is held twice.
+TEST(SelectorConcurrency, EighteenSelectorsShareOneTagBudget)
+{
+    reset_context();
+    set_anchor(1, 0xE001, 0, 0, 0);
+    constexpr unsigned kLimit = 500;
+    constexpr WORD64 kTagsEach = 100;
+    TagBudget budget(kLimit, 60000);
+    std::atomic<WORD64> held_by_trees{0};
+    std::atomic<unsigned> done{0};
+    std::vector<std::thread> selectors;
+    for (unsigned s = 0; s < TagBudget::kHolders; ++s) {
+        selectors.emplace_back([&, s] {
+            Harness h(&budget, s);
+            for (WORD64 k = 0; k < kTagsEach; ++k) {
+                const std::vector<BYTE> m = toa_msg(0x32, 1, 1, k * 18 + s, 1000, 800 << 6);
+                h.sel.recv_toa_report(m.data(), static_cast<WORD32>(m.size()));
+            }
+            held_by_trees += h.sel.tags.count;
+            ++done;
+            // kept until every selector is done, so no record is given back early
+            while (done.load() < TagBudget::kHolders) {
+                std::this_thread::yield();
+            }
+        });
+    }
+    for (std::thread& t : selectors) {
+        t.join();
+    }
+    EXPECT_EQ(held_by_trees.load(), kLimit);
+    EXPECT_EQ(budget.refused(), TagBudget::kHolders * kTagsEach - kLimit);
+    EXPECT_EQ(budget.held(), 0u);  // every selector gave its records back
 }

@@ -55,7 +55,7 @@ size_t LogCapture::count(const std::string& text) const
     return n;
 }
 
-Harness::Harness()
+Harness::Harness(TagBudget* budget, unsigned holder)
 {
     SelectorEnv env;
     env.now_ms = [this] { return now; };
@@ -64,6 +64,8 @@ Harness::Harness()
         records.push_back(Record{event, std::vector<BYTE>(b, b + len)});
     };
     env.ctx = zub_context();
+    env.tag_budget = budget;
+    env.budget_holder = holder;
     sel.set_env(std::move(env));
 }
 

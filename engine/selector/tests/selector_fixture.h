@@ -38,9 +38,10 @@ public:
     size_t count(const std::string& text) const;
 };
 
-// A selector on a fake clock whose records land in `records`.
+// A selector on a fake clock whose records land in `records`; its tags within `budget` as
+// holder `holder` (null: the selector's own budget).
 struct Harness {
-    Harness();
+    explicit Harness(TagBudget* budget = nullptr, unsigned holder = 0);
     WORD64 now = 1'000'000;
     std::vector<Record> records;
     Selector sel;

@@ -176,11 +176,7 @@ int CNCtrlTask::svc()
         CNTaskQueue::hold_wakes();
         unsigned run = 0;
         while (chain != nullptr) {
-            ACE_Message_Block* mb = chain;
-            chain = mb->next();
-            mb->next(nullptr);
-            mb->prev(nullptr);
-            queue_->done_with(mb);
+            ACE_Message_Block* mb = take_first(chain);
             if (chain == nullptr) {
                 // The last block: what was held goes now and what it sends wakes at once, so
                 // a job that stays in its entry holds nobody up.
@@ -198,6 +194,39 @@ int CNCtrlTask::svc()
         }
         CNTaskQueue::release_wakes();
     }
+}
+
+size_t CNCtrlTask::RunQueuedHere()
+{
+    const WORD16 wOwnIndex = cn_kernel::current_task_index();
+    cn_kernel::set_current_task_index(wSchIndex);
+    size_t ran = 0;
+    ACE_Message_Block* chain = nullptr;
+    // dequeue_all waits for work, so it is asked only when something is queued. What the jobs
+    // send to this task meanwhile waits for the next call: a job that feeds itself cannot hold
+    // the caller for ever.
+    if (!queue_->is_empty() && queue_->dequeue_all(chain) > 0) {
+        while (chain != nullptr) {
+            ++ran;
+            if (!dispatch(take_first(chain))) {
+                // An exit block ends the run as it would end the thread; the rest stays queued.
+                queue_->give_back(chain);
+                break;
+            }
+        }
+    }
+    cn_kernel::set_current_task_index(wOwnIndex);
+    return ran;
+}
+
+ACE_Message_Block* CNCtrlTask::take_first(ACE_Message_Block*& pChain)
+{
+    ACE_Message_Block* mb = pChain;
+    pChain = mb->next();
+    mb->next(nullptr);
+    mb->prev(nullptr);
+    queue_->done_with(mb);
+    return mb;
 }
 
 bool CNCtrlTask::dispatch(ACE_Message_Block* pBlock)

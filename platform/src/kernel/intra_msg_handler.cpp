@@ -8,7 +8,20 @@
 
 namespace {
 constexpr int kSocketBufferBytes = 1048576;
+
+// True when the program says that this job type takes this message from in-process sends only.
+bool local_only(WORD32 dwJobType, WORD32 dwMsgId)
+{
+    const CN_PlatformProfile& prof = cn_kernel::profile();
+    for (WORD16 i = 0; i < prof.wLocalOnlyMsgCount && prof.ptLocalOnlyMsgs != nullptr; ++i) {
+        const CN_LocalOnlyMsg& row = prof.ptLocalOnlyMsgs[i];
+        if (row.wJobType == dwJobType && row.dwMsgId == dwMsgId) {
+            return true;
+        }
+    }
+    return false;
 }
+} // namespace
 
 int CNIntraMsgHandler::Open(WORD16 wPort)
 {
@@ -56,6 +69,14 @@ void CNIntraMsgHandler::Deliver(const BYTE* pData, ssize_t len)
     }
     CN_Job_Base* job = cn_kernel::delivery_job(head, false);
     if (job == nullptr || job->GetParentTask() == nullptr) {
+        return;
+    }
+    // Such a body is an address in the sender's memory: whoever sent it over the wire, taking
+    // it would make the job read or free memory that is not what it believes.
+    if (local_only(job->GetJobType(), head.dwMsgID)) {
+        CN_PLAT_LOG_LIMITED("CNIntraMsgHandler: msg 0x%X for job %s is taken from in-process sends only, datagram of "
+                            "%zd bytes dropped\n",
+                            head.dwMsgID, job->GetJobName().c_str(), len);
         return;
     }
     ACE_Message_Block* mb = cn_kernel::make_block(static_cast<size_t>(len), MB_USER_JOB_MESSAGE, 0);

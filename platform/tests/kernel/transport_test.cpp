@@ -399,3 +399,106 @@ TEST_F(PlatformKernelQueue, UdpInputIsDroppedOnAFullQueue)
 }
 
 } // namespace
+
+// ---- messages that only an in-process send may deliver ---------------------------------------
+
+namespace local_only {
+
+// The program's list: job B takes message 2 as an address, and so does BackComm, the target of
+// the route-type-5 diversion, with message 0x17.
+constexpr WORD32 kAddrMsg = 0x2;
+constexpr WORD32 kDivertedAddrMsg = 0x17;
+const CN_LocalOnlyMsg kList[] = {{kt::kTypeB, kAddrMsg}, {kt::kTypeBackComm, kDivertedAddrMsg}};
+
+enum class Road { datagram, send, send_nj };
+
+struct Row {
+    Road road;
+    WORD16 destType;  // DestJID's job type
+    BYTE route;       // DestJID's route type
+    WORD32 id;
+    WORD16 jobType;   // the job that runs it (after the diversion)
+    bool arrives;
+    const char* dropLine; // the log line of a dropped datagram
+};
+
+// Each row's one data byte is its number, so what arrives is told apart.
+void send_row(const Row& r, BYTE mark)
+{
+    JID dest = kt::local_jid(r.destType);
+    dest.ucRouteType = r.route;
+    const JID src = kt::local_jid(kt::kTypeA);
+    if (r.road == Road::datagram) {
+        Bytes d = wire(jid_bytes(dest), jid_bytes(src), r.id, {mark}, 0);
+        CNCtrlTask::get_intramsghandler()->Deliver(d.data(), static_cast<ssize_t>(d.size()));
+        return;
+    }
+    ASSERT_TRUE(kt::run_on_job(kt::kTypeA, [&] {
+        BYTE data = mark;
+        EXPECT_EQ(r.road == Road::send ? XOS_SendAsynMsg(r.id, &data, 1, 0, 0, &dest)
+                                       : XOS_SendAsynMsgNJ(r.id, &data, 1, 0, 0, &src, &dest),
+                  0u);
+    }));
+}
+
+size_t count_of(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+} // namespace local_only
+
+class PlatformKernelLocalOnly : public ::testing::Test {
+protected:
+    void TearDown() override { kt::stop_platform(); }
+};
+
+TEST_F(PlatformKernelLocalOnly, DatagramsOfListedMessagesAreDroppedEverythingElseArrives)
+{
+    using namespace local_only;
+    ASSERT_TRUE(kt::start_platform([](CN_PlatformProfile& p) {
+        p.ptLocalOnlyMsgs = kList;
+        p.wLocalOnlyMsgCount = 2;
+        p.bDivertRouteType5 = TRUE;
+    }));
+    const Row rows[] = {
+        {Road::datagram, kt::kTypeB, 0, kAddrMsg, kt::kTypeB, false,
+         "msg 0x2 for job T_B is taken from in-process sends only, datagram of 45 bytes dropped"},
+        {Road::datagram, kt::kTypeB2, 0, kAddrMsg, kt::kTypeB2, true, nullptr},  // same task as B
+        {Road::datagram, kt::kTypeC, 0, kAddrMsg, kt::kTypeC, true, nullptr},
+        {Road::datagram, kt::kTypeB, 0, 0x3, kt::kTypeB, true, nullptr},
+        {Road::datagram, kt::kTypeB, 0, 0x10002, kt::kTypeB, true, nullptr},
+        {Road::datagram, kt::kTypeB, 5, kAddrMsg, kt::kTypeBackComm, true, nullptr},  // diverted from B
+        {Road::datagram, kt::kTypeC, 5, kDivertedAddrMsg, kt::kTypeBackComm, false,
+         "msg 0x17 for job BackComm is taken from in-process sends only, datagram of 45 bytes dropped"},
+        {Road::datagram, kt::kTypeC, 0, kDivertedAddrMsg, kt::kTypeC, true, nullptr},
+        {Road::send, kt::kTypeB, 0, kAddrMsg, kt::kTypeB, true, nullptr},
+        {Road::send_nj, kt::kTypeB, 0, kAddrMsg, kt::kTypeB, true, nullptr},
+        {Road::send, kt::kTypeBackComm, 0, kDivertedAddrMsg, kt::kTypeBackComm, true, nullptr},
+    };
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        send_row(rows[i], static_cast<BYTE>(i + 1));
+    }
+    // A job's own empty turn comes after everything queued for it before.
+    for (WORD16 type : {kt::kTypeB, kt::kTypeB2, kt::kTypeC, kt::kTypeBackComm}) {
+        ASSERT_TRUE(kt::run_on_job(type, [] {}));
+    }
+    const std::string log = kt::log_text();
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& r = rows[i];
+        SCOPED_TRACE(i);
+        size_t seen = 0;
+        for (const kt::Call& c : Recorder::instance().calls(r.jobType, r.id)) {
+            seen += c.body == Bytes{static_cast<BYTE>(i + 1)} ? 1 : 0;
+        }
+        EXPECT_EQ(seen, r.arrives ? 1u : 0u);
+        if (r.dropLine != nullptr) {
+            EXPECT_NE(log.find(r.dropLine), std::string::npos);
+        }
+    }
+    EXPECT_EQ(count_of(log, "is taken from in-process sends only"), 2u);
+}
