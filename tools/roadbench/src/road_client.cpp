@@ -279,4 +279,32 @@ double now_s()
     return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool wait_for_text(const std::string& path, const std::string& text, double seconds)
+{
+    for (const double end = now_s() + seconds; now_s() < end; ::usleep(100 * 1000)) {
+        if (slurp(path).find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+long rss_kib(int pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+int daemon_pid(const std::string& platform_log) { return std::atoi(slurp(platform_log).c_str()); }
+
 }  // namespace roadbench

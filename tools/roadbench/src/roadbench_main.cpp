@@ -20,8 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,40 +36,6 @@ struct Options {
     double measure = 10.0;
     double solve_wait_ms = 100.0;
 };
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool wait_for(const std::string& path, const std::string& text, double seconds)
-{
-    const double end = roadbench::now_s() + seconds;
-    while (roadbench::now_s() < end) {
-        if (slurp(path).find(text) != std::string::npos) return true;
-        ::usleep(100 * 1000);
-    }
-    return false;
-}
-
-// The daemon's pid is the first word of its platform log.
-pid_t daemon_pid(const std::string& log)
-{
-    return static_cast<pid_t>(std::atol(slurp(log).c_str()));
-}
-
-double rss_kib(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6);
-    }
-    return 0.0;
-}
 
 int usage(const char* why)
 {
@@ -118,13 +82,13 @@ int main(int argc, char** argv)
 
     ::mkdir("/qvx/road", 0755);
     const std::string zub_log = "/qvx/zub/log/uwb_zub.log";
-    if (!wait_for("/qvx/zub/log/zub/division1.log", "Jobs init OK!", 60)) {
+    if (!roadbench::wait_for_text("/qvx/zub/log/zub/division1.log", "Jobs init OK!", 60)) {
         std::fprintf(stderr, "roadbench: the engine jobs did not start\n");
         return 1;
     }
-    const pid_t engine = daemon_pid(zub_log);
+    const pid_t engine = roadbench::daemon_pid(zub_log);
     ::sleep(2);
-    const double idle_kib = rss_kib(engine);
+    const double idle_kib = static_cast<double>(roadbench::rss_kib(engine));
 
     anchorsim::SimulatorOptions so;
     so.truth_path = "/qvx/road/truth.txt";
@@ -155,7 +119,7 @@ int main(int argc, char** argv)
         if (n < 0) break;
         reader.feed(buf, static_cast<size_t>(n), roadbench::now_s(), &records);
     }
-    const double busy_kib = rss_kib(engine);
+    const double busy_kib = static_cast<double>(roadbench::rss_kib(engine));
     stop = true;
     sim_thread.join();
     if (rc != 0) {

@@ -107,4 +107,14 @@ std::string read_reply_until(int fd, const std::string& needle, int timeout_ms);
 
 double now_s();  // wall clock, Unix seconds (the simulator's truth uses the same clock)
 
+// Helpers of the benchmarks that run beside the programs in a sandbox.
+// The whole file, or "" when it cannot be read.
+std::string slurp(const std::string& path);
+// Waits until the file holds `text`; false after `seconds`.
+bool wait_for_text(const std::string& path, const std::string& text, double seconds);
+// Resident memory of a process in KiB (0 when it cannot be read).
+long rss_kib(int pid);
+// The daemon's pid: the first word of its platform log.
+int daemon_pid(const std::string& platform_log);
+
 }  // namespace roadbench
