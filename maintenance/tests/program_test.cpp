@@ -56,7 +56,7 @@ TEST_F(MaintenanceProgram, StartsAsModuleOneAndPowersOnItsTableWithoutRegisterin
                          {std::to_string(d.pid()) + " ---------  begin to power on --------\n", "Power On Time:",
                           "OMP begin to power on!\n", "DogClient:Init with local port ",
                           "succeed to tvWatchdog check timerVerify configuration module=1, unit=65535\n",
-                          "Line1001\n", "CNCtrlTask set high_water_mark 40M.\n",
+                          "Line1001\n", "CNCtrlTask set high_water_mark 512M.\n",
                           "----------------telnet service opened -------------------\r\n",
                           "Timer signal not detect at ACE_TMAIN,line=1295!\n"},
                          &missing))

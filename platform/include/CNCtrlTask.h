@@ -76,14 +76,9 @@ private:
 // and the platform timer id (no pointer), so a late expiry of a cancelled timer finds nothing.
 class CNTime_Handler : public ACE_Event_Handler {
 public:
-    explicit CNTime_Handler(CNCtrlTask* pTask) : pTask_(pTask) {}
     int handle_timeout(const ACE_Time_Value& current_time, const void* act) override;
 
     static const void* MakeAct(WORD16 wRow, XOS_TIMER_ID dwId);
-
-private:
-    // Kept for the task's own records; expiries find their job through the act, not this.
-    [[maybe_unused]] CNCtrlTask* pTask_;
 };
 
 // The intra-board UDP endpoint of the process: 127.0.0.1 at the own port.

@@ -13,6 +13,7 @@
 #include "zub_config.h"
 #include "zub_context.h"
 #include "zub_crc16.h"
+#include "zub_ctrl_flow.h"
 #include "zub_job_dir.h"
 #include "zub_msg_id.h"
 #include "zub_print.h"
@@ -26,7 +27,8 @@ constexpr int kTraceLevel = 3;
 constexpr int kTraceSizeMb = 25000;
 constexpr WORD32 kTraceThreadOption = 8;
 
-// The body of a controller line is the address of a heap text that this job now owns.
+// The body of a controller line is the address of a heap text that this job now owns. A line
+// of a controller that has gone meanwhile is freed unread: nobody waits for its reply.
 void on_controller_line(void* body)
 {
     WORD16 len = 0;
@@ -37,6 +39,10 @@ void on_controller_line(void* body)
     }
     char* text = nullptr;
     std::memcpy(&text, body, sizeof text);
+    if (!zub_ctrl_flow().take()) {
+        std::free(text);
+        return;
+    }
     RTLSControlHandler::Instance()->HandleRequests(text);
 }
 

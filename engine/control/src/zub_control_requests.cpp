@@ -15,6 +15,7 @@
 #include "zub_control_ports.h"
 #include "zub_number_text.h"
 #include "zub_print.h"
+#include "zub_print_limited.h"
 #include "zub_public.h"
 #include "zub_shared_field.h"
 
@@ -96,17 +97,17 @@ void RTLSControlHandler::HandleRequests(char* text)
     }
     XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
     if (doc.Parse(text) != XML_SUCCESS) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "XML(%s) Error, %d. ", text, static_cast<int>(std::strlen(text)));
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "XML(%s) Error, %d. ", text, static_cast<int>(std::strlen(text)));
         return;
     }
     const XMLElement* root = doc.RootElement();
     const char* type = (root != nullptr) ? root->Attribute("type") : nullptr;
     if (type == nullptr) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, " XML Error, can not find type element.(%s).", text);
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, " XML Error, can not find type element.(%s).", text);
         return;
     }
     if (expectedRxResponseNum != 0) {
-        ZUB_PRINT(ZUB_PRINT_EVENT,
+        ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT,
                   "expectedRxResponseNum  = %d, expectedResponseCode = %u, push this (%s) xml Req to queue.",
                   expectedRxResponseNum, expectedResponseCode, text);
         return;
@@ -164,7 +165,7 @@ void RTLSControlHandler::Dispatch(const char* type, const XMLElement* root)
     } else if (is("rtls anc_reset")) {
         HandleRTLSReset(root);
     } else {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "unkown type:%s.", type);
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "unkown type:%s.", type);
     }
 }
 

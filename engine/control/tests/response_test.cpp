@@ -208,30 +208,39 @@ TEST_F(engine_control_Response, ConfigurationRequest)
     EXPECT_STREQ(b->version, "ab");
 }
 
-// An anchor repeating a reply that is logged gets its first lines of a second into the log and
-// then one a second carrying the count held back, however fast it sends.
-TEST_F(engine_control_Response, LinesAnAnchorCausesAreRateLimited)
+// A peer repeating input that is logged (an anchor's reply, a controller's request) gets its
+// first lines of a second into the log and then one a second carrying the count held back,
+// however fast it sends.
+TEST_F(engine_control_Response, LinesAPeerCausesAreRateLimited)
 {
-    struct Row { Bytes payload; const char* line; };
+    struct Row { Bytes payload; const char* request; const char* line; };
     const Row rows[] = {
-        {{0x10}, "unkown code 16."},
-        {{0x82, 0x07, 0x00, 0x00, 0x00}, "comm test result from anchor(a1) that no test awaits, dropped."},
-        {range_reply(0x84), "twr vector size check error. size=0, twr_responder=0, twr_initiator=0."},
-        {{0x42, 0, 0, 0, 0, 0, 0, 0, 0},
+        {{0x10}, nullptr, "unkown code 16."},
+        {{0x82, 0x07, 0x00, 0x00, 0x00}, nullptr, "comm test result from anchor(a1) that no test awaits, dropped."},
+        {range_reply(0x84), nullptr, "twr vector size check error. size=0, twr_responder=0, twr_initiator=0."},
+        {{0x42, 0, 0, 0, 0, 0, 0, 0, 0}, nullptr,
          "ZUB not receive config info from controller, discard anchor(0.0.0.0) config req."},
+        {{}, "<r type=\"zub cfg\"", "XML(<r type=\"zub cfg\") Error, 17. "},
+        {{}, "<r kind=\"zub cfg\"/>", " XML Error, can not find type element.(<r kind=\"zub cfg\"/>)."},
+        {{}, "<r type=\"zub config\"/>", "unkown type:zub config."},
     };
     c->anchor_cfg_finish = false;
     for (const Row& r : rows) {
         SCOPED_TRACE(r.line);
         prints.clear();
         for (int i = 0; i < 1000; ++i) {
-            reply(a, r.payload);
+            if (r.request != nullptr) {
+                request(r.request);
+            } else {
+                reply(a, r.payload);
+            }
         }
         size_t written = 0;
         for (const std::string& line : prints.lines()) {
             written += line.find(r.line) != std::string::npos ? 1 : 0;
         }
         // 10 as they stand, and at most one carrying a count should the loop straddle a second.
+        EXPECT_GE(written, CN_LogLimit::kBurst);
         EXPECT_LE(written, CN_LogLimit::kBurst + 1);
         h->xmlResponse.clear();
     }

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "zub_print.h"
+#include "zub_print_limited.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ bool client_output::deliver(queue_t& q, int sock, const BYTE* data, size_t len)
 void client_output::close_overflowed(display_stream s, const std::vector<int>& socks)
 {
     for (int sock : socks) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "client sock %d stopped reading: %zu bytes queued, closed", sock, limit_);
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "client sock %d stopped reading: %zu bytes queued, closed", sock, limit_);
         io_.remove(s, sock);
     }
 }

@@ -1,10 +1,10 @@
 // Multivariate.h - closed-form least-squares positions from two-way ranges.
 //
 // Both fits shift the squared-range equations |x - p_i|^2 = r_i^2 to the anchors'
-// centroid c, solve H q = f and return c - q. Pure functions of their arguments (the
-// Selector's members Multivariate2D / Multivariate3D forward here); callable from any
-// thread. Never throw: every case that cannot give a position returns an empty vector,
-// which the callers treat as "no position".
+// centroid c, solve H q = f and return c - q. Pure functions of their arguments, called
+// by the selectors' ranging round and circle geometry; callable from any thread. Never
+// throw: every case that cannot give a position returns an empty vector, which the
+// callers treat as "no position".
 #pragma once
 
 #include <armadillo>

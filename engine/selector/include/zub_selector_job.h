@@ -29,7 +29,7 @@ public:
 WORD16 zub_selector_step(Selector& sel, SelectorJobPort& port, WORD16 state, WORD32 event, const BYTE* data,
                          WORD32 length, WORD32 timer_para);
 
-// The solve tick: type 140 runs the TDoA round; other types do nothing.
+// The solve tick: type 140 runs the TDoA round, then the ranging round; other types do nothing.
 void zub_selector_timeout(WORD32 para, Selector& sel);
 
 // Empty start hook.

@@ -3,25 +3,10 @@
 // when another selector asks for a record.
 #include <algorithm>
 #include <cinttypes>
-#include <cstdio>
 
 #include "zub_print.h"
+#include "zub_print_limited.h"
 #include "zub_selector.h"
-
-namespace {
-
-// The rate limit's count of lines held back before this one, as the line's prefix.
-struct HeldPrefix {
-    explicit HeldPrefix(WORD32 held)
-    {
-        if (held != 0) {
-            std::snprintf(text, sizeof text, "(%u lines like this held back) ", held);
-        }
-    }
-    char text[48] = "";
-};
-
-}  // namespace
 
 Selector::~Selector()
 {
@@ -73,11 +58,9 @@ void Selector::refuse_new_tag(WORD64 tag_id, WORD64 now_ms)
     TagBudget& budget = tag_budget();
     budget.ask_to_free(env_.budget_holder, now_ms);
     const WORD64 refused = budget.count_refused();
-    const CN_LogLimit::Verdict v = refused_log_.admit(now_ms);
-    if (v.write) {
-        ZUB_PRINT(ZUB_PRINT_EVENT, "%snew tag %" PRIx64 " dropped: %u tag records held (%" PRIu64 " dropped so far)",
-                  HeldPrefix(v.held).text, tag_id, budget.limit(), refused);
-    }
+    ZUB_PRINT_LIMITED_AT(&refused_log_, now_ms, ZUB_PRINT_EVENT,
+                         "new tag %" PRIx64 " dropped: %u tag records held (%" PRIu64 " dropped so far)", tag_id,
+                         budget.limit(), refused);
 }
 
 void Selector::forget_silent(const TagRoster::Entry& silent, WORD64 now_ms, const WORD64* new_tag)
@@ -90,7 +73,7 @@ void Selector::forget_silent(const TagRoster::Entry& silent, WORD64 now_ms, cons
     if (!v.write) {
         return;
     }
-    const HeldPrefix held(v.held);
+    const zub_held_prefix held(v.held);
     if (new_tag != nullptr) {
         ZUB_PRINT(ZUB_PRINT_EVENT,
                   "%snew tag %" PRIx64 " takes the record of tag %" PRIx64 ", silent %" PRIu64 " s (%" PRIu64

@@ -61,6 +61,9 @@ bool zub_socket_create();
 // The same on a reactor already made (null: the reactor could not be made; printed, nothing
 // created, reactor_info left empty).
 bool zub_socket_create_on(reactor_handle_t* reactor);
+// Frees the controller pump of the servers' reactor before that reactor goes (tests: the
+// engine's reactor lives for the process), with the loop stopped.
+void zub_socket_release_ctrl_pump();
 // Opens, configures, binds, listens and attaches one server; true when it listens.
 bool zub_socket_tcp_server_create(WORD16 port, BYTE type);
 

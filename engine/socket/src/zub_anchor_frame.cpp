@@ -15,6 +15,7 @@
 #include "zub_msg.h"
 #include "zub_msg_id.h"
 #include "zub_print.h"
+#include "zub_print_limited.h"
 #include "zub_shared_field.h"
 #include "zub_time.h"
 
@@ -62,30 +63,30 @@ FrameCheck check_frame_at(const BYTE* p, size_t avail, WORD16* len)
         return FrameCheck::incomplete;
     }
     if (p[0] != ZUB_FRAME_STX) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "fist byte is not 0x02.reset buff");
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "fist byte is not 0x02.reset buff");
         return FrameCheck::discarded;
     }
     if (avail < 3) {
-        ZUB_PRINT(ZUB_PRINT_MSG, "rcv len = %d", static_cast<int>(avail));
+        ZUB_PRINT_LIMITED(ZUB_PRINT_MSG, "rcv len = %d", static_cast<int>(avail));
         return FrameCheck::incomplete;
     }
     const WORD16 l = static_cast<WORD16>(p[1] | (p[2] << 8));
     if (l > ZUB_ANCHOR_PAYLOAD_MAX) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "frame length %d is bigger than %d.reset buff", static_cast<int>(l),
-                  static_cast<int>(ZUB_ANCHOR_PAYLOAD_MAX));
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "frame length %d is bigger than %d.reset buff", static_cast<int>(l),
+                          static_cast<int>(ZUB_ANCHOR_PAYLOAD_MAX));
         return FrameCheck::discarded;
     }
     if (avail < l + kFrameOverhead) {
-        ZUB_PRINT(ZUB_PRINT_MSG, "rcv len = %d", static_cast<int>(avail));
+        ZUB_PRINT_LIMITED(ZUB_PRINT_MSG, "rcv len = %d", static_cast<int>(avail));
         return FrameCheck::incomplete;
     }
     const BYTE etx = p[5 + l];
     if (etx != ZUB_FRAME_ETX) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "msg_len + 5 is %02x", static_cast<unsigned>(etx));
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "msg_len + 5 is %02x", static_cast<unsigned>(etx));
         return FrameCheck::discarded;
     }
     if (check_crc16(p + 3, static_cast<WORD16>(l + 2)) != CRC_OKAY) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "frame packet fully received but it's CRC bad");
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "frame packet fully received but it's CRC bad");
         return FrameCheck::discarded;
     }
     *len = l;

@@ -3,10 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "zub_client_link.h"
 #include "zub_context.h"
+#include "zub_ctrl_flow.h"
 #include "zub_msg.h"
 #include "zub_msg_id.h"
 #include "zub_print.h"
+#include "zub_print_limited.h"
 
 ctrl_rcv_data_t g_ctrl_rcv_data;
 char g_send_buff[ZUB_CTRL_RCV_BUFF_LEN + 1];
@@ -44,14 +47,18 @@ char* heap_alloc(size_t n) { return static_cast<char*>(std::malloc(n)); }
 
 bool send_to_control(char* line)
 {
-    return zub_asyn_msg_send(ZUB_EV_SOCKET_CONTROL_MSG, reinterpret_cast<const BYTE*>(&line), sizeof line,
-                             &zub_context()->jid_control);
+    if (!zub_asyn_msg_send(ZUB_EV_SOCKET_CONTROL_MSG, reinterpret_cast<const BYTE*>(&line), sizeof line,
+                           &zub_context()->jid_control)) {
+        return false;
+    }
+    zub_ctrl_flow().handed_over();
+    return true;
 }
 
 }  // namespace
 
-CtrlLineFramer::CtrlLineFramer(ctrl_rcv_data_t& data, char* send_buff, AllocFn alloc, SendFn send)
-    : data_(data), send_buff_(send_buff), alloc_(std::move(alloc)), send_(std::move(send))
+CtrlLineFramer::CtrlLineFramer(ctrl_rcv_data_t& data, char* send_buff, AllocFn alloc, SendFn send, GateFn gate)
+    : data_(data), send_buff_(send_buff), alloc_(std::move(alloc)), send_(std::move(send)), gate_(std::move(gate))
 {
 }
 
@@ -65,6 +72,16 @@ void CtrlLineFramer::reset()
 {
     clear_held();
     dropping_ = false;
+    stalled_ = false;
+}
+
+void CtrlLineFramer::keep_from(const char* piece)
+{
+    const size_t at = static_cast<size_t>(reinterpret_cast<const BYTE*>(piece) - data_.rcv_buff);
+    const size_t len = data_.rcv_len - at;
+    std::memmove(data_.rcv_buff, piece, len);
+    std::memset(data_.rcv_buff + len, 0, at);
+    data_.rcv_len = static_cast<WORD32>(len);
 }
 
 BYTE* CtrlLineFramer::read_area(size_t* room)
@@ -109,7 +126,7 @@ void CtrlLineFramer::received(size_t n)
 void CtrlLineFramer::keep_tail(const char* piece, size_t len)
 {
     if (len > ZUB_CTRL_PENDING_MAX) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "controller line longer than %u bytes, dropped up to its next newline",
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "controller line longer than %u bytes, dropped up to its next newline",
                   static_cast<unsigned>(ZUB_CTRL_PENDING_MAX));
         clear_held();
         dropping_ = true;
@@ -123,6 +140,7 @@ void CtrlLineFramer::keep_tail(const char* piece, size_t len)
 
 void CtrlLineFramer::analyse()
 {
+    stalled_ = false;
     if (data_.rcv_len == 0) {
         return;
     }
@@ -136,11 +154,18 @@ void CtrlLineFramer::analyse()
         return;
     }
     for (;;) {
-        std::memcpy(send_buff_, piece, len);
-        send_buff_[len] = '\0';
         const char* next = nullptr;
         size_t next_len = 0;
-        if (walker.next(&next, &next_len)) {
+        const bool has_next = walker.next(&next, &next_len);
+        if ((has_next || ends_with_newline) && gate_ && !gate_()) {
+            // The control job has enough for now: this line and the rest wait here.
+            keep_from(piece);
+            stalled_ = true;
+            return;
+        }
+        std::memcpy(send_buff_, piece, len);
+        send_buff_[len] = '\0';
+        if (has_next) {
             if (!send_line()) {
                 return;
             }
@@ -179,9 +204,12 @@ bool CtrlLineFramer::send_line()
 
 CtrlLineFramer& zub_ctrl_framer()
 {
-    static CtrlLineFramer framer(g_ctrl_rcv_data, g_send_buff, heap_alloc, send_to_control);
+    static CtrlLineFramer framer(g_ctrl_rcv_data, g_send_buff, heap_alloc, send_to_control,
+                                 zub_ctrl_control_job_has_room);
     return framer;
 }
+
+bool zub_ctrl_control_job_has_room() { return zub_ctrl_flow().may_hand_over(zub_ctrl_reply_unsent()); }
 
 void zub_xml_msg_analyse() { zub_ctrl_framer().analyse(); }
 

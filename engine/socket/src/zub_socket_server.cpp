@@ -1,8 +1,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <event2/event.h>
+
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 
@@ -13,10 +17,12 @@
 #include "zub_anchor_link.h"
 #include "zub_client_link.h"
 #include "zub_context.h"
+#include "zub_ctrl_flow.h"
 #include "zub_ctrl_framing.h"
 #include "zub_msg.h"
 #include "zub_msg_id.h"
 #include "zub_print.h"
+#include "zub_print_limited.h"
 #include "zub_shared_field.h"
 #include "zub_socket.h"
 
@@ -124,28 +130,150 @@ bool fail_server(int sock)
     return false;
 }
 
+// Starts or stops reading the controller `sock` while it is still the one listed: the slot is
+// looked at under clients_lock, so its event cannot be freed by a removal meanwhile.
+void set_controller_reading(int sock, bool on)
+{
+    reactor_info_t& info = reactor_info();
+    std::lock_guard<GuardMutex> lock(info.clients_lock);
+    if (info.ctrl_client.sock == 0 || info.ctrl_client.sock != sock || info.ctrl_client.ev == nullptr) {
+        return;
+    }
+    if (on) {
+        event_add(info.ctrl_client.ev, nullptr);
+    } else {
+        event_del(info.ctrl_client.ev);
+    }
+}
+
+// Whether the controller has closed or reset its link (also while bytes of it wait unread).
+bool controller_hung_up(int sock)
+{
+    pollfd p{sock, POLLRDHUP, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+// Hands over the lines the framer holds while the control job has room; when it has none, stops
+// reading the controller, so that TCP holds the controller back. Reading starts again from the
+// controller pump once the control job has taken lines or the replies have drained. Lines held
+// for a controller that has gone meanwhile go with it, unrun.
+void hand_over_or_pause(int sock)
+{
+    CtrlLineFramer& framer = zub_ctrl_framer();
+    CtrlFlow& flow = zub_ctrl_flow();
+    for (;;) {
+        if ((framer.stalled() || flow.paused()) && controller_hung_up(sock)) {
+            zub_socket_reactor_delete(sock, ZUB_SOCKET_TYPE_CTRL);
+            return;
+        }
+        if (framer.stalled()) {
+            framer.analyse();
+        }
+        if (!framer.stalled() && zub_ctrl_control_job_has_room()) {
+            if (flow.paused()) {
+                flow.set_paused(false);
+                set_controller_reading(sock, true);
+            }
+            return;
+        }
+        if (!flow.paused()) {
+            flow.set_paused(true);
+            set_controller_reading(sock, false);
+        }
+        // A take counted before the pause was stored is seen here; one after it wakes the pump.
+        if (!zub_ctrl_control_job_has_room()) {
+            return;
+        }
+    }
+}
+
 void read_controller(int sock)
 {
     CtrlLineFramer& framer = zub_ctrl_framer();
-    size_t room = 0;
-    BYTE* at = framer.read_area(&room);
-    const ssize_t got = qk_recv(sock, at, room, 0);
-    if (got > 0) {
+    if (!framer.stalled()) {
+        size_t room = 0;
+        BYTE* at = framer.read_area(&room);
+        const ssize_t got = qk_recv(sock, at, room, 0);
+        if (got <= 0) {
+            ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "rcv from anchor,but something error.sock=[%d],errno = [%d],rcv_len=[%d]",
+                              sock, errno, static_cast<int>(got));
+            return;
+        }
         framer.received(static_cast<size_t>(got));
+    }
+    hand_over_or_pause(sock);
+}
+
+// The controller pump, on the reactor thread: writes the replies the controller left unread and
+// resumes reading it once the control job has room again. Woken by the controller flow (a line
+// taken while reading stopped, replies left unsent), and again every retry period while replies
+// wait.
+std::atomic<struct event*> g_ctrl_pump{nullptr};
+
+void ctrl_pump(int /*fd*/, short /*what*/, void* /*arg*/)
+{
+    if (zub_ctrl_reply_flush() > 0) {
+        zub_ctrl_flow().wake(CtrlFlow::kRetryMs);
+    }
+    if (!zub_ctrl_flow().paused()) {
         return;
     }
-    ZUB_PRINT(ZUB_PRINT_ERROR, "rcv from anchor,but something error.sock=[%d],errno = [%d],rcv_len=[%d]", sock, errno,
-              static_cast<int>(got));
+    int sock = 0;
+    {
+        reactor_info_t& info = reactor_info();
+        std::lock_guard<GuardMutex> lock(info.clients_lock);
+        sock = info.ctrl_client.sock;
+    }
+    if (sock != 0) {
+        hand_over_or_pause(sock);
+    }
+}
+
+// The controller flow's waker: any thread (libevent's locking makes the calls safe while the
+// loop runs).
+void wake_ctrl_pump(int delay_ms)
+{
+    struct event* pump = g_ctrl_pump.load();
+    if (pump == nullptr) {
+        return;
+    }
+    if (delay_ms <= 0) {
+        event_active(pump, EV_TIMEOUT, 1);
+        return;
+    }
+    if (event_pending(pump, EV_TIMEOUT, nullptr) == 0) {
+        const timeval tv{delay_ms / 1000, static_cast<suseconds_t>(delay_ms % 1000) * 1000};
+        event_add(pump, &tv);
+    }
+}
+
+// Made with the servers' reactor; the engine keeps it for the life of the process, so a waker
+// on another thread never meets a freed event.
+void make_ctrl_pump(reactor_handle_t* reactor)
+{
+    zub_socket_release_ctrl_pump();
+    if (reactor->base != nullptr) {
+        g_ctrl_pump.store(event_new(reactor->base, -1, 0, ctrl_pump, nullptr));
+        zub_ctrl_flow().set_waker(wake_ctrl_pump);
+    }
 }
 
 void drop_client_input(int sock)
 {
     BYTE sink[kClientReadMax];
     const ssize_t got = qk_recv(sock, sink, sizeof sink, 0);
-    ZUB_PRINT(ZUB_PRINT_MSG, "Displayer cannot send msg.sock = %d rcv_len = %d.", sock, static_cast<int>(got));
+    ZUB_PRINT_LIMITED(ZUB_PRINT_MSG, "Displayer cannot send msg.sock = %d rcv_len = %d.", sock, static_cast<int>(got));
 }
 
 }  // namespace
+
+void zub_socket_release_ctrl_pump()
+{
+    zub_ctrl_flow().set_waker(nullptr);
+    if (struct event* pump = g_ctrl_pump.exchange(nullptr)) {
+        event_free(pump);
+    }
+}
 
 WORD16 zub_socket_server_port(const context_t& ctx, BYTE type)
 {
@@ -188,6 +316,7 @@ bool zub_socket_create_on(reactor_handle_t* reactor)
     info.rcv_from_client = zub_socket_tcp_rcv_from_client;
     zub_store(info.rcv_from_server, &zub_socket_tcp_rcv_from_server, std::memory_order_release);
     zub_store(info.sock_handle, reactor, std::memory_order_release);
+    make_ctrl_pump(reactor);
     for (BYTE type = 0; type < ZUB_SOCKET_TYPE_COUNT; ++type) {
         const WORD16 port = zub_socket_server_port(*ctx, type);
         if (!zub_socket_tcp_server_create(port, type)) {
@@ -252,7 +381,8 @@ void zub_socket_tcp_accept_cb(int sock, short /*what*/, void* arg)
     socklen_t peer_len = sizeof peer;
     const int client = qk_accept(sock, reinterpret_cast<sockaddr*>(&peer), &peer_len, 0);
     if (client <= 0) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "failed to accept,client_sock(%d) errno(%d) server_sock(%d)", client, errno, sock);
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "failed to accept,client_sock(%d) errno(%d) server_sock(%d)", client, errno,
+                          sock);
         return;
     }
     if (type >= ZUB_SOCKET_TYPE_COUNT) {
@@ -262,14 +392,14 @@ void zub_socket_tcp_accept_cb(int sock, short /*what*/, void* arg)
     reactor_info_t& info = reactor_info();
     if (type == ZUB_SOCKET_TYPE_CTRL) {
         if (ctrl_present(info)) {
-            ZUB_PRINT(ZUB_PRINT_ERROR, "only one connect to zub,so close this connect socket(%d).", client);
+            ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "only one connect to zub,so close this connect socket(%d).", client);
             qk_close(client);
             return;
         }
         zub_ctrl_framer().reset();
     } else if (!list_has_room(info, zub_client_list(info, type))) {
         // Only this thread lists clients, so a list with room now still has it below.
-        ZUB_PRINT(ZUB_PRINT_ERROR, "displayer cnt is bigger");
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "displayer cnt is bigger");
         qk_close(client);
         return;
     }
@@ -296,7 +426,8 @@ void zub_socket_tcp_rcv_from_client(int sock, short /*what*/, void* arg)
     const BYTE type = arg_type(arg);
     const int readable = qk_socket_readable(sock);
     if (readable < 1) {
-        ZUB_PRINT(ZUB_PRINT_EVENT, "enter zub_socket_tcp_client_cb readable = [%d],close socket (%d)", readable, sock);
+        ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT, "enter zub_socket_tcp_client_cb readable = [%d],close socket (%d)", readable,
+                          sock);
         zub_socket_reactor_delete(sock, type);
         return;
     }
@@ -317,6 +448,7 @@ bool zub_socket_reactor_save(WORD32 type, int sock, struct event* ev)
         std::lock_guard<GuardMutex> lock(info.clients_lock);
         info.ctrl_client.sock = sock;
         info.ctrl_client.ev = ev;
+        zub_ctrl_flow().accepted();
         return true;
     }
     sock_info_t* list = zub_client_list(info, type);

@@ -21,6 +21,7 @@ struct Rig {
     size_t frees = 0;
     bool fail_alloc = false;
     bool fail_send = false;
+    int room = 1 << 30;  // lines the gate still lets through
     CtrlLineFramer framer{*data, send_buff.get(),
                           [this](size_t n) -> char* {
                               if (fail_alloc) {
@@ -37,8 +38,10 @@ struct Rig {
                               lines.emplace_back(line);
                               std::free(line);
                               ++frees;
+                              --room;
                               return true;
-                          }};
+                          },
+                          [this] { return room > 0; }};
 
     Rig() { std::memset(data.get(), 0, sizeof *data); }
 
@@ -102,6 +105,67 @@ TEST(CtrlFraming, SplitsReadsIntoLines)
         EXPECT_EQ(rig.lines, row.lines);
         EXPECT_EQ(rig.held(), row.held);
         EXPECT_TRUE(rig.tail_zero());
+        EXPECT_EQ(rig.allocs, rig.frees);
+    }
+}
+
+TEST(CtrlFraming, LinesWaitAtAClosedGateAndGoWhenItOpens)
+{
+    // Each step grants the gate room for more lines, optionally reads, then frames again.
+    struct Step {
+        int grant;
+        std::string read;
+        Lines lines;  // every line handed over so far
+        std::string held;
+        bool stalled;
+    };
+    struct Row {
+        const char* name;
+        int room;
+        std::string first_read;
+        std::vector<Step> steps;  // the first: after first_read
+    };
+    const Row rows[] = {
+        {"closed gate: every line waits",
+         0,
+         "a\nb\n",
+         {{0, "", {}, "a\nb\n", true}, {1, "", {"a"}, "b\n", true}, {5, "", {"a", "b"}, "", false}}},
+        {"stops mid-read, the unfinished tail stays behind",
+         1,
+         "a\nb\nc",
+         {{0, "", {"a"}, "b\nc", true}, {1, "", {"a", "b"}, "c", false}, {0, "d\n", {"a", "b"}, "cd\n", true},
+          {1, "", {"a", "b", "cd"}, "", false}}},
+        {"collapsed newlines before the waiting line",
+         1,
+         "a\n\n\nb\n\n",
+         {{0, "", {"a"}, "b\n\n", true}, {1, "", {"a", "b"}, "", false}}},
+        {"an unfinished line needs no room", 0, "abc", {{0, "", {}, "abc", false}}},
+        {"carriage return kept while waiting",
+         0,
+         "x\r\n",
+         {{0, "", {}, "x\r\n", true}, {1, "", {"x\r"}, "", false}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig rig;
+        rig.room = row.room;
+        rig.read(row.first_read);
+        for (size_t i = 0; i < row.steps.size(); ++i) {
+            SCOPED_TRACE(i);
+            const Step& step = row.steps[i];
+            if (i > 0) {
+                rig.room += step.grant;
+                if (!step.read.empty()) {
+                    rig.read(step.read);
+                } else {
+                    rig.framer.analyse();
+                }
+            }
+            EXPECT_EQ(rig.lines, step.lines);
+            EXPECT_EQ(rig.held(), step.held);
+            EXPECT_EQ(rig.framer.stalled(), step.stalled);
+            EXPECT_TRUE(rig.tail_zero());
+        }
         EXPECT_EQ(rig.allocs, rig.frees);
     }
 }

@@ -15,6 +15,7 @@
 #include "qk_reactor.h"
 #include "zub_client_link.h"
 #include "zub_context.h"
+#include "zub_ctrl_flow.h"
 #include "zub_msg_id.h"
 #include "zub_shared_field.h"
 
@@ -24,6 +25,7 @@ namespace {
 
 std::mutex g_lines_mutex;
 std::vector<std::string> g_lines;
+std::atomic<bool> g_hold{false};
 
 void take_line(const ct::Call& c)
 {
@@ -32,8 +34,14 @@ void take_line(const ct::Call& c)
     }
     char* line = nullptr;
     std::memcpy(&line, c.body.data(), sizeof line);
-    std::lock_guard<std::mutex> lock(g_lines_mutex);
-    g_lines.emplace_back(line);
+    while (g_hold.load()) {
+        std::this_thread::sleep_for(1ms);
+    }
+    // As the control job: a line counts as taken, and one of a controller gone is not run.
+    if (zub_ctrl_flow().take()) {
+        std::lock_guard<std::mutex> lock(g_lines_mutex);
+        g_lines.emplace_back(line);
+    }
     std::free(line);
 }
 
@@ -66,6 +74,8 @@ void tear_down()
     if (handle == nullptr) {
         return;
     }
+    zub_socket_release_ctrl_pump();
+    zub_ctrl_flow().reset();
     std::vector<event*> events;
     event_base_foreach_event(handle->base, collect_event, &events);
     for (event* ev : events) {
@@ -131,6 +141,8 @@ void take_ctrl_lines()
     }
     ct::Recorder::instance().set_reaction(QE_JOBTYPE_ZUB_CONTROL, take_line);
 }
+
+void hold_ctrl_lines(bool on) { g_hold.store(on); }
 
 bool wait_ctrl_lines(size_t n, std::chrono::milliseconds timeout)
 {

@@ -33,6 +33,8 @@ std::vector<std::string> ctrl_lines();
 // Starts recording (and freeing) controller lines afresh.
 void take_ctrl_lines();
 bool wait_ctrl_lines(size_t n, std::chrono::milliseconds timeout);
+// While on, the control job's probe waits before it takes the next line (a busy control job).
+void hold_ctrl_lines(bool on);
 
 class Servers {
 public:

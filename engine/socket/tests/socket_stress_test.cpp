@@ -3,6 +3,7 @@
 // in the middle of lines. Bounded in count; ends by itself.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,20 +15,29 @@
 
 #include "socket_rig.h"
 #include "zub_context.h"
+#include "zub_ctrl_flow.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-TEST(engine_socket_Stress, ClientsComeAndGoWhileListsAreWalkedAndTheControllerReconnects)
+using Ports = std::array<WORD16, ZUB_SOCKET_TYPE_COUNT>;
+
+// Fresh probe records and the servers running on free ports.
+bool start_servers(srig::Servers& servers, Ports* ports)
 {
     ct::Recorder::instance().clear();
     srig::take_ctrl_lines();
-    const auto ports = srig::free_ports();
-    srig::configure_ports(ports);
+    *ports = srig::free_ports();
+    srig::configure_ports(*ports);
+    return servers.create() && servers.run();
+}
+
+TEST(engine_socket_Stress, ClientsComeAndGoWhileListsAreWalkedAndTheControllerReconnects)
+{
     srig::Servers servers;
-    ASSERT_TRUE(servers.create());
-    ASSERT_TRUE(servers.run());
+    Ports ports{};
+    ASSERT_TRUE(start_servers(servers, &ports));
     const int fds_before = ct::open_fd_count();
 
     std::atomic<bool> done{false};
@@ -119,6 +129,90 @@ TEST(engine_socket_Stress, ClientsComeAndGoWhileListsAreWalkedAndTheControllerRe
     EXPECT_TRUE(srig::wait_until([&] { return ct::open_fd_count() == fds_before; }, 5s));
     EXPECT_GT(sends.load(), 0);
     servers.stop();
+}
+
+// Writes what the link takes of `text` from `at` without blocking, until it has taken nothing for
+// `quiet`; the new position.
+size_t write_until_held(int fd, const std::string& text, size_t at, std::chrono::milliseconds quiet)
+{
+    auto last = std::chrono::steady_clock::now();
+    while (at < text.size() && std::chrono::steady_clock::now() - last < quiet) {
+        const ssize_t n = send(fd, text.data() + at, text.size() - at, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            at += static_cast<size_t>(n);
+            last = std::chrono::steady_clock::now();
+        } else {
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    return at;
+}
+
+// A controller writing far more than the control job takes while the control job is busy: the
+// socket job stops reading it with no more than a few lines in flight, so TCP holds it back.
+// Either every line then arrives once and in order, or, when the controller resets its link while
+// held back, no more of its lines run than were in flight, and the next controller's all do.
+TEST(engine_socket_Stress, AControllerIsHeldBackWhileTheControlJobIsBusy)
+{
+    struct Row {
+        const char* name;
+        bool reset_while_held;
+    };
+    const Row rows[] = {
+        {"the control job goes on: every line once, in order", false},
+        {"the controller resets its link meanwhile", true},
+    };
+    constexpr int kLines = 50000;
+    std::string text;
+    for (int i = 0; i < kLines; ++i) {
+        text += "<l n=\"" + std::to_string(i) + "\"/>\n";
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        srig::Servers servers;
+        Ports ports{};
+        ASSERT_TRUE(start_servers(servers, &ports));
+        srig::hold_ctrl_lines(true);
+        const int c = srig::connect_to(ports[0]);
+        ASSERT_GE(c, 0);
+        const int small = 32 * 1024;
+        setsockopt(c, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        const size_t taken = write_until_held(c, text, 0, 300ms);
+        EXPECT_LT(taken, text.size());
+        EXPECT_TRUE(srig::wait_until([] { return zub_ctrl_flow().paused(); }, 5s));
+        EXPECT_LE(zub_ctrl_flow().in_flight(), CtrlFlow::kLinesInFlight);
+        if (!row.reset_while_held) {
+            srig::hold_ctrl_lines(false);
+            EXPECT_EQ(write_until_held(c, text, taken, 20s), text.size());
+            ASSERT_TRUE(srig::wait_ctrl_lines(kLines, 60s));
+            const auto lines = srig::ctrl_lines();
+            ASSERT_EQ(lines.size(), static_cast<size_t>(kLines));
+            for (int i = 0; i < kLines; ++i) {
+                ASSERT_EQ(lines[static_cast<size_t>(i)], "<l n=\"" + std::to_string(i) + "\"/>");
+            }
+        } else {
+            const linger reset{1, 0};
+            setsockopt(c, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            close(c);
+            srig::hold_ctrl_lines(false);
+            EXPECT_TRUE(srig::wait_until([] { return srig::listed(ZUB_SOCKET_TYPE_CTRL) == 0; }, 10s));
+            const int next = srig::connect_to(ports[0]);
+            ASSERT_GE(next, 0);
+            ASSERT_EQ(send(next, "<next/>\n", 8, MSG_NOSIGNAL), 8);
+            EXPECT_TRUE(srig::wait_until([] {
+                const auto lines = srig::ctrl_lines();
+                return !lines.empty() && lines.back() == "<next/>";
+            }, 10s));
+            const auto lines = srig::ctrl_lines();
+            EXPECT_GE(lines.size(), 2u);
+            EXPECT_LE(lines.size(), CtrlFlow::kLinesInFlight + 1);
+            close(next);
+        }
+        if (!row.reset_while_held) {
+            close(c);
+        }
+        servers.stop();
+    }
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ size_t high_water_mark_for(WORD16 wSchIndex)
 
 CNCtrlTask::CNCtrlTask(WORD16 wTaskType)
     : ACE_Task<ACE_MT_SYNCH>(nullptr, new CNTaskQueue()), wSchIndex(wTaskType & 0xFF), wTaskType(wTaskType),
-      TimeHandler_(new CNTime_Handler(this)), wModule_(0), wUnit_(0),
+      TimeHandler_(new CNTime_Handler()), wModule_(0), wUnit_(0),
       queue_(static_cast<CNTaskQueue*>(msg_queue()))
 {
     const CN_PlatformProfile& prof = cn_kernel::profile();
@@ -45,11 +45,13 @@ CNCtrlTask::CNCtrlTask(WORD16 wTaskType)
     wModule_ = _thisModuleNo;
     wUnit_ = _thisUnit;
     CN_PlatLog("CNCtrlTask construct opened\n");
+    // The line names the platform's base mark in every process; the profile and the module
+    // type may then give the task another one, which the line does not follow.
+    CN_PlatLog("CNCtrlTask set high_water_mark 512M.\n");
     size_t mark = high_water_mark_for(wSchIndex);
     msg_queue()->high_water_mark(mark);
     // Wake a waiting sender as soon as the queue is below the mark again, not only once drained.
     msg_queue()->low_water_mark(mark);
-    CN_PlatLog("CNCtrlTask set high_water_mark %zuM.\n", mark >> 20);
 
     const T_JobCreatReg* table = cn_kernel::job_table();
     for (WORD16 row = 0; row < CN_MAX_JOB_ROWS && table[row].PEntry != nullptr; ++row) {

@@ -55,6 +55,13 @@ TEST_F(PlatformKernelOmp, TwoTasksFortyMebibyteQueuesModuleOne)
         EXPECT_EQ(CNCtrlTask::gaCNCtrlTask[i]->msg_queue()->high_water_mark(), 0x2800000u);
     }
     EXPECT_EQ(CNCtrlTask::gaCNCtrlTask[3], nullptr);
+    // Each task logs the platform's base mark, not the 40 MiB it is given.
+    const std::string log = kt::log_text();
+    const std::string line = "CNCtrlTask set high_water_mark 512M.\n";
+    const size_t first = log.find(line);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(log.find(line, first + 1), std::string::npos);
+    EXPECT_EQ(log.find("40M"), std::string::npos);
     EXPECT_EQ(kt::job_of(kt::kTypeBackComm)->GetParentTask(), CNCtrlTask::gaCNCtrlTask[2]);
     EXPECT_EQ(kt::job_of(kt::kTypeA)->GetParentTask(), CNCtrlTask::gaCNCtrlTask[1]);
     EXPECT_EQ(kt::local_jid(kt::kTypeA).dwDevId, 1u); // bureau 0

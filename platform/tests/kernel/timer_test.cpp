@@ -65,18 +65,22 @@ TEST_F(PlatformKernelTimers, PeriodicTimerKeepsItsCadenceUntilKilled)
     ASSERT_NE(id, XOS_INVALID_TIMER_ID);
     ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeA, 2030, 6, 5s));
     EXPECT_EQ(in_a([id] { return OSS_KillTimerByTimerId(id); }), 0u);
+    // The expiries queued before the kill ran come before this; the kill held the reactor's
+    // token, so none can be queued after it.
+    ASSERT_TRUE(kt::run_on_job(kt::kTypeA, [] {}));
     auto calls = Recorder::instance().calls(kt::kTypeA, 2030);
-    size_t atKill = calls.size();
-    EXPECT_GE(calls[0].at - started, 45ms); // first expiry after one period
-    for (size_t i = 1; i < 6; ++i) {
-        EXPECT_GE(calls[i].at - calls[i - 1].at, 35ms) << i;
+    // Never early against the schedule from the set-up: the n-th expiry comes no sooner than n
+    // periods after it (less a millisecond of clock rounding), though a late timer may deliver
+    // the next ones close behind.
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_GE(calls[i].at - started, std::chrono::milliseconds(50 * (i + 1) - 1)) << i;
         EXPECT_EQ(calls[i].timerId, id);
+        EXPECT_EQ(calls[i].timerPara, 0x8C000001u);
         EXPECT_EQ(calls[i].type, CN_MSG_TYPE_TIMER);
     }
-    EXPECT_GE(calls[5].at - calls[0].at, 240ms);
     std::this_thread::sleep_for(200ms);
-    // An expiry already queued when the kill ran may still arrive; nothing after it.
-    EXPECT_LE(Recorder::instance().calls(kt::kTypeA, 2030).size(), atKill + 1);
+    ASSERT_TRUE(kt::run_on_job(kt::kTypeA, [] {}));
+    EXPECT_EQ(Recorder::instance().calls(kt::kTypeA, 2030).size(), calls.size());
     EXPECT_EQ(a_timers(), 0u);
 }
 
@@ -231,8 +235,10 @@ TEST_F(PlatformKernelTimers, AbsoluteTimerFiresAtItsTimeToTheMillisecond)
     ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeA, 2031, 1, 5s));
     auto call = Recorder::instance().calls(kt::kTypeA, 2031)[0];
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(call.at - started).count();
+    // Not early (the target is read to the millisecond), and not a whole second late, which
+    // no wake-up delay comes near.
     EXPECT_GE(elapsed, target - now - 20);
-    EXPECT_LE(elapsed, target - now + 350);
+    EXPECT_LT(elapsed, target - now + 900);
     EXPECT_EQ(call.timerPara, 0x77u);
     EXPECT_EQ(a_timers(), 0u);
 }
@@ -272,7 +278,9 @@ TEST_F(PlatformKernelTimers, TimersRunOnAMonotonicTimerQueueClock)
     auto started = Clock::now();
     ASSERT_NE(in_a([] { return XOS_SetRelativeTimer(2029, 40, 1); }), XOS_INVALID_TIMER_ID);
     ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeA, 2029, 1, 5s));
-    EXPECT_GE(Recorder::instance().calls(kt::kTypeA, 2029)[0].at - started, 35ms);
+    // On the queue's own clock the timer still waits its whole length from the set-up (less a
+    // millisecond of clock rounding).
+    EXPECT_GE(Recorder::instance().calls(kt::kTypeA, 2029)[0].at - started, 39ms);
     EXPECT_EQ(CN_StartControlTasks(), CN_START_FAILED); // the tasks are up already
 }
 

@@ -175,6 +175,23 @@ double quantile(std::vector<double> values, double q)
     return values[k];
 }
 
+std::string tag_summary_line(uint64_t tag, const anchorsim::TagSpec* spec, size_t records, double median_m,
+                             double p95_m)
+{
+    constexpr double kTrailBlinks = 5.0;
+    char line[256];
+    int n = std::snprintf(line, sizeof line, "summary %016llx records %zu error median %.3f m p95 %.3f m",
+                          static_cast<unsigned long long>(tag), records, median_m, p95_m);
+    if (spec != nullptr && spec->path.size() > 1 && spec->speed > 0.0 && spec->rate_hz > 0.0 && n > 0) {
+        const double trail_s = kTrailBlinks / spec->rate_hz;
+        std::snprintf(line + n, sizeof line - static_cast<size_t>(n),
+                      " (walking %.1f m/s: the smoothing trails it by %.1f s, %.1f m along its track; not the "
+                      "solve error)",
+                      spec->speed, trail_s, spec->speed * trail_s);
+    }
+    return line;
+}
+
 int tcp_connect(const std::string& ip, uint16_t port, int timeout_ms)
 {
     sockaddr_in addr{};

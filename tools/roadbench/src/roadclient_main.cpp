@@ -7,7 +7,8 @@
 //
 // Runs until the duration has passed or SIGINT / SIGTERM; then writes the tracks file (one line
 // per record: tag, x, y, true x, true y, in metres; a blank line between tags, as gnuplot reads
-// data blocks) and prints per tag the record count and the median and 95th-percentile error.
+// data blocks) and prints per tag the record count and the median and 95th-percentile error (for
+// a walking tag, with the trail behind it that makes most of that error).
 // Exit status: 0 positions received, 1 none or a link failed, 2 bad arguments.
 #include <csignal>
 #include <cstdio>
@@ -162,8 +163,13 @@ int main(int argc, char** argv)
             if (r.err >= 0) errs.push_back(r.err);
         }
         total += v.size();
-        std::printf("summary %016llx records %zu error median %.3f m p95 %.3f m\n", static_cast<unsigned long long>(tag),
-                    v.size(), roadbench::quantile(errs, 0.5), roadbench::quantile(errs, 0.95));
+        const anchorsim::TagSpec* spec = nullptr;
+        for (const anchorsim::TagSpec& t : site.tags) {
+            if (t.id == tag) spec = &t;
+        }
+        std::printf("%s\n", roadbench::tag_summary_line(tag, spec, v.size(), roadbench::quantile(errs, 0.5),
+                                                         roadbench::quantile(errs, 0.95))
+                                .c_str());
     }
     std::printf("summary records %zu skipped bytes %zu\n", total, reader.skipped_bytes());
     return total > 0 ? 0 : 1;

@@ -138,6 +138,29 @@ TEST(Quantile, NearestRank)
     EXPECT_EQ(roadbench::quantile({}, 0.5), 0.0);
 }
 
+TEST(TagSummaryLine, WalkingTagsNameTheirTrail)
+{
+    anchorsim::TagSpec still;
+    still.path = {{7.5, 5, 1.2}};
+    anchorsim::TagSpec walker;
+    walker.rate_hz = 2.0;
+    walker.path = {{5, 5, 1.2}, {25, 5, 1.2}};
+    walker.speed = 1.2;
+    const std::string plain = "summary 0000000000001003 records 110 error median 2.420 m p95 2.875 m";
+    struct Case { const char* name; const anchorsim::TagSpec* spec; std::string want; };
+    // Five blinks at 2 Hz: 2.5 s, and 1.2 m/s x 2.5 s = 3.0 m.
+    const Case cases[] = {
+        {"not in the site", nullptr, plain},
+        {"static", &still, plain},
+        {"walking", &walker,
+         plain + " (walking 1.2 m/s: the smoothing trails it by 2.5 s, 3.0 m along its track; not the solve error)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(roadbench::tag_summary_line(0x1003, c.spec, 110, 2.42, 2.875), c.want);
+    }
+}
+
 }  // namespace
 
 namespace {

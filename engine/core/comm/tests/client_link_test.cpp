@@ -98,14 +98,63 @@ TEST_F(engine_comm_ClientLinks, ReplyLongerThan64KiBReachesTheControllerWhole)
     std::thread reader([&] { got = ct::read_exactly(pair.client, reply.size(), 10s); });
     bool sent = false;
     ASSERT_TRUE(ct::run_on_job(QE_JOBTYPE_ZUB_CONTROL, [&] { sent = zub_socket_stirng_send_to_ctrl(&reply); }));
-    reader.join();
     EXPECT_TRUE(sent);
+    EXPECT_GT(zub_ctrl_reply_unsent(), 0u);  // the socket took a part; the rest waits, in order
+    // What the socket job's pump does while replies wait.
+    const auto give_up = std::chrono::steady_clock::now() + 10s;
+    while (zub_ctrl_reply_flush() > 0 && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(1ms);
+    }
+    reader.join();
     ASSERT_EQ(got.size(), reply.size());  // not cut to reply.size() & 0xFFFF
     EXPECT_TRUE(std::equal(got.begin(), got.end(), reply.begin()));
 
     const BYTE line[5] = {'<', 'o', 'k', '>', '\n'};
     EXPECT_TRUE(zub_socket_msg_send_to_ctrl(line, sizeof line));
     EXPECT_EQ(ct::read_exactly(pair.client, 5, 2s), std::vector<BYTE>(line, line + 5));
+}
+
+TEST_F(engine_comm_ClientLinks, RepliesAControllerDoesNotReadAreQueuedUpToTheLimitThenItIsClosed)
+{
+    struct Row {
+        const char* name;
+        size_t reply_size;
+        size_t replies;
+        bool last_sent;     // what the last send returned
+        bool still_listed;  // the controller after the sends
+    };
+    const size_t big = 256 * 1024;
+    const Row rows[] = {
+        {"a reply the socket takes at once", 100, 1, true, true},
+        {"replies past the socket's room wait", big, 4, true, true},
+        {"replies up to the limit wait", big, ZUB_CTRL_REPLY_LIMIT / big, true, true},
+        {"one reply past the limit closes the controller", big, ZUB_CTRL_REPLY_LIMIT / big + 8, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ClientPair pair;
+        make_controller(pair);
+        const int fd = pair.engine;
+        ct::PrintCapture prints;
+        const std::string reply(row.reply_size, 'r');
+        bool sent = false;
+        for (size_t i = 0; i < row.replies; ++i) {
+            sent = zub_socket_stirng_send_to_ctrl(&reply);
+        }
+        EXPECT_EQ(sent, row.last_sent);
+        const reactor_info_t& info = zub_context()->reactor_info;
+        EXPECT_EQ(info.ctrl_client.sock == fd, row.still_listed);
+        EXPECT_LE(zub_ctrl_reply_unsent(), ZUB_CTRL_REPLY_LIMIT);
+        const std::string closed = "controller sock " + std::to_string(fd) + " stopped reading: " +
+                                   std::to_string(ZUB_CTRL_REPLY_LIMIT) + " reply bytes unsent, closed";
+        EXPECT_EQ(prints.count_of(closed), row.still_listed ? 0u : 1u);
+        if (!row.still_listed) {
+            EXPECT_EQ(zub_ctrl_reply_unsent(), 0u);  // the replies went with their controller
+            EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+        } else {
+            zub_socket_reactor_delete(fd, ZUB_SOCKET_KIND_CTRL);
+        }
+    }
 }
 
 TEST_F(engine_comm_ClientLinks, SendsWithoutControllerOrTextFail)

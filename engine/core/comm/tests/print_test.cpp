@@ -12,6 +12,7 @@
 #include "comm_test_support.h"
 #include "trace/CNTrace.h"
 #include "zub_comm.h"
+#include "zub_print_limited.h"
 #include "zub_context.h"
 #include "zub_shared_field.h"
 #include "zub_trace_list.h"
@@ -399,6 +400,55 @@ TEST(engine_comm_PrintGate, RefusedLevelsNeverReachTheSink)
     }
     zub_print_set_sink(nullptr);
     EXPECT_FALSE(zub_print_wanted(ZUB_PRINT_ERROR));
+    zub_print_set_sink(before);
+}
+
+
+// Lines that input can trigger: each call site writes the first ten of a second as they
+// stand, then one a second carrying the count held back; a level the gate refuses is neither
+// written nor counted.
+TEST(engine_comm_PrintLimited, EachSiteWritesTenASecondThenOneWithTheCountHeldBack)
+{
+    static std::vector<std::string> got;
+    const zub_print_sink_t sink = [](BYTE, const char*, int, const char* text) { got.emplace_back(text); };
+    const zub_print_gate_t no_messages = [](BYTE level) { return level != ZUB_PRINT_MSG; };
+    struct Row {
+        const char* name;
+        BYTE level;
+        std::vector<WORD64> at_ms;  // one line of the site at each time
+        std::vector<std::string> lines;
+    };
+    const std::vector<std::string> ten(10, "fist byte is not 0x02.reset buff");
+    std::vector<std::string> ten_then_count = ten;
+    ten_then_count.push_back("(15 lines like this held back) fist byte is not 0x02.reset buff");
+    std::vector<WORD64> burst_of_25;
+    for (WORD64 t = 0; t < 25; ++t) {
+        burst_of_25.push_back(t);
+    }
+    std::vector<WORD64> burst_then_a_second = burst_of_25;
+    burst_then_a_second.push_back(1010);  // a second after the first line held back
+    std::vector<WORD64> ten_a_second_for_3_s;
+    for (WORD64 t = 0; t < 3000; t += 100) {
+        ten_a_second_for_3_s.push_back(t);
+    }
+    const Row rows[] = {
+        {"one line as it stands", ZUB_PRINT_ERROR, {5}, {"fist byte is not 0x02.reset buff"}},
+        {"ten a second as they stand", ZUB_PRINT_ERROR, ten_a_second_for_3_s,
+         std::vector<std::string>(30, "fist byte is not 0x02.reset buff")},
+        {"a burst: ten, then the rest held", ZUB_PRINT_ERROR, burst_of_25, ten},
+        {"a second later one line with the count", ZUB_PRINT_EVENT, burst_then_a_second, ten_then_count},
+        {"a level the gate refuses: nothing", ZUB_PRINT_MSG, burst_then_a_second, {}},
+    };
+    const zub_print_sink_t before = zub_print_set_gated_sink(sink, no_messages);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        got.clear();
+        CN_LogLimit site;
+        for (WORD64 t : row.at_ms) {
+            ZUB_PRINT_LIMITED_AT(&site, t, row.level, "fist byte is not 0x%02x.reset buff", 2u);
+        }
+        EXPECT_EQ(got, row.lines);
+    }
     zub_print_set_sink(before);
 }
 

@@ -80,6 +80,15 @@ double planar_error_m(const PositionRecord& r, const TruthPoint& t);
 // Value at quantile q (0..1) of `values` by the nearest-rank rule; 0 for an empty set.
 double quantile(std::vector<double> values, double q);
 
+// The closing line of one tag: "summary TAG records N error median M m p95 P m". For a tag that
+// walks (a path of two or more points and a speed) it goes on to say what that error is: its
+// records lie on the track but trail the walker, since the engine's smoothing (the trimmed mean
+// of the last nine solves, centred four blinks back, then half-way towards the last record sent,
+// one blink more) holds a record five blink periods behind. `spec` may be null (a tag the site
+// does not name).
+std::string tag_summary_line(uint64_t tag, const anchorsim::TagSpec* spec, size_t records, double median_m,
+                             double p95_m);
+
 // Sends the site's "anchor cfg" on the control link `fd`, again every 2 s until the reply finds
 // every anchor's link open ("Socket opened already") or `timeout_ms` has passed; the engine opens
 // the links on its own schedule, and anchors configured without a link get no configuration.

@@ -1,0 +1,76 @@
+// hostile.h - a misbehaving peer of the location engine, on loopback: a controller that floods
+// the control port with one request line (reading its replies slowly or never), a fake anchor
+// whose link carries whatever bytes are handed to it (valid frames or noise), a report client
+// that talks to a port that only sends, and the measures a run takes (resident memory, log
+// size, gaps in a tag's positions). Plain functions and one class; each object belongs to the
+// thread that made it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "roadbench/road_client.h"
+
+namespace hostile {
+
+// The request a flooding controller repeats.
+constexpr const char* kFloodLine = "<req type=\"anchor list\"/>\n";
+
+struct FloodResult {
+    bool connected = false;
+    uint64_t bytes_written = 0;  // request bytes the engine's link took
+    uint64_t reply_bytes = 0;    // reply bytes read
+};
+
+// Connects to 127.0.0.1:port and writes `line` over and over, as fast as the link takes it, for
+// `seconds`; meanwhile reads at most `read_bytes_per_s` of replies a second (0: never reads).
+// Then closes the connection (unread replies make that a reset).
+FloodResult flood_controller(uint16_t port, const std::string& line, double seconds, size_t read_bytes_per_s);
+
+// Connects to 127.0.0.1:port and writes `count` pseudo-random bytes (from `seed`), giving up
+// after `timeout_s`; the bytes written.
+uint64_t push_noise(uint16_t port, uint64_t count, uint64_t seed, double timeout_s);
+
+// `count` pseudo-random bytes; the same seed gives the same bytes.
+std::vector<uint8_t> noise(size_t count, uint64_t seed);
+
+// A fake anchor for the engine to link to: listens on ip:port, takes the engine's link and
+// writes on it what it is given. It answers no command (commands it receives are read and
+// dropped while it writes).
+class RawAnchor {
+public:
+    RawAnchor() = default;
+    ~RawAnchor();
+    RawAnchor(const RawAnchor&) = delete;
+    RawAnchor& operator=(const RawAnchor&) = delete;
+
+    // False with a message when the address cannot be bound.
+    bool listen(const std::string& ip, uint16_t port, std::string* error);
+    // Waits for the engine's link (a newer link replaces an older one); false after timeout_s.
+    bool wait_link(double timeout_s);
+    // Writes all of `bytes` on the link within timeout_s.
+    bool write(const std::vector<uint8_t>& bytes, double timeout_s);
+    // Writes `count` pseudo-random bytes in pieces within timeout_s; the bytes written.
+    uint64_t write_noise(uint64_t count, uint64_t seed, double timeout_s);
+
+private:
+    bool write_some(const uint8_t* data, size_t len, double give_up);
+    int listen_fd_ = -1;
+    int link_fd_ = -1;
+};
+
+// Bytes in the regular files of `dir` (not recursive) plus the file `also` (may be empty).
+uint64_t log_bytes(const std::string& dir, const std::string& also);
+
+// The longest time between records of `tag` within [from_s, to_s], counting the window's
+// edges as records: a tag that never appears has a gap of the whole window.
+double longest_gap_s(const std::vector<roadbench::PositionRecord>& records, uint64_t tag, double from_s, double to_s);
+
+// Sends one request line on a new controller link (again while the engine refuses the link) and
+// waits for a whole reply line holding `needle`: the seconds it took, with that line (without
+// its newline) in *reply, or a negative number when none came within timeout_s.
+double ask(uint16_t port, const std::string& line, const std::string& needle, double timeout_s, std::string* reply);
+
+}  // namespace hostile

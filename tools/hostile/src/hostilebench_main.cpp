@@ -1,0 +1,179 @@
+// hostilebench - the engine against a misbehaving peer, with the figures of one run: the whole
+// road as roadbench runs it (qes_omp and vorlen already started on the example site, the hall's
+// anchors and tags from the simulator, a tag-location client), then one of
+//   --flood none|slow|full   a controller writes "anchor list" requests for --seconds (10) and
+//                            reads its replies never, at 16 KiB/s, or as fast as they come,
+//                            then closes; prints the engine's resident memory before and after,
+//                            how long after the close a new controller's "zub cfg" was
+//                            answered, and the longest gap in the first tag's positions
+//   --garbage MB             MB of random bytes on the link of the extra anchor
+//                            a0b10000000000aa at 127.0.0.20 (listed in dns_zub.cfg by
+//                            run_hostile.sh); prints the growth of the engine's logs
+//   --report-noise MB        MB of random bytes to each of the eight report ports; the same
+// Runs only inside tools/sandbox (see run_hostile.sh). Exit status: 0 measured, 1 the road did
+// not come up, 2 bad arguments.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "anchorsim/simulator.h"
+#include "hostile/hostile.h"
+#include "roadbench/road_client.h"
+
+namespace {
+
+constexpr const char* kTrace = "/qvx/zub/log/zub/division1.log";
+constexpr const char* kZubLog = "/qvx/zub/log/uwb_zub.log";
+constexpr const char* kZubCfg = "<req type=\"zub cfg\"/>\n";
+constexpr uint16_t kReportPorts[] = {3335, 12345, 12346, 12347, 12301, 12302, 12303, 3336};
+
+int usage(const char* why)
+{
+    std::fprintf(stderr,
+                 "hostilebench: %s\nusage: hostilebench --hall FILE (--flood none|slow|full [--seconds S] | "
+                 "--garbage MB | --report-noise MB)\n",
+                 why);
+    return 2;
+}
+
+struct Road {
+    int loc = -1;
+    std::vector<roadbench::PositionRecord> records;
+    roadbench::ReportFrameReader reader;
+
+    void collect_until(double t)
+    {
+        uint8_t buf[1 << 16];
+        while (roadbench::now_s() < t) {
+            const long n = roadbench::read_some(loc, buf, sizeof buf, 50);
+            if (n < 0) return;
+            reader.feed(buf, static_cast<size_t>(n), roadbench::now_s(), &records);
+        }
+    }
+};
+
+double mib(long kib) { return static_cast<double>(kib) / 1024.0; }
+
+void run_flood(Road& road, pid_t engine, uint64_t tag, const std::string& mode, double seconds)
+{
+    const size_t rate = mode == "full" ? (1u << 30) : mode == "slow" ? 16384 : 0;
+    const long rss0 = roadbench::rss_kib(engine);
+    const double t0 = roadbench::now_s();
+    hostile::FloodResult flood;
+    std::thread flooder([&] { flood = hostile::flood_controller(3334, hostile::kFloodLine, seconds, rate); });
+    road.collect_until(t0 + seconds);
+    flooder.join();
+    const double closed = roadbench::now_s();
+    const long rss_closed = roadbench::rss_kib(engine);
+    double answer_s = -1.0;
+    std::string reply;
+    std::thread asker([&] { answer_s = hostile::ask(3334, kZubCfg, "<ind type=\"zub cfg\">", 180.0, &reply); });
+    road.collect_until(closed + 1.0);
+    asker.join();
+    const double end = roadbench::now_s();
+    road.collect_until(end + 1.0);
+    ::sleep(1);
+    std::printf("flood %s seconds %.0f requests %llu reply_MiB %.1f rss_before_MiB %.1f rss_closed_MiB %.1f "
+                "rss_after_MiB %.1f answered_after_close_s %.2f longest_gap_s %.2f\n",
+                mode.c_str(), seconds, static_cast<unsigned long long>(flood.bytes_written / std::string(hostile::kFloodLine).size()),
+                static_cast<double>(flood.reply_bytes) / 1048576.0, mib(rss0), mib(rss_closed),
+                mib(roadbench::rss_kib(engine)), answer_s, hostile::longest_gap_s(road.records, tag, t0, end));
+}
+
+void run_noise(Road& road, bool anchor_link, uint64_t mib_each)
+{
+    const std::string dir = "/qvx/zub/log/zub";
+    const uint64_t log0 = hostile::log_bytes(dir, kZubLog);
+    const double t0 = roadbench::now_s();
+    uint64_t sent = 0;
+    if (anchor_link) {
+        hostile::RawAnchor anchor;
+        std::string error;
+        if (!anchor.listen("127.0.0.20", 3000, &error) || !anchor.wait_link(20.0)) {
+            std::fprintf(stderr, "hostilebench: no link to 127.0.0.20 %s\n", error.c_str());
+            return;
+        }
+        sent = anchor.write_noise(mib_each << 20, 7, 300.0);
+    } else {
+        std::vector<std::thread> pushers;
+        std::atomic<uint64_t> total{0};
+        for (uint16_t port : kReportPorts) {
+            pushers.emplace_back([&, port] { total += hostile::push_noise(port, mib_each << 20, port, 300.0); });
+        }
+        for (std::thread& t : pushers) t.join();
+        sent = total;
+    }
+    const double took = roadbench::now_s() - t0;
+    road.collect_until(roadbench::now_s() + 2.0);
+    const uint64_t grown = hostile::log_bytes(dir, kZubLog) - log0;
+    std::printf("%s sent_MiB %.1f seconds %.1f log_growth_KiB %.1f log_KiB_per_s %.1f\n",
+                anchor_link ? "garbage-anchor" : "report-noise", static_cast<double>(sent) / 1048576.0, took,
+                static_cast<double>(grown) / 1024.0, static_cast<double>(grown) / 1024.0 / took);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string hall, flood;
+    double seconds = 10.0;
+    uint64_t garbage = 0, report_noise = 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        const std::string v = argv[i + 1];
+        if (a == "--hall") hall = v;
+        else if (a == "--flood") flood = v;
+        else if (a == "--seconds") seconds = std::atof(v.c_str());
+        else if (a == "--garbage") garbage = std::strtoull(v.c_str(), nullptr, 10);
+        else if (a == "--report-noise") report_noise = std::strtoull(v.c_str(), nullptr, 10);
+        else return usage(("unknown option " + a).c_str());
+    }
+    if (hall.empty() || (flood.empty() && garbage == 0 && report_noise == 0)) return usage("missing option");
+    if (!flood.empty() && flood != "none" && flood != "slow" && flood != "full") return usage("bad --flood");
+    if (std::getenv("VORLEN_SANDBOX") == nullptr) return usage("run me inside tools/sandbox");
+
+    anchorsim::SiteModel site;
+    std::string error;
+    if (!anchorsim::load_site_file(hall, &site, &error) || site.tags.empty()) return usage(error.c_str());
+    ::mkdir("/qvx/road", 0755);
+    if (!roadbench::wait_for_text(kTrace, "Jobs init OK!", 60)) {
+        std::fprintf(stderr, "hostilebench: the engine jobs did not start\n");
+        return 1;
+    }
+    const pid_t engine = roadbench::daemon_pid(kZubLog);
+    anchorsim::Simulator sim(site, site.seed, anchorsim::SimulatorOptions{});
+    if (!sim.open(&error)) {
+        std::fprintf(stderr, "hostilebench: %s\n", error.c_str());
+        return 1;
+    }
+    std::atomic<bool> stop{false};
+    std::thread sim_thread([&] { sim.run(0.0, stop); });
+    Road road;
+    road.loc = roadbench::tcp_connect("127.0.0.1", 12345, 30000);
+    const int ctl = roadbench::tcp_connect("127.0.0.1", 3334, 30000);
+    bool up = false;
+    if (road.loc >= 0 && ctl >= 0) {
+        const std::string reply = roadbench::configure_anchors(ctl, site, 40000);
+        roadbench::send_all(ctl, "<req type=\"rtls start\"/>\n");
+        roadbench::read_reply_until(ctl, "rtls start", 5000);
+        up = roadbench::count_of(reply, "Socket opened already") == site.anchors.size();
+    }
+    if (ctl >= 0) ::close(ctl);
+    if (up) {
+        road.collect_until(roadbench::now_s() + 8.0);  // the first records come after some eight rounds
+        if (!flood.empty()) run_flood(road, engine, site.tags.front().id, flood, seconds);
+        if (garbage > 0) run_noise(road, true, garbage);
+        if (report_noise > 0) run_noise(road, false, report_noise);
+    } else {
+        std::fprintf(stderr, "hostilebench: the anchors were not configured\n");
+    }
+    stop = true;
+    sim_thread.join();
+    return up ? 0 : 1;
+}
