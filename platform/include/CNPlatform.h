@@ -24,6 +24,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <sys/time.h>
 
 #include "VorlenTypes.h"
@@ -143,6 +144,25 @@ int CN_WakeSequencer();
 // first: its sends then wake their receivers at once instead of at the end of its task's
 // chain of blocks. Any thread; no effect outside a control task.
 void CN_SendWakesAtOnce();
+
+// Bytes waiting for the local job `pJid` (its task's queue: queued, or taken and not yet
+// started), a value of a moment read without the queue's lock; 0 for a job not in this process.
+// Any thread.
+size_t CN_JobBacklogBytes(const JID* pJid);
+// The queue of the local job `pJid`'s task, which lives as long as the process (null for a job
+// not in this process): a caller that reads a receiver's backlog for every message keeps it and
+// asks CNTaskQueue::backlog_bytes. Any thread.
+class CNTaskQueue;
+const CNTaskQueue* CN_JobQueue(const JID* pJid);
+
+// A job send for a message its receiver may go without when it falls behind: XOS_SendAsynMsg,
+// except that a local receiver whose task queue already holds qwMark bytes or more (queued, or
+// taken and not yet started: what the high-water mark counts) gets nothing, and CN_SEND_SHED is
+// returned without a copy being made. Below the mark it waits while the queue is full, as
+// XOS_SendAsynMsg does; a qwMark of 0 is no mark. The current job's thread.
+constexpr WORD32 CN_SEND_SHED = 2;
+WORD32 CN_SendAsynMsgUnderMark(WORD32 dwMsgId, const BYTE* pucData, WORD16 wMsgLen, BYTE ucVer, BYTE ucPriority,
+                               const JID* pReceiver, size_t qwMark);
 
 // Runs the process reactor on the calling thread until g_nCanExit is set; returns g_nExitCode.
 int CN_RunReactorLoop();

@@ -57,6 +57,13 @@ public:
 
     // Bytes taken by the receiver and not yet started (they count toward the mark).
     size_t taken_bytes() const { return taken_bytes_.load(std::memory_order_relaxed); }
+    // Bytes waiting for the receiver, queued or taken and not yet started: what the mark counts,
+    // read without the lock (a value of a moment, as any sender's view of a busy queue). Any
+    // thread; senders that may give up a message under load read it.
+    size_t backlog_bytes() const
+    {
+        return queued_bytes_.load(std::memory_order_relaxed) + taken_bytes_.load(std::memory_order_relaxed);
+    }
     // How often a receiver went to sleep for want of work (dumps, tests).
     size_t sleep_count() const { return sleeps_.load(std::memory_order_relaxed); }
     // How often a sender woke the sleeping receiver after its put (dumps, tests).
@@ -96,6 +103,7 @@ private:
     alignas(64) std::atomic<size_t> taken_bytes_{0};  // written by the receiver only
     alignas(64) std::atomic<int> full_waiters_{0};    // senders waiting for room (read per block)
     alignas(64) std::atomic<size_t> queued_hint_{0};  // blocks queued, for the receiver's look
+    std::atomic<size_t> queued_bytes_{0};             // bytes queued, for backlog_bytes
     std::atomic<size_t> sleeps_{0};
     std::atomic<size_t> wakes_{0};
 };

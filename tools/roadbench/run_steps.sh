@@ -5,11 +5,15 @@
 #   bash tools/roadbench/run_steps.sh [BUILD_DIR] [STEP...]    STEP = TAGS:RATE
 # ROADBENCH_LOG_LEVEL=N runs the engine with that trace level instead of the example site's
 # own (3 traces every report and costs more than the road itself; 2 keeps the events).
+# ROADBENCH_KEEP_LOGS=DIR keeps a copy of the engine's logs of the (last) run there.
+# Inside a sandbox, `run_steps.sh --in-sandbox BIN TOOL ARGS...` brings the programs up on the
+# example site and then runs BIN/TOOL with ARGS (tools/roadflood/run_flood.sh uses it).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 if [ "${1:-}" = "--in-sandbox" ]; then
-  bin=$2 tags=$3 rate=$4
+  bin=$2 tool=$3
+  shift 3
   wait_for() {  # file text seconds
     for ((i = 0; i < $3 * 10; i++)); do grep -qF "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
     return 1
@@ -22,8 +26,12 @@ if [ "${1:-}" = "--in-sandbox" ]; then
   /qvx/omp/qes_omp || true
   wait_for /qvx/omp/log/QES_OMP.log "Power on success" 15 || { echo "qes_omp did not power on"; exit 1; }
   /qvx/zub/vorlen || true
-  "$bin/roadbench" --hall "$root/tools/anchorsim/sites/hall.site" --tags "$tags" --rate "$rate" --measure 10
-  exit
+  rc=0
+  "$bin/$tool" "$@" || rc=$?
+  if [ -n "${ROADBENCH_KEEP_LOGS:-}" ]; then
+    mkdir -p "$ROADBENCH_KEEP_LOGS" && cp -r /qvx/zub/log/. "$ROADBENCH_KEEP_LOGS/"
+  fi
+  exit $rc
 fi
 
 build=$(cd "${1:-$root/build/release}" && pwd)
@@ -33,6 +41,7 @@ steps=("$@")
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 for s in "${steps[@]}"; do
-  $sudo env ROADBENCH_LOG_LEVEL="${ROADBENCH_LOG_LEVEL:-}" "$build/bin/sandbox" --qvx "$root/site" -- \
-    bash "$root/tools/roadbench/run_steps.sh" --in-sandbox "$build/bin" "${s%%:*}" "${s##*:}" || true
+  $sudo env ROADBENCH_LOG_LEVEL="${ROADBENCH_LOG_LEVEL:-}" ROADBENCH_KEEP_LOGS="${ROADBENCH_KEEP_LOGS:-}" "$build/bin/sandbox" --qvx "$root/site" -- \
+    bash "$root/tools/roadbench/run_steps.sh" --in-sandbox "$build/bin" roadbench \
+    --hall "$root/tools/anchorsim/sites/hall.site" --tags "${s%%:*}" --rate "${s##*:}" --measure 10 || true
 done

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "XOS_Api.h"
+#include "road_shed.h"
 #include "zub_clocksync.h"
 #include "zub_clocksync_job.h"
 #include "zub_context.h"
@@ -23,7 +24,9 @@ void send_display(const dac_ccp_rx_t& rec)
 {
     BYTE body[sizeof rec];
     std::memcpy(body, &rec, sizeof rec);
-    zub_asyn_msg_send(ZUB_EV_CLOCKSYNC_DISPLAY_DAC_CCP, body, sizeof body, &zub_context()->jid_display);
+    // A display job that has fallen behind goes without (see road_shed.h).
+    zub_road_send(RoadLoad::display_copy, ZUB_EV_CLOCKSYNC_DISPLAY_DAC_CCP, body, sizeof body,
+                  &zub_context()->jid_display);
 }
 
 // Each state change is made before the message that tells of it leaves.

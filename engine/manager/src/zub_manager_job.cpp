@@ -1,6 +1,7 @@
 // The manager jobs' entry: the platform side of ManagerRouter.
 #include "XOS_Api.h"
 #include "manager_router.h"
+#include "road_shed.h"
 #include "startup/cn_scs_job.h"
 #include "zub_context.h"
 #include "zub_manager.h"
@@ -16,15 +17,16 @@ public:
     {
         zub_asyn_msg_send(ZUB_EV_XX_CTRL_JOB_START_OK, nullptr, 0, &zub_context()->jid_control);
     }
+    // A selector or the display job that has fallen behind goes without (see road_shed.h).
     void to_selector(unsigned index, const BYTE* msg, WORD16 len) override
     {
-        zub_asyn_msg_send(ZUB_EV_MANAGER_XX_ANCHOR_MSG, msg, len,
-                          &zub_context()->jid_selector[index % ZUB_SELECTOR_NUM]);
+        zub_road_send(RoadLoad::tag_report, ZUB_EV_MANAGER_XX_ANCHOR_MSG, msg, len,
+                      &zub_context()->jid_selector[index % ZUB_SELECTOR_NUM]);
     }
     void to_display(const RawBlinkBytes& raw_blink) override
     {
-        zub_asyn_msg_send(ZUB_EV_SELECTOR_DISPLAY_RAW_BLIBK, raw_blink.data(), kRawBlinkLen,
-                          &zub_context()->jid_display);
+        zub_road_send(RoadLoad::display_copy, ZUB_EV_SELECTOR_DISPLAY_RAW_BLIBK, raw_blink.data(), kRawBlinkLen,
+                      &zub_context()->jid_display);
     }
 };
 

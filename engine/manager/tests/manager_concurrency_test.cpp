@@ -1,14 +1,19 @@
 // The three managers count reports of one anchor at once, as the frame router hands them
-// out in turn: every report counted, no tag listed twice, every report forwarded once.
+// out in turn: every report counted, no tag listed twice, every report forwarded once; and the
+// road's drop counter is shared by the jobs that drop.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "manager_router.h"
 #include "manager_test_support.h"
+#include "road_shed.h"
 #include "zub_msg_id.h"
 #include "zub_public.h"
 
@@ -65,5 +70,47 @@ TEST(engine_manager_Concurrency, ThreeManagersCountOneAnchorsReports)
     for (unsigned sel = 0; sel < 18; ++sel) {
         const size_t tags_here = sel < 600 % 18 ? 34 : 33;
         EXPECT_EQ(per_selector[sel], tags_here * kRounds) << sel;
+    }
+}
+
+// The socket job, three managers and the clock-sync job drop and count at once: every drop is
+// counted, the lines come at most one a second of the drops' clock, and each line's counts since
+// the one before add up to its totals.
+TEST(engine_manager_Concurrency, DropsCountedFromFiveThreads)
+{
+    constexpr int kThreads = 5;
+    constexpr WORD64 kDropsEach = 40000;  // one a millisecond of the clock below
+    RoadShedCounter counter;
+    std::mutex lines_lock;
+    std::vector<RoadShedLine> lines;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const auto kind = static_cast<RoadLoad>(t % kRoadLoadKinds);
+            for (WORD64 ms = 0; ms < kDropsEach; ++ms) {
+                RoadShedLine line;
+                if (counter.count(kind, ms, &line)) {
+                    std::lock_guard<std::mutex> guard(lines_lock);
+                    lines.push_back(line);
+                }
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    // Threads 0 and 3 drop tag reports, 1 and 4 clock reports, 2 display records.
+    EXPECT_EQ(counter.total(RoadLoad::tag_report), 2 * kDropsEach);
+    EXPECT_EQ(counter.total(RoadLoad::calibration_report), 2 * kDropsEach);
+    EXPECT_EQ(counter.total(RoadLoad::display_copy), kDropsEach);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_LE(lines.size(), kDropsEach / RoadShedCounter::kLinePeriodMs + 1);
+    std::array<WORD64, kRoadLoadKinds> sum{};
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(i == 0 || lines[i].ms_since_last >= RoadShedCounter::kLinePeriodMs) << i;
+        for (unsigned k = 0; k < kRoadLoadKinds; ++k) {
+            sum[k] += lines[i].since_last[k];
+            EXPECT_EQ(sum[k], lines[i].total[k]) << "line " << i << " kind " << k;
+        }
     }
 }

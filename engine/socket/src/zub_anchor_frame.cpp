@@ -7,6 +7,7 @@
 
 #include "qk_reactor.h"
 #include "qk_socket.h"
+#include "road_shed.h"
 #include "rtls_interface.h"
 #include "zub_anchor_link.h"
 #include "zub_context.h"
@@ -29,9 +30,10 @@ void empty_buffer(tcp_sock_t& s)
     s.rcv_len = 0;
 }
 
+// Reports give way to a receiver that has fallen behind (road_shed.h).
 bool platform_send(WORD32 event, const BYTE* body, WORD16 len, const JID* dst, void* /*ctx*/)
 {
-    return zub_asyn_msg_send(event, body, len, dst);
+    return zub_road_report_send(event, body, len, dst);
 }
 
 // Steps 1 to 3 of the read callback: a link nobody may read. Its event is detached before the

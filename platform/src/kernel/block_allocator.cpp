@@ -2,77 +2,57 @@
 #include "block_allocator.h"
 
 #include <atomic>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <malloc.h>
 #include <mutex>
 #include <new>
 
-#include <ace/Thread_Mutex.h>
+#include "pool_cache.h"
 
 namespace cn_kernel {
 
 namespace {
 
-using Cache = ACE_Dynamic_Cached_Allocator<ACE_Thread_Mutex>;
-
-// Chunk sizes (header included) and how many chunks a shard keeps of each: a job message
-// block and its data block fit the first class, with a short message's buffer.
+// Chunk sizes (header included) and how many chunks a pool holds of each: a job message block
+// and its data block fit the first class, with a short message's buffer.
 constexpr size_t kChunkBytes[CN_BlockAllocator::kClasses] = {128, 256, 512, 2048};
 constexpr size_t kChunkCount[CN_BlockAllocator::kClasses] = {8192, 4096, 1024, 256};
 constexpr uint32_t kMagic = 0x51B10C00; // marks a piece in a memory dump
 constexpr uint8_t kFromHeap = 0xFF;
-// A dry cache takes on another pool of its first size, up to this many: pieces made on one
-// thread and freed on another defeat the heap's own per-thread caches, so a burst that the
-// pools cannot hold would otherwise slow down exactly the senders that are behind.
-constexpr unsigned kExtraPools = CN_BlockAllocator::kExtraPools;
+// A class whose pools are all in use takes on more, up to this many: pieces made on one thread
+// and freed on another defeat the heap's own per-thread caches, so a burst that the pools cannot
+// hold would otherwise slow down exactly the senders that are behind.
+constexpr unsigned kPools = 1 + CN_BlockAllocator::kExtraPools;
+static_assert(kPools <= PoolCache::kMaxPools);
 
 std::atomic<size_t> g_heap_pieces{0};
+std::atomic<size_t> g_heap_bytes{0};
+std::atomic<size_t> g_heap_bytes_at_trim{0};  // the most alive since the C library last gave back
+std::atomic<uint64_t> g_next_trim_ms{0};
 
 struct Header {
     uint32_t magic;
     uint8_t shard;
     uint8_t cls;
+    uint8_t pool;
+    uint8_t spare;
+    uint64_t heap_bytes;  // a heap piece's size, header included
 };
 static_assert(sizeof(Header) <= CN_BlockAllocator::kHeaderBytes);
 
 struct Shard {
     std::once_flag once[CN_BlockAllocator::kClasses];
-    std::atomic<Cache*> cache[CN_BlockAllocator::kClasses] = {};
-    std::mutex grow_lock;
-    unsigned extra[CN_BlockAllocator::kClasses] = {}; // pools added, under grow_lock
+    std::atomic<PoolCache*> cache[CN_BlockAllocator::kClasses] = {};
 
-    Cache* get(int cls)
+    PoolCache* get(int cls)
     {
         std::call_once(once[cls], [this, cls] {
-            cache[cls].store(new (std::nothrow) Cache(kChunkCount[cls], kChunkBytes[cls]),
+            cache[cls].store(new (std::nothrow) PoolCache(kChunkBytes[cls], kChunkCount[cls], kPools),
                              std::memory_order_release);
         });
         return cache[cls].load(std::memory_order_acquire);
-    }
-
-    // Takes a piece of a dry cache after giving it another pool (its chunks join the free
-    // list, never freed, like the first pool); nullptr at the limit or when memory cannot be
-    // had. The cache is asked again first, through its own lock: another thread may just have
-    // added a pool, or a piece may have come back.
-    void* grow_and_take(int cls, Cache* c, size_t total)
-    {
-        std::lock_guard<std::mutex> lock(grow_lock);
-        if (void* raw = c->malloc(total)) {
-            return raw;
-        }
-        if (extra[cls] >= kExtraPools) {
-            return nullptr;
-        }
-        char* pool = static_cast<char*>(std::malloc(kChunkCount[cls] * kChunkBytes[cls]));
-        if (pool == nullptr) {
-            return nullptr;
-        }
-        ++extra[cls];
-        for (size_t i = 0; i < kChunkCount[cls]; ++i) {
-            c->free(pool + i * kChunkBytes[cls]);
-        }
-        return c->malloc(total);
     }
 };
 
@@ -96,11 +76,36 @@ int class_of(size_t total)
     return -1;
 }
 
-void* stamp(void* raw, uint8_t shard, uint8_t cls)
+void* stamp(void* raw, const Header& h)
 {
-    Header h{kMagic, shard, cls};
     std::memcpy(raw, &h, sizeof h);
     return static_cast<char*>(raw) + CN_BlockAllocator::kHeaderBytes;
+}
+
+uint64_t coarse_now_ms()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+void note_heap_peak(size_t alive)
+{
+    size_t seen = g_heap_bytes_at_trim.load(std::memory_order_relaxed);
+    while (alive > seen && !g_heap_bytes_at_trim.compare_exchange_weak(seen, alive, std::memory_order_relaxed)) {
+    }
+}
+
+template <class Fn>
+void for_each_cache(Fn fn)
+{
+    for (Shard& s : g_shards) {
+        for (auto& c : s.cache) {
+            if (PoolCache* cache = c.load(std::memory_order_acquire)) {
+                fn(*cache);
+            }
+        }
+    }
 }
 
 } // namespace
@@ -111,13 +116,11 @@ void* CN_BlockAllocator::malloc(size_t nbytes)
     const int cls = class_of(total);
     if (cls >= 0) {
         const int shard = my_shard();
-        Cache* cache = g_shards[shard].get(cls);
-        void* raw = cache != nullptr ? cache->malloc(total) : nullptr;
-        if (raw == nullptr && cache != nullptr) {
-            raw = g_shards[shard].grow_and_take(cls, cache, total);
-        }
-        if (raw != nullptr) {
-            return stamp(raw, static_cast<uint8_t>(shard), static_cast<uint8_t>(cls));
+        PoolCache* cache = g_shards[shard].get(cls);
+        unsigned pool = 0;
+        if (void* raw = cache != nullptr ? cache->take(&pool) : nullptr) {
+            return stamp(raw, Header{kMagic, static_cast<uint8_t>(shard), static_cast<uint8_t>(cls),
+                                     static_cast<uint8_t>(pool), 0, 0});
         }
     }
     void* raw = std::malloc(total);
@@ -125,7 +128,8 @@ void* CN_BlockAllocator::malloc(size_t nbytes)
         return nullptr;
     }
     g_heap_pieces.fetch_add(1, std::memory_order_relaxed);
-    return stamp(raw, kFromHeap, kFromHeap);
+    note_heap_peak(g_heap_bytes.fetch_add(total, std::memory_order_relaxed) + total);
+    return stamp(raw, Header{kMagic, kFromHeap, kFromHeap, 0, 0, total});
 }
 
 void* CN_BlockAllocator::calloc(size_t nbytes, char initial_value)
@@ -154,10 +158,11 @@ void CN_BlockAllocator::free(void* ptr)
     Header h;
     std::memcpy(&h, raw, sizeof h);
     if (h.shard == kFromHeap) {
+        g_heap_bytes.fetch_sub(h.heap_bytes, std::memory_order_relaxed);
         std::free(raw);
         return;
     }
-    g_shards[h.shard].cache[h.cls].load(std::memory_order_acquire)->free(raw);
+    g_shards[h.shard].cache[h.cls].load(std::memory_order_acquire)->give(raw, h.pool, coarse_now_ms());
 }
 
 size_t CN_BlockAllocator::largest_cached() { return kChunkBytes[kClasses - 1] - kHeaderBytes; }
@@ -165,6 +170,38 @@ size_t CN_BlockAllocator::largest_cached() { return kChunkBytes[kClasses - 1] - 
 size_t CN_BlockAllocator::pool_pieces(int cls) { return cls >= 0 && cls < kClasses ? kChunkCount[cls] : 0; }
 
 size_t CN_BlockAllocator::heap_pieces() { return g_heap_pieces.load(std::memory_order_relaxed); }
+
+size_t CN_BlockAllocator::heap_bytes() { return g_heap_bytes.load(std::memory_order_relaxed); }
+
+size_t CN_BlockAllocator::pools_held()
+{
+    size_t n = 0;
+    for_each_cache([&](PoolCache& c) { n += c.pools(); });
+    return n;
+}
+
+size_t CN_BlockAllocator::trim(uint64_t now_ms)
+{
+    size_t released = 0;
+    for_each_cache([&](PoolCache& c) { released += c.trim(now_ms, kIdlePoolMs); });
+    const size_t alive = g_heap_bytes.load(std::memory_order_relaxed);
+    if (g_heap_bytes_at_trim.load(std::memory_order_relaxed) >= alive + kHeapTrimBytes) {
+        // What the heap's pieces gave up sits in the C library's free lists until handed back.
+        ::malloc_trim(0);
+        g_heap_bytes_at_trim.store(alive, std::memory_order_relaxed);
+    }
+    return released;
+}
+
+void CN_BlockAllocator::trim_when_due()
+{
+    const uint64_t now = coarse_now_ms();
+    uint64_t due = g_next_trim_ms.load(std::memory_order_relaxed);
+    if (now < due || !g_next_trim_ms.compare_exchange_strong(due, now + kTrimPeriodMs, std::memory_order_relaxed)) {
+        return;
+    }
+    trim(now);
+}
 
 CN_BlockAllocator& CN_BlockAllocator::instance()
 {

@@ -1,6 +1,7 @@
 // ctrl_task.cpp - the control tasks: construction of their jobs from the table, the thread
 // start, and the dispatch loop that runs one queued block at a time on the task's own thread.
 #include "kernel_internal.h"
+#include "block_allocator.h"
 
 #include <cstring>
 #include <new>
@@ -193,6 +194,8 @@ int CNCtrlTask::svc()
             }
         }
         CNTaskQueue::release_wakes();
+        // Between chains: what a burst's blocks took on goes back once the load has fallen.
+        cn_kernel::CN_BlockAllocator::trim_when_due();
     }
 }
 

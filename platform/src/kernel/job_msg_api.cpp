@@ -78,9 +78,10 @@ WORD32 SendIntraBoardMsgNJ(WORD32 dwMsgId, const BYTE* pucData, WORD16 wMsgLen, 
 }
 
 // Puts a copy of the message on the receiving job's queue. bWait: wait while the queue is full.
-// 0 queued; 1 no receiving job, bad length, no memory, or (not waiting) a full queue.
+// 0 queued; 1 no receiving job, bad length, no memory, or (not waiting) a full queue;
+// CN_SEND_SHED when the queue holds qwMark bytes or more (0: no such mark), nothing copied.
 WORD32 put_local(const T_CNMessageHead& head, const BYTE* pucData, WORD16 wMsgLen, BYTE ucPriority, size_t extra,
-                 bool bWait, bool* pbQueueFull)
+                 bool bWait, bool* pbQueueFull, size_t qwMark = 0)
 {
     if (pbQueueFull != nullptr) {
         *pbQueueFull = false;
@@ -91,6 +92,9 @@ WORD32 put_local(const T_CNMessageHead& head, const BYTE* pucData, WORD16 wMsgLe
     CN_Job_Base* job = cn_kernel::delivery_job(head, false);
     if (job == nullptr || job->GetParentTask() == nullptr) {
         return kSendFail;
+    }
+    if (qwMark != 0 && job->GetParentTask()->task_queue()->backlog_bytes() >= qwMark) {
+        return CN_SEND_SHED;
     }
     ACE_Message_Block* mb = cn_kernel::make_job_block(head, pucData, wMsgLen, extra, ucPriority);
     if (mb == nullptr) {
@@ -107,9 +111,10 @@ WORD32 put_local(const T_CNMessageHead& head, const BYTE* pucData, WORD16 wMsgLe
     return 0;
 }
 
-// The waiting local send of XOS_SendAsynMsg, OSS_SendAsynMsg and XOS_PowerOnAck.
+// The waiting local send of XOS_SendAsynMsg, OSS_SendAsynMsg, XOS_PowerOnAck and (with its
+// mark) CN_SendAsynMsgUnderMark.
 WORD32 send_from_job(WORD32 dwMsgId, const BYTE* pucData, WORD16 wMsgLen, BYTE ucVer, BYTE ucPriority,
-                     const JID* pReceiver)
+                     const JID* pReceiver, size_t qwMark = 0)
 {
     if (pReceiver == nullptr) {
         return kSendRefused;
@@ -124,7 +129,7 @@ WORD32 send_from_job(WORD32 dwMsgId, const BYTE* pucData, WORD16 wMsgLen, BYTE u
     }
     bool full = false;
     WORD32 rc = put_local(make_head(*pReceiver, self, dwMsgId, wMsgLen, 0), pucData, wMsgLen, ucPriority,
-                          kJobBlockExtraByte, true, &full);
+                          kJobBlockExtraByte, true, &full, qwMark);
     if (full) {
         printf("err!msg que fulled! pDestJid->dwJno=%lx,dwMsgId =%d, wMsgLen=%d \n",
                static_cast<unsigned long>(pReceiver->dwJno), static_cast<int>(dwMsgId), wMsgLen);
@@ -191,6 +196,25 @@ WORD32 XOS_SendAsynMsg(WORD32 dwMsgId, BYTE* pucData, WORD16 wMsgLen, BYTE ucVer
 WORD32 OSS_SendAsynMsg(WORD32 dwMsgId, BYTE* pucData, WORD16 wMsgLen, BYTE ucCommType, const JID* pReceiver)
 {
     return send_from_job(dwMsgId, pucData, wMsgLen, 0, 0, pReceiver);
+}
+
+const CNTaskQueue* CN_JobQueue(const JID* pJid)
+{
+    CN_Job_Base* job = pJid != nullptr ? cn_kernel::lookup_job(*pJid, true) : nullptr;
+    CNCtrlTask* task = job != nullptr ? job->GetParentTask() : nullptr;
+    return task != nullptr ? task->task_queue() : nullptr;
+}
+
+size_t CN_JobBacklogBytes(const JID* pJid)
+{
+    const CNTaskQueue* queue = CN_JobQueue(pJid);
+    return queue != nullptr ? queue->backlog_bytes() : 0;
+}
+
+WORD32 CN_SendAsynMsgUnderMark(WORD32 dwMsgId, const BYTE* pucData, WORD16 wMsgLen, BYTE ucVer, BYTE ucPriority,
+                               const JID* pReceiver, size_t qwMark)
+{
+    return send_from_job(dwMsgId, pucData, wMsgLen, ucVer, ucPriority, pReceiver, qwMark);
 }
 
 WORD32 XOS_PowerOnAck(WORD32 dwMsgId, BYTE* pucData, WORD16 wMsgLen, WORD16 ucVer)

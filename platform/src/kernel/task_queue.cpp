@@ -123,6 +123,7 @@ int CNTaskQueue::put(ACE_Message_Block* pBlock, ACE_Time_Value* timeout, Where w
             return -1;
         }
         queued_hint_.store(cur_count_, std::memory_order_release);
+        queued_bytes_.store(cur_bytes_, std::memory_order_relaxed);
         wake = signal_owed_;
         notifier = notification_strategy_;
     }
@@ -159,7 +160,8 @@ int CNTaskQueue::signal_dequeue_waiters()
 
 int CNTaskQueue::signal_enqueue_waiters()
 {
-    // The library's own dequeue paths: every waiting sender re-checks for itself.
+    // The library's own dequeue paths (under the lock): every waiting sender re-checks for itself.
+    queued_bytes_.store(cur_bytes_, std::memory_order_relaxed);
     if (full_waiters_.load(std::memory_order_seq_cst) == 0) {
         return 0;
     }
@@ -280,6 +282,7 @@ int CNTaskQueue::dequeue_all(ACE_Message_Block*& pChain)
     cur_length_ = 0;
     cur_count_ = 0;
     queued_hint_.store(0, std::memory_order_relaxed);
+    queued_bytes_.store(0, std::memory_order_relaxed);
     return static_cast<int>(count);
 }
 
@@ -335,6 +338,7 @@ void CNTaskQueue::give_back(ACE_Message_Block* pChain)
         cur_length_ += length;
         taken_bytes_.store(taken_bytes_.load(std::memory_order_relaxed) - bytes, std::memory_order_seq_cst);
         queued_hint_.store(cur_count_, std::memory_order_release);
+        queued_bytes_.store(cur_bytes_, std::memory_order_relaxed);
         wake = sleepers_ > 0;
     }
     if (wake) {

@@ -6,12 +6,16 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <deque>
+#include <functional>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "block_allocator.h"
+#include "pool_cache.h"
 
 namespace {
 
@@ -121,10 +125,80 @@ TEST(PlatformKernelBlocks, BlocksPassedBetweenThreadsStayWholeWhenTheCachesRunDr
     EXPECT_EQ(released.load(), kThreads * kPerThread);
 }
 
+uint64_t coarse_ms()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+TEST(PlatformKernelBlocks, PoolsABurstTookOnGoBackOnceWhollyUnusedForAWhile)
+{
+    // Pools of 4 chunks, at most 3. Chunks come from the lowest pool with one free; a pool but
+    // the first goes back once it has lain wholly free for the idle time (2000 ms here).
+    cn_kernel::PoolCache cache(64, 4, 3);
+    std::vector<std::pair<void*, unsigned>> taken;  // chunk, pool
+    auto take = [&](int n) {
+        std::string pools;
+        for (int i = 0; i < n; ++i) {
+            unsigned pool = 99;
+            void* c = cache.take(&pool);
+            if (c == nullptr) {
+                pools += '-';
+                continue;
+            }
+            std::memset(c, 0xA5, 64);
+            taken.emplace_back(c, pool);
+            pools += static_cast<char>('0' + pool);
+        }
+        return pools;
+    };
+    auto give_pool = [&](unsigned pool, uint64_t at, size_t most = 99) {
+        for (auto it = taken.begin(); it != taken.end() && most > 0;) {
+            if (it->second != pool) {
+                ++it;
+                continue;
+            }
+            cache.give(it->first, it->second, at);
+            it = taken.erase(it);
+            --most;
+        }
+    };
+    struct Row {
+        const char* name;
+        std::function<std::string()> act;
+        std::string result;  // pools the takes came from ('-': none), or the bytes trimmed
+        unsigned pools;
+    } rows[] = {
+        {"the first pool", [&] { return take(4); }, "0000", 1},
+        {"a second pool is taken", [&] { return take(1); }, "1", 2},
+        {"then a third", [&] { return take(4); }, "1112", 3},
+        {"none beyond the most", [&] { return take(4); }, "222-", 3},
+        {"third pool free at 1000", [&] { give_pool(2, 1000); return std::string(); }, "", 3},
+        {"not yet idle at 2999", [&] { return std::to_string(cache.trim(2999, 2000)); }, "0", 3},
+        {"idle at 3000", [&] { return std::to_string(cache.trim(3000, 2000)); }, "256", 2},
+        {"second pool free at 3500, one chunk of the first", [&] { give_pool(1, 3500); give_pool(0, 3500, 1);
+             return std::string(); }, "", 2},
+        {"the lowest pool serves first", [&] { return take(1); }, "0", 2},
+        {"second pool goes at 5500", [&] { return std::to_string(cache.trim(5500, 2000)); }, "256", 1},
+        {"the first pool stays, even unused", [&] { give_pool(0, 6000); return std::to_string(cache.trim(90000, 2000)); },
+         "0", 1},
+        {"a new burst takes pools again", [&] { return take(6); }, "000011", 2},
+    };
+    for (Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(r.act(), r.result);
+        EXPECT_EQ(cache.pools(), r.pools);
+    }
+    for (auto& [c, pool] : taken) cache.give(c, pool, 0);
+}
+
 TEST(PlatformKernelBlocks, ADryCacheTakesOnMorePoolsBeforeTheHeapServes)
 {
     // One thread keeps ever more small pieces alive: its shard's cache grows pool by pool, and
-    // only what lies beyond its first pool and kExtraPools more comes from the heap.
+    // only what lies beyond its first pool and kExtraPools more comes from the heap. Once all are
+    // freed and the idle time has passed, the pools beyond the first go back, and the heap's
+    // pieces are gone.
     CN_BlockAllocator& a = CN_BlockAllocator::instance();
     const size_t pool = CN_BlockAllocator::pool_pieces(0);
     const size_t cap = pool * (1 + CN_BlockAllocator::kExtraPools);
@@ -133,8 +207,13 @@ TEST(PlatformKernelBlocks, ADryCacheTakesOnMorePoolsBeforeTheHeapServes)
         size_t from_heap;
     } rows[] = {{pool / 2, 0}, {pool + 1, 0}, {4 * pool, 0}, {cap, 0}, {cap + 1000, 1000}};
     std::thread([&] {
-        std::vector<void*> alive;
+        // The first piece makes sure this thread's cache holds its first pool; earlier tests'
+        // idle pools go before the count.
+        std::vector<void*> alive{a.malloc(64)};
         const size_t heap_before = CN_BlockAllocator::heap_pieces();
+        const size_t heap_bytes_before = CN_BlockAllocator::heap_bytes();
+        CN_BlockAllocator::trim(coarse_ms() + CN_BlockAllocator::kIdlePoolMs);
+        const size_t pools_before = CN_BlockAllocator::pools_held();
         for (const Row& r : rows) {
             SCOPED_TRACE(r.alive);
             while (alive.size() < r.alive) {
@@ -144,8 +223,16 @@ TEST(PlatformKernelBlocks, ADryCacheTakesOnMorePoolsBeforeTheHeapServes)
                 alive.push_back(p);
             }
             EXPECT_EQ(CN_BlockAllocator::heap_pieces() - heap_before, r.from_heap);
+            EXPECT_EQ(CN_BlockAllocator::heap_bytes() - heap_bytes_before, r.from_heap * (64 + 16));
         }
+        EXPECT_EQ(CN_BlockAllocator::pools_held() - pools_before, CN_BlockAllocator::kExtraPools);
         for (void* p : alive) a.free(p);
+        EXPECT_EQ(CN_BlockAllocator::heap_bytes(), heap_bytes_before);
+        const uint64_t freed_at = coarse_ms();
+        EXPECT_EQ(CN_BlockAllocator::trim(freed_at), 0u);  // not idle long enough yet
+        EXPECT_EQ(CN_BlockAllocator::trim(freed_at + CN_BlockAllocator::kIdlePoolMs + 10),
+                  CN_BlockAllocator::kExtraPools * CN_BlockAllocator::pool_pieces(0) * 128);
+        EXPECT_EQ(CN_BlockAllocator::pools_held(), pools_before);
     }).join();
 }
 

@@ -279,6 +279,52 @@ TEST_F(PlatformKernelJobs, LocalSendRefusals)
     EXPECT_EQ(c.body[21503], 0xA5);
 }
 
+TEST_F(PlatformKernelJobs, ASendUnderAMarkGivesWayToAReceiverThatIsBehind)
+{
+    // Job B is held inside a call, so what A sends it stays queued. Each message carries 55 data
+    // bytes: a block of 44 + 55 + 1 = 100 bytes. A send under mark M is taken while fewer than
+    // M bytes wait for B's task, and given up (nothing queued) from then on; a mark of 0 is none.
+    // The backlog read from any thread is what waits for the job's task.
+    const JID dest_b = kt::local_jid(kt::kTypeB);
+    const JID dest_b2 = kt::local_jid(kt::kTypeB2);
+    const JID dest_c = kt::local_jid(kt::kTypeC);
+    kt::JobHold hold;
+    ASSERT_TRUE(hold.hold(kt::kTypeB));
+    struct Row {
+        size_t mark;
+        WORD32 expected;  // 0 sent, CN_SEND_SHED given up
+    } rows[] = {{300, 0}, {300, 0}, {300, 0}, {300, CN_SEND_SHED},  // 300 bytes wait
+                {301, 0}, {301, CN_SEND_SHED}, {400, CN_SEND_SHED},      // 400
+                {0, 0},                                                  // 500
+                {500, CN_SEND_SHED}, {501, 0}};                          // 600
+    std::vector<WORD32> got;
+    ASSERT_TRUE(kt::run_on_job(kt::kTypeA, [&] {
+        JID dest = kt::local_jid(kt::kTypeB);
+        BYTE data[55] = {};
+        for (size_t i = 0; i < std::size(rows); ++i) {
+            data[0] = static_cast<BYTE>(i);
+            got.push_back(CN_SendAsynMsgUnderMark(0x500, data, sizeof data, 0, 2, &dest, rows[i].mark));
+        }
+    }));
+    ASSERT_EQ(got.size(), std::size(rows));
+    EXPECT_EQ(CN_JobBacklogBytes(&dest_b), 600u);
+    EXPECT_EQ(CN_JobBacklogBytes(&dest_b2), 600u);  // the same task's queue
+    EXPECT_EQ(CN_JobBacklogBytes(&dest_c), 0u);
+    EXPECT_EQ(CN_JobBacklogBytes(nullptr), 0u);
+    EXPECT_EQ(CN_JobQueue(&dest_b), CN_JobQueue(&dest_b2));
+    EXPECT_EQ(CN_JobQueue(&dest_b)->backlog_bytes(), 600u);
+    std::vector<BYTE> sent;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(got[i], rows[i].expected) << "row " << i;
+        if (rows[i].expected == 0) sent.push_back(static_cast<BYTE>(i));
+    }
+    hold.release();
+    ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeB, 0x500, sent.size(), 5s));
+    std::vector<BYTE> arrived;
+    for (const auto& c : Recorder::instance().calls(kt::kTypeB, 0x500)) arrived.push_back(c.body[0]);
+    EXPECT_EQ(arrived, sent);
+}
+
 TEST_F(PlatformKernelJobs, ExplicitSenderFormsDeliverFromAnyThread)
 {
     JID sender = kt::local_jid(0x0AAA);

@@ -52,7 +52,8 @@ std::string take_and_finish(CNTaskQueue& q)
 TEST(PlatformKernelTaskQueue, TakenBytesCountUntilStartedAndNonWaitingPutsFailOnAFullQueue)
 {
     // Mark 300 bytes, blocks of 100: a put is taken while fewer than 300 bytes are queued or
-    // taken-but-not-started. Each row: an action and the expected outcome.
+    // taken-but-not-started (the backlog a sender reads). Each row: an action and the expected
+    // outcome.
     CNTaskQueue q(0);
     q.high_water_mark(300);
     q.low_water_mark(300);
@@ -70,12 +71,14 @@ TEST(PlatformKernelTaskQueue, TakenBytesCountUntilStartedAndNonWaitingPutsFailOn
     EXPECT_EQ(put('b'), 2);
     EXPECT_EQ(put('c'), 3);
     EXPECT_EQ(put('d'), -1); // 300 queued
+    EXPECT_EQ(q.backlog_bytes(), 300u);
     ACE_Message_Block* chain = nullptr;
     ASSERT_EQ(q.dequeue_all(chain), 3);
     EXPECT_EQ(tags(chain), "abc");
     EXPECT_EQ(q.message_count(), 0u);
     EXPECT_EQ(q.message_bytes(), 0u);
     EXPECT_EQ(q.taken_bytes(), 300u);
+    EXPECT_EQ(q.backlog_bytes(), 300u);
     EXPECT_EQ(put('e'), -1); // still 300 taken and not started
     ACE_Message_Block* first = chain;
     chain = chain->next();
@@ -84,15 +87,19 @@ TEST(PlatformKernelTaskQueue, TakenBytesCountUntilStartedAndNonWaitingPutsFailOn
     q.done_with(first);
     first->release();
     EXPECT_EQ(q.taken_bytes(), 200u);
+    EXPECT_EQ(q.backlog_bytes(), 200u);
     EXPECT_EQ(put('f'), 1);  // 200 taken + 0 queued
+    EXPECT_EQ(q.backlog_bytes(), 300u);
     EXPECT_EQ(put('g'), -1); // 200 + 100
     // The untaken rest goes back in front of what came since, in its order.
     q.give_back(chain);
     EXPECT_EQ(q.taken_bytes(), 0u);
     EXPECT_EQ(q.message_count(), 3u);
     EXPECT_EQ(q.message_bytes(), 300u);
+    EXPECT_EQ(q.backlog_bytes(), 300u);
     EXPECT_EQ(take_and_finish(q), "bcf");
     EXPECT_EQ(q.taken_bytes(), 0u);
+    EXPECT_EQ(q.backlog_bytes(), 0u);
     EXPECT_EQ(put('h'), 1);
     EXPECT_EQ(take_and_finish(q), "h");
 }

@@ -258,6 +258,24 @@ size_t count_of(const std::string& text, const std::string& needle)
     return n;
 }
 
+RoadDrops parse_road_drops(const std::string& trace_text)
+{
+    RoadDrops d;
+    const size_t at = trace_text.rfind("(since start ");
+    if (at != std::string::npos) {
+        std::sscanf(trace_text.c_str() + at, "(since start %llu, %llu, %llu)", &d.tag, &d.clock, &d.display);
+    }
+    return d;
+}
+
+RoadDrops road_drops_logged(const std::string& trace_path)
+{
+    std::ifstream in(trace_path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return parse_road_drops(text.str());
+}
+
 std::string configure_anchors(int fd, const anchorsim::SiteModel& site, int timeout_ms)
 {
     const std::string request = anchor_cfg_request(site) + "\n";
@@ -270,6 +288,17 @@ std::string configure_anchors(int fd, const anchorsim::SiteModel& site, int time
         ::usleep(2000 * 1000);
     } while (now_s() < give_up);
     return reply;
+}
+
+bool connect_and_start(const anchorsim::SiteModel& site, int* loc, int* ctl)
+{
+    *loc = tcp_connect("127.0.0.1", 12345, 30000);
+    *ctl = tcp_connect("127.0.0.1", 3334, 30000);
+    if (*loc < 0 || *ctl < 0) return false;
+    const std::string reply = configure_anchors(*ctl, site, 40000);
+    send_all(*ctl, "<req type=\"rtls start\"/>\n");
+    read_reply_until(*ctl, "rtls start", 5000);
+    return count_of(reply, "Socket opened already") == site.anchors.size();
 }
 
 double now_s()

@@ -9,6 +9,7 @@
 //
 // Runs only inside tools/sandbox (fixed ports and /qvx). Prints one result line:
 //   tags rate offered/s sustained/s blinks records lost p50_ms p99_ms idle_MiB per_tag_KiB
+//   dropped TAG/CLOCK/DISPLAY (what the engine dropped for want of room on the road)
 // Exit status: 0 measured, 1 the road did not come up, 2 bad arguments.
 #include <signal.h>
 #include <sys/stat.h>
@@ -99,15 +100,8 @@ int main(int argc, char** argv)
     }
     std::atomic<bool> stop{false};
     std::thread sim_thread([&] { sim.run(0.0, stop); });
-    int rc = 1;
-    const int loc = roadbench::tcp_connect("127.0.0.1", 12345, 30000);
-    const int ctl = roadbench::tcp_connect("127.0.0.1", 3334, 30000);
-    if (loc >= 0 && ctl >= 0) {
-        const std::string reply = roadbench::configure_anchors(ctl, site, 40000);
-        roadbench::send_all(ctl, "<req type=\"rtls start\"/>\n");
-        roadbench::read_reply_until(ctl, "rtls start", 5000);
-        if (roadbench::count_of(reply, "Socket opened already") == site.anchors.size()) rc = 0;
-    }
+    int loc = -1, ctl = -1;
+    const int rc = roadbench::connect_and_start(site, &loc, &ctl) ? 0 : 1;
     std::vector<roadbench::PositionRecord> records;
     roadbench::ReportFrameReader reader;
     const double warm = 10.0 / o.rate + 4.0;  // the first records come after some eight rounds
@@ -153,10 +147,11 @@ int main(int argc, char** argv)
         ++matched;
         latency_ms.push_back((r.at_s - b.at_s) * 1000.0 - o.solve_wait_ms);
     }
+    const roadbench::RoadDrops drops = roadbench::road_drops_logged("/qvx/zub/log/zub/division1.log");
     std::printf("tags %d rate %.1f offered/s %.0f sustained/s %.0f blinks %zu records %zu lost %zu "
-                "p50_ms %.2f p99_ms %.2f idle_MiB %.1f per_tag_KiB %.2f\n",
+                "p50_ms %.2f p99_ms %.2f idle_MiB %.1f per_tag_KiB %.2f dropped %llu/%llu/%llu\n",
                 o.tags, o.rate, o.tags * o.rate, in_window / o.measure, blinks, matched, blinks - matched,
                 roadbench::quantile(latency_ms, 0.5), roadbench::quantile(latency_ms, 0.99), idle_kib / 1024.0,
-                (busy_kib - idle_kib) / o.tags);
+                (busy_kib - idle_kib) / o.tags, drops.tag, drops.clock, drops.display);
     return 0;
 }

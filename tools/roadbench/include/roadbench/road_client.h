@@ -94,7 +94,21 @@ std::string tag_summary_line(uint64_t tag, const anchorsim::TagSpec* spec, size_
 // the links on its own schedule, and anchors configured without a link get no configuration.
 // The last reply.
 std::string configure_anchors(int fd, const anchorsim::SiteModel& site, int timeout_ms);
+// Connects a tag-location client (port 12345) and the controller (port 3334) on 127.0.0.1,
+// configures every anchor of `site` (configure_anchors, 40 s at most) and starts the road
+// ("rtls start"). The descriptors go to *loc and *ctl (-1 when a connection failed); true when
+// every anchor's link was open.
+bool connect_and_start(const anchorsim::SiteModel& site, int* loc, int* ctl);
 size_t count_of(const std::string& text, const std::string& needle);
+
+// What the engine's trace log (its text, or the file) last told of the reports it dropped for
+// want of room on the road (its last "report road full" line): tag reports, clock reports and
+// display records since start; zeros when it dropped none.
+struct RoadDrops {
+    unsigned long long tag = 0, clock = 0, display = 0;
+};
+RoadDrops parse_road_drops(const std::string& trace_text);
+RoadDrops road_drops_logged(const std::string& trace_path);
 
 // Blocking TCP helpers on IPv4 loopback addresses. -1 on failure.
 int tcp_connect(const std::string& ip, uint16_t port, int timeout_ms);

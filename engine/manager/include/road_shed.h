@@ -1,0 +1,121 @@
+// road_shed.h - load shedding on the report road. Under a flood of valid reports beyond what
+// the road can handle, a report is dropped before it joins a queue that already holds a
+// fraction of a second of work, instead of waiting behind seconds of others: the engine's
+// memory stays bounded and what the road takes is handled in time.
+//
+// Who gives way: the frame router's gate (ReportGate) keeps, per report source (a tag, or a
+// clock-calibration pair), a count of its reports in the current tenth of a second. Once the
+// receiving queue holds the soft mark, the reports of sources far above what any tag or pair
+// sends in normal work are dropped, so a flood of a few sources leaves the others their
+// positions; at the hard mark every tag report is dropped, whatever its source. Clock-
+// calibration reports, on which every tag's accuracy depends, have a hard mark twice as high.
+// Further down the road, a manager's report to its selector and the copies of reports for the
+// display job give way at the hard mark. Below the marks a send is the job send it always was
+// (it waits while the receiver's queue is full).
+//
+// The rule (keys, counts, marks) and the drop counter are plain code; zub_road_report_send and
+// zub_road_send apply them to the platform's queues. Drops are told in one trace line at most a
+// second (error level), with the counts since the last line and since start.
+//
+// Threads: ReportGate and zub_road_report_send belong to the socket job's thread (the frame
+// router). zub_road_send and the counter: any job thread (the managers, the clock-sync job and
+// the router count at once; the counts are atomic and one thread at a time writes the line).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+
+#include "VorlenTypes.h"
+
+enum class RoadLoad : unsigned {
+    tag_report,          // an arrival or ranging report, to a manager and on to a selector
+    calibration_report,  // a clock-calibration report, to the clock-sync job
+    display_copy,        // a copy of a report for the display job's interface ports
+};
+constexpr unsigned kRoadLoadKinds = 3;
+
+// A manager forwards some 100,000 to 200,000 short tag reports a second (67 bytes of queue each).
+// The soft mark, a few milliseconds of its work, is where a queue starts to form: the busy
+// sources of a flood are cut there, before the quiet tags feel it. The hard mark is some 50 ms:
+// a report that waits longer than the solve wait (100 ms on most sites) misses its round anyway.
+constexpr size_t kRoadSoftMarkBytes = size_t{32} << 10;
+constexpr size_t kRoadHardMarkBytes = size_t{512} << 10;
+constexpr size_t kRoadCalibrationHardMarkBytes = size_t{1} << 20;
+
+// A report's source and where it goes, from its first payload bytes.
+struct ReportSource {
+    RoadLoad kind = RoadLoad::tag_report;
+    WORD64 key = 0;         // tag id (ranging: the short id); calibration: anchor and master
+    unsigned selector = 0;  // tag reports: the selector of the tag (key mod 18)
+};
+
+// The source of an anchor report of `len` payload bytes from the anchor of local id anc_id;
+// false for what is never dropped (the reports the control job takes) and for reports too
+// short to name their source (their receiver refuses them anyway).
+bool road_report_source(const BYTE* payload, WORD16 len, WORD16 anc_id, ReportSource* out);
+
+// The frame router's gate: which reports go on, given how much their receiver holds.
+class ReportGate {
+public:
+    static constexpr WORD64 kWindowMs = 100;
+    // Reports of one source in a window beyond which it is far above normal work: a round of a
+    // tag takes at most 22 arrivals, and a master sends a few calibration packets a second.
+    static constexpr unsigned kTagLimit = 44;
+    static constexpr unsigned kCalibrationLimit = 8;
+    static constexpr unsigned kSlots = 4096;  // per row of the count table
+
+    // Counts the report and says whether it goes on; `backlog` is what its receiver holds
+    // (bytes; tag reports: the larger of the manager's and the selector's).
+    bool admit(const ReportSource& source, size_t backlog, WORD64 now_ms);
+    // The source's reports so far in the current window (never fewer than were counted).
+    unsigned count_of(const ReportSource& source) const;
+
+private:
+    void roll(WORD64 now_ms);
+
+    // Two rows of counters indexed by two hashes of the key: a source's count is the smaller
+    // of its two, so only a collision in both rows makes a quiet source look busy.
+    std::array<std::array<WORD16, kSlots>, 2> counts_{};
+    WORD64 window_start_ = 0;
+};
+
+// The counts of one drop line.
+struct RoadShedLine {
+    std::array<WORD64, kRoadLoadKinds> since_last{};  // since the previous line
+    std::array<WORD64, kRoadLoadKinds> total{};       // since start
+    WORD64 ms_since_last = 0;                         // 0 for the first line
+};
+
+class RoadShedCounter {
+public:
+    static constexpr WORD64 kLinePeriodMs = 1000;
+
+    // Counts one drop at now_ms (a monotonic clock). True when the calling thread is to write
+    // the line now, with its counts in *line: the first drop, then the first drop at least a
+    // second after the last line.
+    bool count(RoadLoad kind, WORD64 now_ms, RoadShedLine* line);
+    WORD64 total(RoadLoad kind) const;
+
+private:
+    std::array<std::atomic<WORD64>, kRoadLoadKinds> total_{};
+    std::array<WORD64, kRoadLoadKinds> at_last_line_{};  // under writing_
+    std::atomic<WORD64> next_line_ms_{0};
+    std::atomic<bool> writing_{false};                  // a thread is taking the line's turn
+    WORD64 last_line_ms_ = 0;                           // under writing_
+    bool any_line_ = false;                             // under writing_
+};
+
+// The engine's one counter.
+RoadShedCounter& zub_road_shed();
+
+// The frame router's send of an anchor frame's message (sock_data_t of `len` bytes): a report
+// on the road goes through the gate with its receiver's backlog, anything else is sent as
+// zub_asyn_msg_send sends it. True when sent. The socket job's thread.
+bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID* dst);
+
+// A send of `kind` from a job further down the road (a manager's report to its selector and its
+// copy for the display job; the clock-sync job's copy): dropped and counted when `dst` already
+// holds the kind's hard mark, else sent as zub_asyn_msg_send sends it (a refused send printed).
+// True when sent. A job's own thread.
+bool zub_road_send(RoadLoad kind, WORD32 msg_id, const BYTE* buf, WORD16 len, const JID* dst);

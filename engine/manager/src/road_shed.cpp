@@ -1,0 +1,236 @@
+// road_shed.cpp - see road_shed.h.
+#include "road_shed.h"
+
+#include <algorithm>
+#include <ctime>
+
+#include "CNPlatform.h"
+#include "CNTaskQueue.h"
+#include "pub_pqe_jobtype.h"
+#include "rtls_interface.h"
+#include "zub_context.h"
+#include "zub_device_time.h"
+#include "zub_job_records.h"
+#include "zub_msg.h"
+#include "zub_print.h"
+
+namespace {
+
+constexpr BYTE kMsgVersion = 0;
+// The engine's job types, from the control job's up: the queues the router may ask about.
+constexpr unsigned kEngineJobTypes = 32;
+constexpr BYTE kEnginePriority = 2;
+// Payload bytes a report needs to name its source: an arrival's tag id ends at 10, a ranging
+// report's short id at 6, a receive report's master id at 10, a transmit report is its anchor's.
+constexpr WORD16 kArrivalSourceEnd = 10;
+constexpr WORD16 kRangingSourceEnd = 6;
+constexpr WORD16 kCalibrationRxSourceEnd = 10;
+
+// A clock of a few milliseconds' grain is all the gate's windows and the line need, and it is
+// read for every report.
+WORD64 monotonic_ms()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<WORD64>(ts.tv_sec) * 1000u + static_cast<WORD64>(ts.tv_nsec) / 1000000u;
+}
+
+// The backlog of an engine job's queue, its queue found once (the queues live as long as the
+// process). The socket job's thread only.
+size_t backlog_of(const JID& jid)
+{
+    static const CNTaskQueue* queues[kEngineJobTypes] = {};
+    const unsigned slot = (jid.dwJno >> 16) - QE_JOBTYPE_ZUB_CONTROL;
+    if (slot >= kEngineJobTypes) {
+        return CN_JobBacklogBytes(&jid);
+    }
+    if (queues[slot] == nullptr) {
+        queues[slot] = CN_JobQueue(&jid);
+    }
+    return queues[slot] != nullptr ? queues[slot]->backlog_bytes() : 0;
+}
+
+// Hashes of a key for the two rows of the gate's table (a 64-bit finaliser: every key bit moves
+// every slot bit).
+WORD64 mix(WORD64 x)
+{
+    x ^= x >> 30;
+    x *= 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+unsigned slot(const ReportSource& s, unsigned row)
+{
+    const WORD64 h = mix(s.key ^ (static_cast<WORD64>(s.kind) << 60));
+    return static_cast<unsigned>((row == 0 ? h : h >> 32) % ReportGate::kSlots);
+}
+
+void print_line(const RoadShedLine& l)
+{
+    const auto tag = static_cast<unsigned>(RoadLoad::tag_report);
+    const auto cal = static_cast<unsigned>(RoadLoad::calibration_report);
+    const auto copy = static_cast<unsigned>(RoadLoad::display_copy);
+    ZUB_PRINT(ZUB_PRINT_ERROR,
+              "report road full: dropped %llu tag reports, %llu clock reports, %llu display records in %llu ms "
+              "(since start %llu, %llu, %llu)",
+              static_cast<unsigned long long>(l.since_last[tag]), static_cast<unsigned long long>(l.since_last[cal]),
+              static_cast<unsigned long long>(l.since_last[copy]), static_cast<unsigned long long>(l.ms_since_last),
+              static_cast<unsigned long long>(l.total[tag]), static_cast<unsigned long long>(l.total[cal]),
+              static_cast<unsigned long long>(l.total[copy]));
+}
+
+void count_drop(RoadLoad kind)
+{
+    RoadShedLine line;
+    if (zub_road_shed().count(kind, monotonic_ms(), &line)) {
+        print_line(line);
+    }
+}
+
+bool send(WORD32 msg_id, const BYTE* buf, WORD16 len, const JID* dst)
+{
+    return zub_asyn_msg_send(msg_id, buf, len, dst);
+}
+
+}  // namespace
+
+bool road_report_source(const BYTE* payload, WORD16 len, WORD16 anc_id, ReportSource* out)
+{
+    if (len == 0) {
+        return false;
+    }
+    ReportSource s;
+    switch (payload[0]) {
+    case RTLS_CMD_REPORT_TOA_V4:
+    case RTLS_CMD_REPORT_TOA_IMU_V4:
+        if (len < kArrivalSourceEnd) return false;
+        s.key = read64bitIDfrommessagebuffer(payload + 2);
+        break;
+    case RTLS_CMD_REPORT_TOF_V4:
+        if (len < kRangingSourceEnd) return false;
+        s.key = read16bitIDfrommessagebuffer(payload + 4);
+        break;
+    case RTLS_CMD_REPORT_RX_CS_V4:
+        if (len < kCalibrationRxSourceEnd) return false;
+        s.kind = RoadLoad::calibration_report;
+        s.key = read64bitIDfrommessagebuffer(payload + 2) ^ (static_cast<WORD64>(anc_id) << 48);
+        break;
+    case RTLS_CMD_REPORT_TX_CS_V4:
+        s.kind = RoadLoad::calibration_report;
+        s.key = anc_id;
+        break;
+    default:
+        return false;
+    }
+    s.selector = static_cast<unsigned>(s.key % ZUB_SELECTOR_NUM);
+    *out = s;
+    return true;
+}
+
+void ReportGate::roll(WORD64 now_ms)
+{
+    if (now_ms - window_start_ >= kWindowMs || now_ms < window_start_) {
+        for (auto& row : counts_) {
+            row.fill(0);
+        }
+        window_start_ = now_ms;
+    }
+}
+
+unsigned ReportGate::count_of(const ReportSource& source) const
+{
+    return std::min(counts_[0][slot(source, 0)], counts_[1][slot(source, 1)]);
+}
+
+bool ReportGate::admit(const ReportSource& source, size_t backlog, WORD64 now_ms)
+{
+    roll(now_ms);
+    for (unsigned row = 0; row < 2; ++row) {
+        WORD16& c = counts_[row][slot(source, row)];
+        if (c != 0xFFFF) {
+            ++c;
+        }
+    }
+    const bool calibration = source.kind == RoadLoad::calibration_report;
+    if (backlog >= (calibration ? kRoadCalibrationHardMarkBytes : kRoadHardMarkBytes)) {
+        return false;
+    }
+    if (backlog < kRoadSoftMarkBytes) {
+        return true;
+    }
+    return count_of(source) <= (calibration ? kCalibrationLimit : kTagLimit);
+}
+
+bool RoadShedCounter::count(RoadLoad kind, WORD64 now_ms, RoadShedLine* line)
+{
+    total_[static_cast<unsigned>(kind)].fetch_add(1, std::memory_order_relaxed);
+    if (now_ms < next_line_ms_.load(std::memory_order_relaxed) || writing_.exchange(true, std::memory_order_acquire)) {
+        return false;
+    }
+    // Another thread may have written the line between the two reads.
+    const bool due = now_ms >= next_line_ms_.load(std::memory_order_relaxed);
+    if (due) {
+        for (unsigned k = 0; k < kRoadLoadKinds; ++k) {
+            line->total[k] = total_[k].load(std::memory_order_relaxed);
+            line->since_last[k] = line->total[k] - at_last_line_[k];
+            at_last_line_[k] = line->total[k];
+        }
+        line->ms_since_last = any_line_ ? now_ms - last_line_ms_ : 0;
+        any_line_ = true;
+        last_line_ms_ = now_ms;
+        next_line_ms_.store(now_ms + kLinePeriodMs, std::memory_order_relaxed);
+    }
+    writing_.store(false, std::memory_order_release);
+    return due;
+}
+
+WORD64 RoadShedCounter::total(RoadLoad kind) const
+{
+    return total_[static_cast<unsigned>(kind)].load(std::memory_order_relaxed);
+}
+
+RoadShedCounter& zub_road_shed()
+{
+    static RoadShedCounter counter;
+    return counter;
+}
+
+bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID* dst)
+{
+    static ReportGate gate;  // the socket job's thread only
+    ReportSource source;
+    if (dst == nullptr || len <= ZUB_SOCK_DATA_HEAD_LEN ||
+        !road_report_source(body + ZUB_SOCK_DATA_HEAD_LEN, static_cast<WORD16>(len - ZUB_SOCK_DATA_HEAD_LEN),
+                            static_cast<WORD16>(body[0] | body[1] << 8), &source)) {
+        return send(msg_id, body, len, dst);
+    }
+    size_t backlog = backlog_of(*dst);
+    if (source.kind == RoadLoad::tag_report) {
+        backlog = std::max(backlog, backlog_of(zub_context()->jid_selector[source.selector]));
+    }
+    if (gate.admit(source, backlog, monotonic_ms())) {
+        return send(msg_id, body, len, dst);
+    }
+    count_drop(source.kind);
+    return false;
+}
+
+bool zub_road_send(RoadLoad kind, WORD32 msg_id, const BYTE* buf, WORD16 len, const JID* dst)
+{
+    if (dst == nullptr) {
+        return false;
+    }
+    const size_t mark = kind == RoadLoad::calibration_report ? kRoadCalibrationHardMarkBytes : kRoadHardMarkBytes;
+    const WORD32 rc = CN_SendAsynMsgUnderMark(msg_id, buf, len, kMsgVersion, kEnginePriority, dst, mark);
+    if (rc == CN_SEND_SHED) {
+        count_drop(kind);
+        return false;
+    }
+    if (rc != 0) {
+        ZUB_PRINT(ZUB_PRINT_ERROR, "Send message to another job failed. RcvProcNo=%X, MsgID=%X, MsgLen=%d.",
+                  dst->dwJno, msg_id, len);
+    }
+    return rc == 0;
+}

@@ -1,0 +1,106 @@
+// flood_source.h - valid anchor reports in bulk, for overload runs: the frames of a flood at a
+// set rate, sent on a running Simulator's anchor links beside the site's own traffic.
+//
+// Kinds of flood:
+// - arrivals: a fixed set of tags at fixed places, each blink heard by every flood anchor at
+//   the time its device clock gives (so the rounds solve), the blinks spread evenly;
+// - calibration: clock-calibration receive reports ('1') from the flood anchors naming one
+//   master, which the site lets transmit nothing;
+// - new_tags: single arrivals from the flood anchors, each frame a tag id not heard before
+//   (cycling through `tags` ids).
+//
+// FloodSource makes the frames (plain code, one thread). FloodDriver runs the simulator's
+// loop with a flood on top on the thread that calls run(); start() and stop() may come from
+// any other thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "anchorsim/simulator.h"
+
+namespace roadflood {
+
+enum class FloodKind { Arrivals, Calibration, NewTags };
+
+struct FloodSpec {
+    FloodKind kind = FloodKind::Arrivals;
+    std::vector<size_t> anchors;  // site indexes of the anchors that send
+    size_t tags = 200;            // tag ids used (Arrivals, NewTags)
+    uint64_t first_tag = 0x20000;
+    uint64_t master = 0;          // Calibration: the hardware id the reports name
+    double rate = 0.0;            // frames per second, all flood anchors together
+};
+
+// "KIND:RATE[:ANCHORS[:TAGS]]": KIND arrivals, calibration or new_tags; RATE frames/s; ANCHORS
+// how many of the site's anchors send, from its second (default 4; new_tags 1); TAGS the ids
+// used (default 200; new_tags 20000). The calibration master is the site's last anchor that is
+// neither a clock master nor a flood anchor. False with a message otherwise.
+bool parse_flood(const std::string& text, const anchorsim::SiteModel& site, FloodSpec* out, std::string* error);
+
+// Makes the site fit the flood before the anchors are configured: a calibration flood's
+// anchors are told to follow its master, so the engine takes their reports for that pair.
+void prepare_site(const FloodSpec& spec, anchorsim::SiteModel* site);
+
+struct FloodFrame {
+    size_t anchor = 0;  // site index
+    anchorsim::Bytes payload;
+};
+
+class FloodSource {
+public:
+    // A flood that begins at run time `start`.
+    FloodSource(const FloodSpec& spec, const anchorsim::SiteModel& site, double start);
+
+    // Frame n of the flood (n = 0, 1, ...): its anchor and payload, the times read from the
+    // anchors' clocks at the frame's own moment (a blink's: the frames of one blink are one
+    // event heard by each flood anchor).
+    FloodFrame frame(uint64_t n, const anchorsim::World& world) const;
+    // Run time of frame n.
+    double time_of(uint64_t n) const;
+
+    // Sends the frames due by run time `now`; frames the links do not take (not started,
+    // backlog full) are counted, not retried.
+    void emit(double now, anchorsim::Simulator& sim);
+
+    uint64_t offered() const { return next_; }
+    uint64_t refused() const { return refused_; }
+
+private:
+    FloodSpec spec_;
+    double start_;
+    int first_path_;
+    std::vector<anchorsim::Vec3> anchor_pos_;
+    std::vector<anchorsim::Vec3> tag_pos_;
+    uint64_t next_ = 0;
+    uint64_t refused_ = 0;
+};
+
+struct FloodCounts {
+    uint64_t offered = 0;  // frames made
+    uint64_t refused = 0;  // of those, not taken by a link
+};
+
+class FloodDriver {
+public:
+    explicit FloodDriver(anchorsim::Simulator& sim) : sim_(sim) {}
+
+    // The simulator's loop and the flood, until `stop` is set.
+    void run(const std::atomic<bool>& stop);
+    // Starts a flood now (ending one that runs); any thread.
+    void start(const FloodSpec& spec);
+    // Ends the flood; its counts. Any thread.
+    FloodCounts stop();
+
+private:
+    anchorsim::Simulator& sim_;
+    std::mutex lock_;
+    std::optional<FloodSource> source_;  // under lock_
+    double now_ = 0.0;                   // the loop's run time, under lock_
+};
+
+}  // namespace roadflood

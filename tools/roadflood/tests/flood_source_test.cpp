@@ -1,0 +1,91 @@
+// The flood's frames as the engine reads them: which anchor sends frame n, its report code,
+// sequence number and source id; and the flood specs the tool accepts.
+#include "roadflood/flood_source.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+anchorsim::SiteModel hall()
+{
+    anchorsim::SiteModel site;
+    std::string error;
+    EXPECT_TRUE(anchorsim::load_site_file(HALL_SITE, &site, &error)) << error;
+    return site;
+}
+
+uint64_t le(const anchorsim::Bytes& p, size_t at, size_t n)
+{
+    uint64_t v = 0;
+    for (size_t i = n; i-- > 0;) v = (v << 8) | p[at + i];
+    return v;
+}
+
+TEST(RoadFlood, FrameNOfEachKind)
+{
+    const anchorsim::SiteModel site = hall();
+    const anchorsim::World world(site, 1);
+    struct Row {
+        const char* spec;
+        uint64_t n;
+        size_t anchor;  // site index
+        uint8_t code;
+        uint8_t seq;
+        uint64_t source;  // tag id, or the master a receive report names
+    } rows[] = {
+        // Four anchors hear each blink in turn; 200 tags, then the sequence number moves on.
+        {"arrivals:1000", 0, 1, 0x32, 0, 0x20000},
+        {"arrivals:1000", 3, 4, 0x32, 0, 0x20000},
+        {"arrivals:1000", 4, 1, 0x32, 0, 0x20001},
+        {"arrivals:1000", 4 * 199 + 2, 3, 0x32, 0, 0x20000 + 199},
+        {"arrivals:1000", 4 * 200, 1, 0x32, 1, 0x20000},
+        {"arrivals:1000:2:10", 5, 2, 0x32, 0, 0x20002},
+        // The last anchor that is neither a clock master nor sending is the silent master.
+        {"calibration:1000", 0, 1, 0x31, 0, 0xa0b1000000000008ull},
+        {"calibration:1000", 5, 2, 0x31, 1, 0xa0b1000000000008ull},
+        {"calibration:1000:3", 7, 2, 0x31, 2, 0xa0b1000000000008ull},
+        // A new tag id in every frame, from one anchor.
+        {"new_tags:1000", 0, 1, 0x32, 0, 0x300000},
+        {"new_tags:1000", 19999, 1, 0x32, 0, 0x300000 + 19999},
+        {"new_tags:1000", 20001, 1, 0x32, 1, 0x300001},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.spec << " frame " << r.n);
+        roadflood::FloodSpec spec;
+        std::string error;
+        ASSERT_TRUE(roadflood::parse_flood(r.spec, site, &spec, &error)) << error;
+        const roadflood::FloodFrame f = roadflood::FloodSource(spec, site, 0.0).frame(r.n, world);
+        EXPECT_EQ(f.anchor, r.anchor);
+        ASSERT_EQ(f.payload.size(), 18u);
+        EXPECT_EQ(f.payload[0], r.code);
+        EXPECT_EQ(f.payload[1], r.seq);
+        EXPECT_EQ(le(f.payload, 2, 8), r.source);
+    }
+}
+
+TEST(RoadFlood, SpecsAndTheSiteTheyNeed)
+{
+    anchorsim::SiteModel site = hall();
+    for (const char* bad : {"arrivals", "bogus:100", "arrivals:0", "arrivals:-5", "arrivals:1:8", "new_tags:1:1:0",
+                            "arrivals:1:2:3:4"}) {
+        roadflood::FloodSpec spec;
+        std::string error;
+        EXPECT_FALSE(roadflood::parse_flood(bad, site, &spec, &error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+    // A calibration flood's anchors are made to follow its master; the others are left alone.
+    roadflood::FloodSpec spec;
+    std::string error;
+    ASSERT_TRUE(roadflood::parse_flood("calibration:1000:2", site, &spec, &error)) << error;
+    roadflood::prepare_site(spec, &site);
+    roadflood::prepare_site(spec, &site);  // twice: still one entry
+    const uint64_t a1 = 0xa0b1000000000001ull, a7 = 0xa0b1000000000007ull, a8 = 0xa0b1000000000008ull;
+    EXPECT_EQ(site.anchors[1].follows, (std::vector<uint64_t>{a1, a8}));
+    EXPECT_EQ(site.anchors[2].follows, (std::vector<uint64_t>{a1, a8}));
+    EXPECT_EQ(site.anchors[3].follows, (std::vector<uint64_t>{a1}));
+    EXPECT_EQ(site.anchors[7].follows, (std::vector<uint64_t>{a7}));
+}
+
+}  // namespace
