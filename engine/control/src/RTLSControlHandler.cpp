@@ -10,7 +10,7 @@
 #include "zub_context.h"
 #include "zub_control_frames.h"
 #include "zub_control_ports.h"
-#include "zub_control_print_limited.h"
+#include "zub_print_limited.h"
 #include "zub_diagnostics.h"
 #include "zub_print.h"
 #include "zub_shared_field.h"
@@ -169,7 +169,7 @@ void RTLSControlHandler::WaitAnchorRspTimeout()
 void RTLSControlHandler::SendXMLResponse()
 {
     if (dropped_result_lines != 0) {
-        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR,
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR,
                                   "SendXMLResponse: %llu result lines past %zu bytes of the reply dropped.",
                                   static_cast<unsigned long long>(dropped_result_lines), ZUB_REPLY_RESULT_BOUND);
         dropped_result_lines = 0;
@@ -189,17 +189,17 @@ void RTLSControlHandler::SendXMLResponse()
 int RTLSControlHandler::HandleResponse(const BYTE* message, WORD16 length)
 {
     if (message == nullptr || length < 4) {
-        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR, "anchor message of %u bytes has no head, dropped.", length);
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "anchor message of %u bytes has no head, dropped.", length);
         return -1;
     }
     const WORD16 local = get16(message);
     const WORD16 data_len = get16(message + 2);
     if (local >= ZUB_MAX_ANCHOR_NUM) {
-        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR, "invalid anc id %u.", local);
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "invalid anc id %u.", local);
         return -1;
     }
     if (data_len > length - 4) {
-        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR,
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR,
                                   "anchor message of %u bytes shorter than its payload length %u, dropped.", length,
                                   data_len);
         return -1;
@@ -212,7 +212,7 @@ int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id
                                        WORD16 length, Anchor* anchor)
 {
     if (payload == nullptr || length == 0) {
-        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR, "empty anchor reply dropped.");
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "empty anchor reply dropped.");
         return -1;
     }
     const BYTE code = payload[0];
@@ -222,7 +222,7 @@ int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id
     }
     if (code == RTLS_COMM_TEST_RESULT_IND && !AwaitsCommResults()) {
         // Results nobody asked for would pile onto the next reply and end another test's wait.
-        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_EVENT, "comm test result from anchor(%lx) that no test awaits, dropped.",
+        ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT, "comm test result from anchor(%lx) that no test awaits, dropped.",
                                   anchor->hardware_id);
         return 0;
     }
@@ -232,7 +232,7 @@ int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id
                           : (code == RTLS_RANGE_MEAS_IND || code == RTLS_RANGE_MEAS_IND_FINAL) ? kRangeResultLen
                                                                                                  : 1;
     if (handled && length < needed) {
-        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_ERROR, "reply 0x%X of %u bytes is shorter than %u, not handled.", code,
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "reply 0x%X of %u bytes is shorter than %u, not handled.", code,
                                   length, needed);
     } else if (handled) {
         if (expectedRxResponseNum > 0) {
@@ -252,7 +252,7 @@ int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id
             HandleRangeResult(payload, length);
             break;
         default:
-            ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_EVENT, "unkown code %u.", code);
+            ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT, "unkown code %u.", code);
             break;
         }
     }
@@ -267,13 +267,13 @@ void RTLSControlHandler::HandleConfigRequest(Anchor* anchor, const BYTE* payload
 {
     zub_store(anchor->is_req_cfg, true);
     if (!zub_load(zub_context()->anchor_cfg_finish)) {
-        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_EVENT,
+        ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT,
                                   "ZUB not receive config info from controller, discard anchor(%s) config req.",
                                   anchor->getIpPrint());
         return;
     }
     const AnchorConfig cfg = anchor->config_snapshot();
-    ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_EVENT,
+    ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT,
                               "HandleConfigRequest: Anc(%s) %d : %u : connected as (%6s). Antenna Delay %u %u.",
                               anchor->getIpPrint(), cfg.idx, anchor->id, cfg.master ? "Master" : "Slave",
                               cfg.ant_delay_rx, cfg.ant_delay_tx);
@@ -331,7 +331,7 @@ void RTLSControlHandler::HandleRangeResult(const BYTE* payload, WORD16 length)
         return;
     }
     if (!CloseRangePair()) {
-        ZUB_CONTROL_PRINT_LIMITED(ZUB_PRINT_EVENT,
+        ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT,
                                   "twr vector size check error. size=%lu, twr_responder=%u, twr_initiator=%u.",
                                   static_cast<unsigned long>(twr_anchors.size()), twr_responder, twr_initiator);
         return;
