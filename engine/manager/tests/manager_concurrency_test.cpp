@@ -3,6 +3,7 @@
 // road's drop counter is shared by the jobs that drop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <map>
@@ -105,6 +106,14 @@ TEST(engine_manager_Concurrency, DropsCountedFromFiveThreads)
     EXPECT_EQ(counter.total(RoadLoad::display_copy), kDropsEach);
     ASSERT_FALSE(lines.empty());
     EXPECT_LE(lines.size(), kDropsEach / RoadShedCounter::kLinePeriodMs + 1);
+    // The threads record their lines after the counter has let go of them, so the vector may hold
+    // them out of turn. In turn, the totals never fall, and of lines with equal totals only the
+    // first can carry counts since the one before.
+    const auto sum_of = [](const std::array<WORD64, kRoadLoadKinds>& a) { return a[0] + a[1] + a[2]; };
+    std::sort(lines.begin(), lines.end(), [&](const RoadShedLine& a, const RoadShedLine& b) {
+        const WORD64 ta = sum_of(a.total), tb = sum_of(b.total);
+        return ta != tb ? ta < tb : sum_of(a.since_last) > sum_of(b.since_last);
+    });
     std::array<WORD64, kRoadLoadKinds> sum{};
     for (size_t i = 0; i < lines.size(); ++i) {
         EXPECT_TRUE(i == 0 || lines[i].ms_since_last >= RoadShedCounter::kLinePeriodMs) << i;
