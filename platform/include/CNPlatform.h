@@ -164,6 +164,13 @@ constexpr WORD32 CN_SEND_SHED = 2;
 WORD32 CN_SendAsynMsgUnderMark(WORD32 dwMsgId, const BYTE* pucData, WORD16 wMsgLen, BYTE ucVer, BYTE ucPriority,
                                const JID* pReceiver, size_t qwMark);
 
+// Milliseconds of the monotonic clock, which is never set back: the clock of the log limits and
+// of the rules that ask how long something has lasted. CN_CoarseMonotonicMs reads the coarse
+// monotonic clock (a few milliseconds' grain, cheaper to read), for rules asked on every message
+// or block. Any thread.
+WORD64 CN_MonotonicMs();
+WORD64 CN_CoarseMonotonicMs();
+
 // Runs the process reactor on the calling thread until g_nCanExit is set; returns g_nExitCode.
 int CN_RunReactorLoop();
 

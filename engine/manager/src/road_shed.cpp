@@ -2,7 +2,6 @@
 #include "road_shed.h"
 
 #include <algorithm>
-#include <ctime>
 
 #include "CNPlatform.h"
 #include "CNTaskQueue.h"
@@ -25,15 +24,6 @@ constexpr BYTE kEnginePriority = 2;
 constexpr WORD16 kArrivalSourceEnd = 10;
 constexpr WORD16 kRangingSourceEnd = 6;
 constexpr WORD16 kCalibrationRxSourceEnd = 10;
-
-// A clock of a few milliseconds' grain is all the gate's windows and the line need, and it is
-// read for every report.
-WORD64 monotonic_ms()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return static_cast<WORD64>(ts.tv_sec) * 1000u + static_cast<WORD64>(ts.tv_nsec) / 1000000u;
-}
 
 // The backlog of an engine job's queue, its queue found once (the queues live as long as the
 // process). The socket job's thread only.
@@ -84,7 +74,7 @@ void print_line(const RoadShedLine& l)
 void count_drop(RoadLoad kind)
 {
     RoadShedLine line;
-    if (zub_road_shed().count(kind, monotonic_ms(), &line)) {
+    if (zub_road_shed().count(kind, CN_CoarseMonotonicMs(), &line)) {
         print_line(line);
     }
 }
@@ -210,7 +200,7 @@ bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID
     if (source.kind == RoadLoad::tag_report) {
         backlog = std::max(backlog, backlog_of(zub_context()->jid_selector[source.selector]));
     }
-    if (gate.admit(source, backlog, monotonic_ms())) {
+    if (gate.admit(source, backlog, CN_CoarseMonotonicMs())) {
         return send(msg_id, body, len, dst);
     }
     count_drop(source.kind);

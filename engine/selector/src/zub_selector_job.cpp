@@ -1,7 +1,7 @@
 // The selector jobs' state table and the job entry that adapts it to the platform.
-#include <chrono>
 #include <exception>
 
+#include "CNPlatform.h"
 #include "XOS_Api.h"
 #include "startup/cn_scs_job.h"
 #include "zub_msg.h"
@@ -120,10 +120,7 @@ SelectorEnv zub_selector_platform_env()
 {
     SelectorEnv env;
     env.now_ms = [] { return zub_cur_time_ms_get(); };
-    env.steady_ms = [] {
-        const auto since = std::chrono::steady_clock::now().time_since_epoch();
-        return static_cast<WORD64>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
-    };
+    env.steady_ms = [] { return CN_MonotonicMs(); };
     env.tag_budget = &selector_tag_budget;
     env.send = [](WORD32 event, const void* data, WORD16 len) {
         zub_asyn_msg_send(event, static_cast<const BYTE*>(data), len, &zub_context()->jid_display);

@@ -4,11 +4,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <malloc.h>
 #include <mutex>
 #include <new>
 
+#include "CNPlatform.h"
 #include "pool_cache.h"
 
 namespace cn_kernel {
@@ -80,13 +80,6 @@ void* stamp(void* raw, const Header& h)
 {
     std::memcpy(raw, &h, sizeof h);
     return static_cast<char*>(raw) + CN_BlockAllocator::kHeaderBytes;
-}
-
-uint64_t coarse_now_ms()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
 void note_heap_peak(size_t alive)
@@ -162,7 +155,7 @@ void CN_BlockAllocator::free(void* ptr)
         std::free(raw);
         return;
     }
-    g_shards[h.shard].cache[h.cls].load(std::memory_order_acquire)->give(raw, h.pool, coarse_now_ms());
+    g_shards[h.shard].cache[h.cls].load(std::memory_order_acquire)->give(raw, h.pool, CN_CoarseMonotonicMs());
 }
 
 size_t CN_BlockAllocator::largest_cached() { return kChunkBytes[kClasses - 1] - kHeaderBytes; }
@@ -195,7 +188,7 @@ size_t CN_BlockAllocator::trim(uint64_t now_ms)
 
 void CN_BlockAllocator::trim_when_due()
 {
-    const uint64_t now = coarse_now_ms();
+    const uint64_t now = CN_CoarseMonotonicMs();
     uint64_t due = g_next_trim_ms.load(std::memory_order_relaxed);
     if (now < due || !g_next_trim_ms.compare_exchange_strong(due, now + kTrimPeriodMs, std::memory_order_relaxed)) {
         return;

@@ -1,17 +1,11 @@
 // plat_log_limit.cpp - the per-site rate limit of the platform log.
 #include "CNPlatLogLimit.h"
 
-#include <chrono>
 #include <cstdarg>
 
-namespace {
+#include "CNPlatform.h"
 
-WORD64 monotonic_ms()
-{
-    return static_cast<WORD64>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
+namespace {
 
 void write_limited(CN_LogLimit* site, WORD64 now_ms, const char* fmt, va_list args)
 {
@@ -87,7 +81,7 @@ void CN_PlatLogLimited(CN_LogLimit* site, const char* fmt, ...)
 {
     va_list args;
     va_start(args, fmt);
-    write_limited(site, monotonic_ms(), fmt, args);
+    write_limited(site, CN_MonotonicMs(), fmt, args);
     va_end(args);
 }
 

@@ -93,7 +93,18 @@ void wait_timeval(struct timeval tv)
     }
 }
 
+WORD64 clock_ms(clockid_t clock)
+{
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<WORD64>(ts.tv_sec) * 1000u + static_cast<WORD64>(ts.tv_nsec) / 1000000u;
+}
+
 } // namespace
+
+WORD64 CN_MonotonicMs() { return clock_ms(CLOCK_MONOTONIC); }
+
+WORD64 CN_CoarseMonotonicMs() { return clock_ms(CLOCK_MONOTONIC_COARSE); }
 
 // ---- power-on and ticks ---------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "CNPlatLogLimit.h"
+#include "CNPlatform.h"
 #include "VorlenTypes.h"
 #include "zub_print.h"
 
@@ -19,9 +20,6 @@ struct zub_held_prefix {
     explicit zub_held_prefix(WORD32 held);
     char text[48];
 };
-
-// The monotonic millisecond clock ZUB_PRINT_LIMITED reads.
-WORD64 zub_print_limit_clock_ms();
 
 // One line of the site `site` (a CN_LogLimit*) at `now_ms`; `fmt` is a string literal, as for
 // ZUB_PRINT. Tests drive the clock through it.
@@ -37,9 +35,8 @@ WORD64 zub_print_limit_clock_ms();
     } while (0)
 
 // One line at this call site now.
-#define ZUB_PRINT_LIMITED(level, fmt, ...)                                                                       \
-    do {                                                                                                         \
-        static CN_LogLimit zub_print_limit_site_;                                                                \
-        ZUB_PRINT_LIMITED_AT(&zub_print_limit_site_, zub_print_limit_clock_ms(), level, fmt __VA_OPT__(, )       \
-                                 __VA_ARGS__);                                                                   \
+#define ZUB_PRINT_LIMITED(level, fmt, ...)                                                                     \
+    do {                                                                                                       \
+        static CN_LogLimit zub_print_limit_site_;                                                              \
+        ZUB_PRINT_LIMITED_AT(&zub_print_limit_site_, CN_MonotonicMs(), level, fmt __VA_OPT__(, ) __VA_ARGS__); \
     } while (0)
