@@ -35,8 +35,9 @@ struct zub_held_prefix {
     } while (0)
 
 // One line at this call site now.
-#define ZUB_PRINT_LIMITED(level, fmt, ...)                                                                     \
-    do {                                                                                                       \
-        static CN_LogLimit zub_print_limit_site_;                                                              \
-        ZUB_PRINT_LIMITED_AT(&zub_print_limit_site_, CN_MonotonicMs(), level, fmt __VA_OPT__(, ) __VA_ARGS__); \
+#define ZUB_PRINT_LIMITED(level, fmt, ...)                                                           \
+    do {                                                                                             \
+        static CN_LogLimit zub_print_limit_site_;                                                    \
+        ZUB_PRINT_LIMITED_AT(&zub_print_limit_site_, CN_MonotonicMs(), level,                        \
+                             fmt __VA_OPT__(, ) __VA_ARGS__);                                        \
     } while (0)
