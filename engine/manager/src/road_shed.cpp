@@ -15,10 +15,8 @@
 
 namespace {
 
-constexpr BYTE kMsgVersion = 0;
 // The engine's job types, from the control job's up: the queues the router may ask about.
 constexpr unsigned kEngineJobTypes = 32;
-constexpr BYTE kEnginePriority = 2;
 // Payload bytes a report needs to name its source: an arrival's tag id ends at 10, a ranging
 // report's short id at 6, a receive report's master id at 10, a transmit report is its anchor's.
 constexpr WORD16 kArrivalSourceEnd = 10;
@@ -77,11 +75,6 @@ void count_drop(RoadLoad kind)
     if (zub_road_shed().count(kind, CN_CoarseMonotonicMs(), &line)) {
         print_line(line);
     }
-}
-
-bool send(WORD32 msg_id, const BYTE* buf, WORD16 len, const JID* dst)
-{
-    return zub_asyn_msg_send(msg_id, buf, len, dst);
 }
 
 }  // namespace
@@ -194,14 +187,14 @@ bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID
     if (dst == nullptr || len <= ZUB_SOCK_DATA_HEAD_LEN ||
         !road_report_source(body + ZUB_SOCK_DATA_HEAD_LEN, static_cast<WORD16>(len - ZUB_SOCK_DATA_HEAD_LEN),
                             static_cast<WORD16>(body[0] | body[1] << 8), &source)) {
-        return send(msg_id, body, len, dst);
+        return zub_asyn_msg_send(msg_id, body, len, dst);
     }
     size_t backlog = backlog_of(*dst);
     if (source.kind == RoadLoad::tag_report) {
         backlog = std::max(backlog, backlog_of(zub_context()->jid_selector[source.selector]));
     }
     if (gate.admit(source, backlog, CN_CoarseMonotonicMs())) {
-        return send(msg_id, body, len, dst);
+        return zub_asyn_msg_send(msg_id, body, len, dst);
     }
     count_drop(source.kind);
     return false;
@@ -209,18 +202,10 @@ bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID
 
 bool zub_road_send(RoadLoad kind, WORD32 msg_id, const BYTE* buf, WORD16 len, const JID* dst)
 {
-    if (dst == nullptr) {
-        return false;
-    }
     const size_t mark = kind == RoadLoad::calibration_report ? kRoadCalibrationHardMarkBytes : kRoadHardMarkBytes;
-    const WORD32 rc = CN_SendAsynMsgUnderMark(msg_id, buf, len, kMsgVersion, kEnginePriority, dst, mark);
-    if (rc == CN_SEND_SHED) {
+    const zub_send_result sent = zub_asyn_msg_send_under_mark(msg_id, buf, len, dst, mark);
+    if (sent == zub_send_result::shed) {
         count_drop(kind);
-        return false;
     }
-    if (rc != 0) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "Send message to another job failed. RcvProcNo=%X, MsgID=%X, MsgLen=%d.",
-                  dst->dwJno, msg_id, len);
-    }
-    return rc == 0;
+    return sent == zub_send_result::sent;
 }
