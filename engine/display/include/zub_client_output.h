@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "VorlenTypes.h"
+#include "zub_pending_bytes.h"
 #include "zub_reactor_info.h"
 
 enum class display_stream : unsigned {
@@ -66,10 +67,9 @@ private:
         bool used = false;
         int sock = 0;
         WORD64 identity = 0;
-        size_t head = 0;
-        std::vector<BYTE> bytes;
+        PendingBytes bytes;
 
-        size_t size() const { return bytes.size() - head; }
+        size_t size() const { return bytes.size(); }
         void reset();
     };
 
@@ -78,7 +78,6 @@ private:
     bool push_queue(queue_t& q);
     // Sends to one client; true when the client must be closed (queue overflow).
     bool deliver(queue_t& q, int sock, const BYTE* data, size_t len);
-    bool enqueue(queue_t& q, int sock, const BYTE* data, size_t len);
     void close_overflowed(display_stream s, const std::vector<int>& socks);
 
     display_clients& io_;

@@ -1,12 +1,14 @@
 #include "zub_client_output.h"
 
-#include <cerrno>
-
 #include "zub_print_limited.h"
 
 namespace {
 
-bool would_block(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == EINTR; }
+// A client's socket as PendingBytes reaches it.
+auto client_socket(display_clients& io, int sock)
+{
+    return [&io, sock](const BYTE* data, size_t len) { return io.send(sock, data, len); };
+}
 
 }  // namespace
 
@@ -15,9 +17,7 @@ void client_output::queue_t::reset()
     used = false;
     sock = 0;
     identity = 0;
-    head = 0;
     bytes.clear();
-    bytes.shrink_to_fit();
 }
 
 client_output::client_output(display_clients& io, size_t limit) : io_(io), limit_(limit) {}
@@ -43,66 +43,33 @@ client_output::queue_t& client_output::bind(display_stream s, unsigned slot, int
 
 bool client_output::push_queue(queue_t& q)
 {
-    while (q.size() > 0) {
-        const ssize_t n = io_.send(q.sock, q.bytes.data() + q.head, q.size());
-        if (n < 0) {
-            if (would_block(errno)) {
-                return true;
-            }
-            q.reset();
-            return false;
-        }
-        if (n == 0) {
-            return true;
-        }
-        q.head += static_cast<size_t>(n);
+    const bool alive = q.bytes.push(client_socket(io_, q.sock));
+    if (!alive || q.size() == 0) {
+        q.reset();
     }
-    q.reset();
-    return true;
-}
-
-bool client_output::enqueue(queue_t& q, int sock, const BYTE* data, size_t len)
-{
-    if (q.used && q.size() + len > limit_) {
-        return false;
-    }
-    if (!q.used) {
-        if (len > limit_) {
-            return false;
-        }
-        q.used = true;
-        q.sock = sock;
-        q.identity = io_.identity(sock);
-    }
-    if (q.head > 0 && q.head >= q.bytes.size() / 2) {
-        q.bytes.erase(q.bytes.begin(), q.bytes.begin() + static_cast<std::ptrdiff_t>(q.head));
-        q.head = 0;
-    }
-    q.bytes.insert(q.bytes.end(), data, data + len);
-    return true;
+    return alive;
 }
 
 bool client_output::deliver(queue_t& q, int sock, const BYTE* data, size_t len)
 {
-    if (q.used && (!push_queue(q) || q.size() > 0)) {
+    switch (q.bytes.send(data, len, limit_, client_socket(io_, sock))) {
+    case PendingBytes::Result::kept:
         if (!q.used) {
-            return false;  // the client failed: the socket job closes it
+            q.used = true;
+            q.sock = sock;
+            q.identity = io_.identity(sock);
         }
-        return !enqueue(q, sock, data, len);
-    }
-    const ssize_t n = io_.send(sock, data, len);
-    size_t sent = 0;
-    if (n < 0) {
-        if (!would_block(errno)) {
-            return false;
-        }
-    } else {
-        sent = static_cast<size_t>(n);
-    }
-    if (sent >= len) {
         return false;
+    case PendingBytes::Result::overflow:
+        return true;
+    case PendingBytes::Result::failed:  // the client failed: the socket job closes it
+    case PendingBytes::Result::sent:
+        break;
     }
-    return !enqueue(q, sock, data + sent, len - sent);
+    if (q.used) {
+        q.reset();
+    }
+    return false;
 }
 
 void client_output::close_overflowed(display_stream s, const std::vector<int>& socks)

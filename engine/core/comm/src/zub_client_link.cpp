@@ -4,13 +4,13 @@
 
 #include <cerrno>
 #include <mutex>
-#include <vector>
 
 #include "qk_reactor.h"
 #include "qk_socket.h"
 #include "zub_anchor_link.h"
 #include "zub_context.h"
 #include "zub_ctrl_flow.h"
+#include "zub_pending_bytes.h"
 #include "zub_print.h"
 #include "zub_print_limited.h"
 #include "zub_shared_field.h"
@@ -33,50 +33,16 @@ void release_client(const sock_info_t& taken)
 
 // The reply bytes the controller has not taken yet, in order; they belong to the controller
 // listed now and go with it. Under clients_lock.
-class ReplyQueue {
-public:
-    size_t size() const { return bytes_.size() - head_; }
-    void clear()
-    {
-        bytes_.clear();
-        bytes_.shrink_to_fit();
-        head_ = 0;
-    }
-    // Writes what the socket takes; false with errno set when the link failed.
-    bool push(int sock)
-    {
-        while (size() > 0) {
-            const ssize_t n = qk_send(sock, bytes_.data() + head_, size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                head_ += static_cast<size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-        }
-        clear();
-        return true;
-    }
-    void append(const BYTE* buf, size_t len)
-    {
-        if (head_ > 0 && head_ >= bytes_.size() / 2) {
-            bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(head_));
-            head_ = 0;
-        }
-        bytes_.insert(bytes_.end(), buf, buf + len);
-    }
-
-private:
-    std::vector<BYTE> bytes_;
-    size_t head_ = 0;
-};
-
-ReplyQueue& ctrl_replies()
+PendingBytes& ctrl_replies()
 {
-    static ReplyQueue queue;
+    static PendingBytes queue;
     return queue;
+}
+
+// The controller's socket as PendingBytes reaches it: one send that never waits.
+auto ctrl_socket(int sock)
+{
+    return [sock](const BYTE* data, size_t len) { return qk_send(sock, data, len, MSG_NOSIGNAL | MSG_DONTWAIT); };
 }
 
 // Takes the controller client if it still is `sock`; its flag stays as it is.
@@ -94,38 +60,7 @@ bool take_ctrl_client(reactor_info_t& info, int sock, sock_info_t* taken)
     return true;
 }
 
-enum class Sent { done, queued, failed, overflow };
-
-// Under clients_lock: what the controller has not taken yet goes first, then the new bytes;
-// what the socket does not take now is queued.
-Sent send_locked(int sock, const BYTE* buf, size_t len, int* error)
-{
-    ReplyQueue& queue = ctrl_replies();
-    if (!queue.push(sock)) {
-        *error = errno;
-        return Sent::failed;
-    }
-    size_t done = 0;
-    while (queue.size() == 0 && done < len) {
-        const ssize_t n = qk_send(sock, buf + done, len - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
-            break;
-        } else if (errno != EINTR) {
-            *error = errno;
-            return Sent::failed;
-        }
-    }
-    if (done == len) {
-        return Sent::done;
-    }
-    if (queue.size() + (len - done) > ZUB_CTRL_REPLY_LIMIT) {
-        return Sent::overflow;
-    }
-    queue.append(buf + done, len - done);
-    return Sent::queued;
-}
+using Sent = PendingBytes::Result;
 
 // A controller whose link failed or who left too much unread is closed; its replies go with it.
 void drop_controller(int sock, Sent why, int error)
@@ -148,23 +83,24 @@ bool send_to_ctrl(const BYTE* buf, size_t len)
     reactor_info_t& info = reactor_info();
     int sock = 0;
     int error = 0;
-    Sent sent = Sent::done;
+    Sent result = Sent::sent;
     {
         std::lock_guard<GuardMutex> lock(info.clients_lock);
         sock = info.ctrl_client.sock;
         if (sock == 0) {
             return false;
         }
-        sent = send_locked(sock, buf, len, &error);
+        result = ctrl_replies().send(buf, len, ZUB_CTRL_REPLY_LIMIT, ctrl_socket(sock));
+        error = errno;
     }
-    switch (sent) {
-    case Sent::done:
+    switch (result) {
+    case Sent::sent:
         return true;
-    case Sent::queued:
+    case Sent::kept:
         zub_ctrl_flow().wake(CtrlFlow::kRetryMs);
         return true;
     default:
-        drop_controller(sock, sent, error);
+        drop_controller(sock, result, error);
         return false;
     }
 }
@@ -230,8 +166,8 @@ size_t zub_ctrl_reply_flush()
     {
         std::lock_guard<GuardMutex> lock(info.clients_lock);
         sock = info.ctrl_client.sock;
-        ReplyQueue& queue = ctrl_replies();
-        if (sock == 0 || queue.push(sock)) {
+        PendingBytes& queue = ctrl_replies();
+        if (sock == 0 || queue.push(ctrl_socket(sock))) {
             return sock == 0 ? 0 : queue.size();
         }
         error = errno;
