@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "XOS_Api.h"
-#include "road_shed.h"
+#include "zub_road_shed.h"
 #include "zub_clocksync.h"
 #include "zub_clocksync_job.h"
 #include "zub_context.h"
@@ -24,7 +24,7 @@ void send_display(const dac_ccp_rx_t& rec)
 {
     BYTE body[sizeof rec];
     std::memcpy(body, &rec, sizeof rec);
-    // A display job that has fallen behind goes without (see road_shed.h).
+    // A display job that has fallen behind goes without (see zub_road_shed.h).
     zub_road_send(RoadLoad::display_copy, ZUB_EV_CLOCKSYNC_DISPLAY_DAC_CCP, body, sizeof body,
                   &zub_context()->jid_display);
 }

@@ -1,7 +1,7 @@
 // The manager jobs' entry: the platform side of ManagerRouter.
 #include "XOS_Api.h"
 #include "manager_router.h"
-#include "road_shed.h"
+#include "zub_road_shed.h"
 #include "startup/cn_scs_job.h"
 #include "zub_context.h"
 #include "zub_manager.h"
@@ -17,7 +17,7 @@ public:
     {
         zub_asyn_msg_send(ZUB_EV_XX_CTRL_JOB_START_OK, nullptr, 0, &zub_context()->jid_control);
     }
-    // A selector or the display job that has fallen behind goes without (see road_shed.h).
+    // A selector or the display job that has fallen behind goes without (see zub_road_shed.h).
     void to_selector(unsigned index, const BYTE* msg, WORD16 len) override
     {
         zub_road_send(RoadLoad::tag_report, ZUB_EV_MANAGER_XX_ANCHOR_MSG, msg, len,

@@ -14,7 +14,7 @@
 
 #include "manager_router.h"
 #include "manager_test_support.h"
-#include "road_shed.h"
+#include "zub_road_shed.h"
 #include "zub_msg_id.h"
 #include "zub_public.h"
 

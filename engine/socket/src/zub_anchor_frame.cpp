@@ -7,7 +7,7 @@
 
 #include "qk_reactor.h"
 #include "qk_socket.h"
-#include "road_shed.h"
+#include "zub_road_shed.h"
 #include "rtls_interface.h"
 #include "zub_anchor_link.h"
 #include "zub_context.h"
@@ -30,7 +30,7 @@ void empty_buffer(tcp_sock_t& s)
     s.rcv_len = 0;
 }
 
-// Reports give way to a receiver that has fallen behind (road_shed.h).
+// Reports give way to a receiver that has fallen behind (zub_road_shed.h).
 bool platform_send(WORD32 event, const BYTE* body, WORD16 len, const JID* dst, void* /*ctx*/)
 {
     return zub_road_report_send(event, body, len, dst);

@@ -168,9 +168,9 @@ namespace {
 TEST(RoadDropsLogged, TheLastLineCounts)
 {
     const std::string two_lines =
-        "12/09 22:46:25.102 [SOCKET] [road_shed.cpp 26 line]. report road full: dropped 1 tag reports, 0 clock "
+        "12/09 22:46:25.102 [SOCKET] [zub_road_shed.cpp 26 line]. report road full: dropped 1 tag reports, 0 clock "
         "reports, 0 display records in 0 ms (since start 1, 0, 0)\n"
-        "12/09 22:46:26.369 [MANAGER3] [road_shed.cpp 26 line]. report road full: dropped 29847 tag reports, 2 clock "
+        "12/09 22:46:26.369 [MANAGER3] [zub_road_shed.cpp 26 line]. report road full: dropped 29847 tag reports, 2 clock "
         "reports, 1 display records in 1265 ms (since start 29848, 2, 1)\n";
     struct Row {
         std::string text;

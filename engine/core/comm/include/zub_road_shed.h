@@ -1,4 +1,4 @@
-// road_shed.h - load shedding on the report road. Under a flood of valid reports beyond what
+// zub_road_shed.h - load shedding on the report road. Under a flood of valid reports beyond what
 // the road can handle, a report is dropped before it joins a queue that already holds a
 // fraction of a second of work, instead of waiting behind seconds of others: the engine's
 // memory stays bounded and what the road takes is handled in time.

@@ -1,5 +1,5 @@
-// road_shed.cpp - see road_shed.h.
-#include "road_shed.h"
+// road_shed.cpp - see zub_road_shed.h.
+#include "zub_road_shed.h"
 
 #include <algorithm>
 

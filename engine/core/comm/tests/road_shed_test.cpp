@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "road_shed.h"
+#include "zub_road_shed.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ std::vector<BYTE> with_le(std::vector<BYTE> p, size_t at, WORD64 v, size_t n)
 
 }  // namespace
 
-TEST(engine_manager_RoadShed, SourceOfAReport)
+TEST(engine_comm_RoadShed, SourceOfAReport)
 {
     struct Row {
         const char* name;
@@ -63,7 +63,7 @@ TEST(engine_manager_RoadShed, SourceOfAReport)
     }
 }
 
-TEST(engine_manager_RoadShed, GateLetsOnByBacklogAndSource)
+TEST(engine_comm_RoadShed, GateLetsOnByBacklogAndSource)
 {
     const ReportSource tag{RoadLoad::tag_report, 0x20001, 0};
     const ReportSource other_tag{RoadLoad::tag_report, 0x1001, 0};
@@ -103,7 +103,7 @@ TEST(engine_manager_RoadShed, GateLetsOnByBacklogAndSource)
     }
 }
 
-TEST(engine_manager_RoadShed, OneLineASecondWithTheCounts)
+TEST(engine_comm_RoadShed, OneLineASecondWithTheCounts)
 {
     struct Row {
         WORD64 at_ms;
