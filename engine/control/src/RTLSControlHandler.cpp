@@ -10,9 +10,9 @@
 #include "zub_context.h"
 #include "zub_control_frames.h"
 #include "zub_control_ports.h"
-#include "zub_print_limited.h"
 #include "zub_diagnostics.h"
 #include "zub_print.h"
+#include "zub_print_limited.h"
 #include "zub_shared_field.h"
 #include "zub_timer.h"
 
@@ -170,8 +170,8 @@ void RTLSControlHandler::SendXMLResponse()
 {
     if (dropped_result_lines != 0) {
         ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR,
-                                  "SendXMLResponse: %llu result lines past %zu bytes of the reply dropped.",
-                                  static_cast<unsigned long long>(dropped_result_lines), ZUB_REPLY_RESULT_BOUND);
+                          "SendXMLResponse: %llu result lines past %zu bytes of the reply dropped.",
+                          static_cast<unsigned long long>(dropped_result_lines), ZUB_REPLY_RESULT_BOUND);
         dropped_result_lines = 0;
     }
     for (char& ch : xmlResponse) {
@@ -200,8 +200,8 @@ int RTLSControlHandler::HandleResponse(const BYTE* message, WORD16 length)
     }
     if (data_len > length - 4) {
         ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR,
-                                  "anchor message of %u bytes shorter than its payload length %u, dropped.", length,
-                                  data_len);
+                          "anchor message of %u bytes shorter than its payload length %u, dropped.", length,
+                          data_len);
         return -1;
     }
     Anchor* anchor = &zub_context()->anchors[local];
@@ -223,7 +223,7 @@ int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id
     if (code == RTLS_COMM_TEST_RESULT_IND && !AwaitsCommResults()) {
         // Results nobody asked for would pile onto the next reply and end another test's wait.
         ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT, "comm test result from anchor(%lx) that no test awaits, dropped.",
-                                  anchor->hardware_id);
+                          anchor->hardware_id);
         return 0;
     }
     const bool handled = (expectedRxResponseNum != 0 && code == expectedResponseCode) || expectedResponseCode2 == 0 ||
@@ -233,7 +233,7 @@ int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id
                                                                                                  : 1;
     if (handled && length < needed) {
         ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "reply 0x%X of %u bytes is shorter than %u, not handled.", code,
-                                  length, needed);
+                          length, needed);
     } else if (handled) {
         if (expectedRxResponseNum > 0) {
             --expectedRxResponseNum;
@@ -268,15 +268,15 @@ void RTLSControlHandler::HandleConfigRequest(Anchor* anchor, const BYTE* payload
     zub_store(anchor->is_req_cfg, true);
     if (!zub_load(zub_context()->anchor_cfg_finish)) {
         ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT,
-                                  "ZUB not receive config info from controller, discard anchor(%s) config req.",
-                                  anchor->getIpPrint());
+                          "ZUB not receive config info from controller, discard anchor(%s) config req.",
+                          anchor->getIpPrint());
         return;
     }
     const AnchorConfig cfg = anchor->config_snapshot();
     ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT,
-                              "HandleConfigRequest: Anc(%s) %d : %u : connected as (%6s). Antenna Delay %u %u.",
-                              anchor->getIpPrint(), cfg.idx, anchor->id, cfg.master ? "Master" : "Slave",
-                              cfg.ant_delay_rx, cfg.ant_delay_tx);
+                      "HandleConfigRequest: Anc(%s) %d : %u : connected as (%6s). Antenna Delay %u %u.",
+                      anchor->getIpPrint(), cfg.idx, anchor->id, cfg.master ? "Master" : "Slave",
+                      cfg.ant_delay_rx, cfg.ant_delay_tx);
     size_t n = 0;
     if (length > kVersionOffset) {
         const char* text = reinterpret_cast<const char*>(payload + kVersionOffset);
@@ -332,8 +332,8 @@ void RTLSControlHandler::HandleRangeResult(const BYTE* payload, WORD16 length)
     }
     if (!CloseRangePair()) {
         ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT,
-                                  "twr vector size check error. size=%lu, twr_responder=%u, twr_initiator=%u.",
-                                  static_cast<unsigned long>(twr_anchors.size()), twr_responder, twr_initiator);
+                          "twr vector size check error. size=%lu, twr_responder=%u, twr_initiator=%u.",
+                          static_cast<unsigned long>(twr_anchors.size()), twr_responder, twr_initiator);
         return;
     }
     HandleRangeTest_continue();

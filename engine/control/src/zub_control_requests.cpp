@@ -108,8 +108,8 @@ void RTLSControlHandler::HandleRequests(char* text)
     }
     if (expectedRxResponseNum != 0) {
         ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT,
-                  "expectedRxResponseNum  = %d, expectedResponseCode = %u, push this (%s) xml Req to queue.",
-                  expectedRxResponseNum, expectedResponseCode, text);
+                          "expectedRxResponseNum  = %d, expectedResponseCode = %u, push this (%s) xml Req to queue.",
+                          expectedRxResponseNum, expectedResponseCode, text);
         return;
     }
     Dispatch(type, root);

@@ -107,6 +107,8 @@ public:
     // The tag's record, heard now; a new tag gets one within the budget. Null when the
     // budget refuses it (the refusal is counted and logged) or memory runs out.
     Tag* find_tag(WORD64 tag_id);
+    // The record of a tag already held, heard at now_ms; null for a tag with none (it gets none).
+    Tag* hear_held_tag(WORD64 tag_id, WORD64 now_ms);
     // Frees, longest silent first, as many records as other selectors asked for, of tags
     // silent long enough (the solve tick does this first).
     void free_requested_records();

@@ -23,11 +23,16 @@ Selector::~Selector()
 Tag* Selector::find_tag(WORD64 tag_id)
 {
     const WORD64 now_ms = steady_now();
+    Tag* tag = hear_held_tag(tag_id, now_ms);
+    return tag != nullptr ? tag : admit_new_tag(tag_id, now_ms);
+}
+
+Tag* Selector::hear_held_tag(WORD64 tag_id, WORD64 now_ms)
+{
     Tag* tag = roster_.hear(tag_id, now_ms);
-    if (tag == nullptr) {
-        return admit_new_tag(tag_id, now_ms);
+    if (tag != nullptr) {
+        publish_oldest();
     }
-    publish_oldest();
     return tag;
 }
 

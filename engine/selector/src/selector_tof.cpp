@@ -440,8 +440,9 @@ void Selector::close_tof_round(Tag* tag)
 void Selector::tof_immediate_fix(WORD64 tag_id, WORD16 reporting_anchor)
 {
     const context_t& c = ctx();
-    Tag* tag = tags.find_key(tag_id) != nullptr ? find_tag(tag_id) : nullptr;  // heard, never added
-    // Only a range stored in this round says where the tag is; a new tag holds none.
+    // Only a range stored in this round says where the tag is: a tag without a record holds none,
+    // so it is not given one here.
+    Tag* tag = hear_held_tag(tag_id, steady_now());
     if (tag == nullptr || tag->blinkReports.nTofBlinks == 0) {
         return;
     }

@@ -127,7 +127,7 @@ void CtrlLineFramer::keep_tail(const char* piece, size_t len)
 {
     if (len > ZUB_CTRL_PENDING_MAX) {
         ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "controller line longer than %u bytes, dropped up to its next newline",
-                  static_cast<unsigned>(ZUB_CTRL_PENDING_MAX));
+                          static_cast<unsigned>(ZUB_CTRL_PENDING_MAX));
         clear_held();
         dropping_ = true;
         return;
