@@ -70,6 +70,8 @@ void reset_state()
     h->tmWatiRspTimer = 0xFFFFFFFF;
     h->twr_anchors.clear();
     h->range_run = RangeTestRun{};
+    h->comm_results_due.clear();
+    h->ranging_anchors[0] = h->ranging_anchors[1] = nullptr;
     h->xmlResponse.clear();
     h->xmlResponse.shrink_to_fit();
     h->dropped_result_lines = 0;

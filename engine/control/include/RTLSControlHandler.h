@@ -73,6 +73,11 @@ public:
     WORD32 twr_responder;
     std::string xmlResponse;
     RangeTestRun range_run;
+    // The receivers of the communication test under way: the results (0x82) each still owes,
+    // by local anchor id (one per transmitter it listens to).
+    std::vector<WORD32> comm_results_due;
+    // The anchors whose range results (0x83, 0x84) the range pair or twr test under way awaits.
+    const Anchor* ranging_anchors[2] = {nullptr, nullptr};
     // Result lines left out of xmlResponse since the last reply (ZUB_REPLY_RESULT_BOUND).
     WORD64 dropped_result_lines = 0;
 
@@ -80,8 +85,10 @@ private:
     RTLSControlHandler();
 
     void HandleConfigRequest(Anchor* anchor, const BYTE* payload, WORD16 length);
-    // Whether a communication test awaits results (0x82) now.
-    bool AwaitsCommResults() const;
+    // Whether the communication test under way awaits a result (0x82) from this anchor now.
+    bool AwaitsCommResult(const Anchor* anchor) const;
+    // Whether the range pair or twr test under way awaits this range result from this anchor.
+    bool AwaitsRangeResult(BYTE code, const Anchor* anchor) const;
     void HandleCommResult(Anchor* anchor, const BYTE* payload, WORD16 length);
     // Appends a result line while xmlResponse stays within ZUB_REPLY_RESULT_BOUND, else counts it.
     void AppendResultLine(const char* line);

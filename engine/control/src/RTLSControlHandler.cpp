@@ -220,28 +220,36 @@ int RTLSControlHandler::HandleResponse(WORD64 /*hardware_id*/, WORD16 /*local_id
         HandleConfigRequest(anchor, payload, length);
         return 0;
     }
-    if (code == RTLS_COMM_TEST_RESULT_IND && !AwaitsCommResults()) {
-        // Results nobody asked for would pile onto the next reply and end another test's wait.
+    const bool range_result = code == RTLS_RANGE_MEAS_IND || code == RTLS_RANGE_MEAS_IND_FINAL;
+    // Results nobody asked for would pile onto the next reply, end another test's wait or, for
+    // a range result, stop anchors and answer the controller unasked.
+    if (code == RTLS_COMM_TEST_RESULT_IND && !AwaitsCommResult(anchor)) {
         ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT, "comm test result from anchor(%lx) that no test awaits, dropped.",
+                          anchor->hardware_id);
+        return 0;
+    }
+    if (range_result && !AwaitsRangeResult(code, anchor)) {
+        ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT, "range result 0x%X from anchor(%lx) that no test awaits, dropped.", code,
                           anchor->hardware_id);
         return 0;
     }
     const bool handled = (expectedRxResponseNum != 0 && code == expectedResponseCode) || expectedResponseCode2 == 0 ||
                          code == expectedResponseCode2;
-    const WORD16 needed = code == RTLS_COMM_TEST_RESULT_IND ? kCommResultLen
-                          : (code == RTLS_RANGE_MEAS_IND || code == RTLS_RANGE_MEAS_IND_FINAL) ? kRangeResultLen
-                                                                                                 : 1;
+    const WORD16 needed = code == RTLS_COMM_TEST_RESULT_IND ? kCommResultLen : range_result ? kRangeResultLen : 1;
     if (handled && length < needed) {
         ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "reply 0x%X of %u bytes is shorter than %u, not handled.", code,
                           length, needed);
     } else if (handled) {
-        if (expectedRxResponseNum > 0) {
+        // Only the awaited reply counts: a communication test's done frame (0x81) or a stray code
+        // must not end a wait for results still to come.
+        if (expectedRxResponseNum > 0 && code == expectedResponseCode) {
             --expectedRxResponseNum;
         }
         switch (code) {
         case RTLS_COMM_TEST_DONE_IND:
             break;
         case RTLS_COMM_TEST_RESULT_IND:
+            --comm_results_due[anchor->id];
             HandleCommResult(anchor, payload, length);
             break;
         case RTLS_RANGE_MEAS_IND:
@@ -289,9 +297,17 @@ void RTLSControlHandler::HandleConfigRequest(Anchor* anchor, const BYTE* payload
     anchor->configured = 1;
 }
 
-bool RTLSControlHandler::AwaitsCommResults() const
+bool RTLSControlHandler::AwaitsCommResult(const Anchor* anchor) const
 {
-    return expectedResponseCode == RTLS_COMM_TEST_RESULT_IND && expectedRxResponseNum > 0;
+    return expectedResponseCode == RTLS_COMM_TEST_RESULT_IND && expectedRxResponseNum > 0 &&
+           anchor->id < comm_results_due.size() && comm_results_due[anchor->id] > 0;
+}
+
+bool RTLSControlHandler::AwaitsRangeResult(BYTE code, const Anchor* anchor) const
+{
+    const bool awaited = code == expectedResponseCode || (expectedResponseCode2 != 0 && code == expectedResponseCode2);
+    return expectedRxResponseNum != 0 && awaited && anchor != nullptr &&
+           (anchor == ranging_anchors[0] || anchor == ranging_anchors[1]);
 }
 
 void RTLSControlHandler::HandleCommResult(Anchor* anchor, const BYTE* payload, WORD16 /*length*/)
@@ -327,7 +343,8 @@ void RTLSControlHandler::HandleRangeResult(const BYTE* payload, WORD16 length)
         zub_diag_convert_to_format(records, payload + 14, false);
         zub_diag_convert_to_format(records, payload + 80, false);
     }
-    if (expectedRxResponseNum != 0) {
+    // A twr test starts no pair: its distance line leads the next reply.
+    if (expectedRxResponseNum != 0 || !range_run.running) {
         return;
     }
     if (!CloseRangePair()) {

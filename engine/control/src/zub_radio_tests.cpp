@@ -204,9 +204,11 @@ void RTLSControlHandler::HandleCommTest(const XMLElement* root)
     const cmd_comm_test_t receive{RTLS_COMM_TEST_START_REQ, 0, kCommTestPackets};
     const cmd_comm_test_t transmit{RTLS_COMM_TEST_START_REQ, 1, kCommTestPackets};
     const BYTE result_request = RTLS_COMM_TEST_RESULT_REQ;
-    // The results of every transmitter's receivers are awaited (at most 10000 x 9999): a result
-    // counts only while awaited, so each one asked for here has to be.
-    int awaited = 0;
+    // One result is awaited from each receiver of every transmitter, and no other: a result
+    // counts only while awaited, so each one asked for here has to be. At most 10000 x 9999 in
+    // all for distinct transmitters; a transmitter listed over and over stops adding at INT_MAX.
+    comm_results_due.assign(count, 0);
+    long long awaited = 0;
     for (Anchor* t : transmitters) {
         char line[128];
         std::snprintf(line, sizeof line, "<ind type=\"system status\" msg=\"comm tx\" addr=\"%d\"> < / ind >",
@@ -220,8 +222,13 @@ void RTLSControlHandler::HandleCommTest(const XMLElement* root)
             }
         }
         SendRequest(t, bytes_of(transmit), sizeof transmit);
-        awaited += count > 0 ? static_cast<int>(count) - 1 : 0;
-        SetupResponse(RTLS_COMM_TEST_RESULT_IND, awaited);
+        for (unsigned i = 0; i < count; ++i) {
+            if (&c->anchors[i] != t && awaited < INT_MAX) {
+                ++comm_results_due[i];
+                ++awaited;
+            }
+        }
+        SetupResponse(RTLS_COMM_TEST_RESULT_IND, static_cast<int>(awaited));
         for (unsigned i = 0; i < count; ++i) {
             if (&c->anchors[i] != t) {
                 SendRequest(&c->anchors[i], &result_request, 1);
@@ -305,6 +312,8 @@ void RTLSControlHandler::StartRangePair(WORD32 i, WORD32 j)
     } else {
         SetupResponse(RTLS_RANGE_MEAS_IND_FINAL, 1);
     }
+    ranging_anchors[0] = initiator;
+    ranging_anchors[1] = responder;
     SendRequest(responder, bytes_of(to_responder), sizeof to_responder);
     SendRequest(initiator, bytes_of(to_initiator), sizeof to_initiator);
     twr_initiator = i;
@@ -374,5 +383,7 @@ void RTLSControlHandler::HandleTwrTest(const XMLElement* root)
     } else {
         SetupResponse(RTLS_RANGE_MEAS_IND_FINAL, 1);
     }
+    ranging_anchors[0] = anchor;
+    ranging_anchors[1] = nullptr;
     WaitForResponse(ZUB_RADIO_TEST_WAIT_SECONDS);
 }

@@ -57,6 +57,8 @@ protected:
         h->tmWatiRspTimer = 0xFFFFFFFF;
         h->twr_anchors.clear();
         h->twr_initiator = h->twr_responder = 0;
+        h->comm_results_due.clear();
+        h->ranging_anchors[0] = h->ranging_anchors[1] = nullptr;
         h->xmlResponse.clear();
         prints.clear();
     }

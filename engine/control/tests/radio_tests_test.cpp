@@ -406,8 +406,8 @@ TEST_F(engine_control_RadioTests, ARunWhoseAnchorListWasReplacedStops)
     EXPECT_EQ(h->expectedRxResponseNum, 0);
 }
 
-// Every waiting test ends, by its reply or by its deadline; what is left of its text leads the
-// next reply.
+// Every waiting test ends, by its replies or by its deadline; what is left of its text leads
+// the next reply. Results that come after it ended change nothing.
 TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
 {
     const Bytes result_b = {0x82, 0xDE, 0x03, 0x03, 0x00};  // rx_data 990, rx_others 3
@@ -416,45 +416,74 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
     const std::string receiver_c = "<receiver addr=\"c3\" rx_data=\"5\" rx_others=\"0\" />";
     const Bytes result_a = {0x82, 0x01, 0x01, 0x00, 0x00};  // rx_data 257
     const std::string receiver_a = "<receiver addr=\"a1\" rx_data=\"257\" rx_others=\"0\" />";
+    const Bytes comm_done = {0x81};
     const std::string done = "<ind type=\"power test\"> msg=\"done\"</ind>\n";
     const std::string comm = "<ind type=\"comm test\"><transmitter addr=\"a1\"></transmitter></ind>\n";
+    const std::string comm_c3 = "<ind type=\"comm test\"><transmitter addr=\"c3\"></transmitter></ind>\n";
+    const char* comm_a1 = "<r type=\"comm test\"><x addr=\"a1\"/></r>";
+    const char* comm_all = "<r type=\"comm test\"/>";
     const char* range = "<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/></r>";
+    const char* twr = "<r type=\"twr test\" log=\"0\"><x addr=\"b2\"/></r>";
+    const std::string twr_line = " distance=\"1.234500\" timeouts=\"7\" />";
     // The distance: the tenths of millimetres in single precision, divided in double.
     auto ranged = [](const char* metres) {
         return pair_reply("a1", "b2", std::string(" distance=\"") + metres + "\" timeouts=\"7\" />");
     };
+    struct Late {
+        Anchor** from = nullptr;
+        Bytes payload;
+        int count = 0;
+    };
     struct Row {
         const char* name;
         const char* request;
-        std::vector<std::pair<Anchor**, Bytes>> replies;  // empty: the deadline
-        int strays;                                       // results from b2 after the replies
+        std::vector<std::pair<Anchor**, Bytes>> replies;  // the deadline ends the wait if they do not
         WORD32 wait;
         std::string last;  // the test's last reply of its own ("": none)
         std::string head;  // of the next "zub cfg" reply
+        Late late{};       // sent once the test has ended
     };
     const Row rows[] = {
-        {"power by reply", "<r type=\"power test\"><x addr=\"a1\"/></r>", {{&a, {0x85}}}, 0, 35, done, ""},
-        {"power by deadline", "<r type=\"power test\"><x addr=\"a1\"/></r>", {}, 0, 35, done, kNoResponse},
-        {"power by deadline, results no test awaits", "<r type=\"power test\"><x addr=\"a1\"/></r>", {}, 200000, 35,
-         done, kNoResponse},
-        {"comm by replies", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}, {&cc, result_c}}, 0, 35,
-         comm, receiver_b + receiver_c},
-        {"comm by replies, then 200000 more", "<r type=\"comm test\"><x addr=\"a1\"/></r>",
-         {{&b, result_b}, {&cc, result_c}}, 200000, 35, comm, receiver_b + receiver_c},
-        {"comm by deadline", "<r type=\"comm test\"><x addr=\"a1\"/></r>", {{&b, result_b}}, 0, 35, comm,
-         receiver_b + kNoResponse},
-        {"comm over every anchor by replies", "<r type=\"comm test\"/>",
-         {{&b, result_b}, {&cc, result_c}, {&a, result_a}, {&cc, result_c}, {&a, result_a}, {&b, result_b}}, 0, 35,
-         "<ind type=\"comm test\"><transmitter addr=\"c3\"></transmitter></ind>\n",
+        {"power by reply", "<r type=\"power test\"><x addr=\"a1\"/></r>", {{&a, {0x85}}}, 35, done, ""},
+        {"power by deadline", "<r type=\"power test\"><x addr=\"a1\"/></r>", {}, 35, done, kNoResponse},
+        {"power by deadline, results no test awaits", "<r type=\"power test\"><x addr=\"a1\"/></r>", {}, 35, done,
+         kNoResponse, {&b, result_b, 200000}},
+        {"comm by replies", comm_a1, {{&b, result_b}, {&cc, result_c}}, 35, comm, receiver_b + receiver_c},
+        {"comm by replies, then 200000 more", comm_a1, {{&b, result_b}, {&cc, result_c}}, 35, comm,
+         receiver_b + receiver_c, {&b, result_b, 200000}},
+        {"comm, the done frame first", comm_a1, {{&a, comm_done}, {&b, result_b}, {&cc, result_c}}, 35, comm,
+         receiver_b + receiver_c},
+        {"comm, the done frame between", comm_a1, {{&b, result_b}, {&a, comm_done}, {&cc, result_c}}, 35, comm,
+         receiver_b + receiver_c},
+        {"comm, the done frame last", comm_a1, {{&b, result_b}, {&cc, result_c}, {&a, comm_done}}, 35, comm,
+         receiver_b + receiver_c},
+        {"comm, the transmitter's result and b2's second dropped", comm_a1,
+         {{&a, result_a}, {&b, result_b}, {&b, result_b}, {&cc, result_c}}, 35, comm, receiver_b + receiver_c},
+        {"comm by deadline, c3's result after it", comm_a1, {{&b, result_b}}, 35, comm, receiver_b + kNoResponse,
+         {&cc, result_c, 1}},
+        {"comm over every anchor by replies", comm_all,
+         {{&b, result_b}, {&cc, result_c}, {&a, result_a}, {&cc, result_c}, {&a, result_a}, {&b, result_b}}, 35,
+         comm_c3, receiver_b + receiver_c + receiver_a + receiver_c + receiver_a + receiver_b},
+        {"comm over every anchor, done frames among the results", comm_all,
+         {{&a, comm_done}, {&b, result_b}, {&cc, result_c}, {&b, comm_done}, {&a, result_a}, {&cc, result_c},
+          {&a, result_a}, {&cc, comm_done}, {&b, result_b}}, 35, comm_c3,
          receiver_b + receiver_c + receiver_a + receiver_c + receiver_a + receiver_b},
-        {"range by deadline", range, {}, 0, 5, pair_reply("a1", "b2", kNoResponse), ""},
-        {"range 1.2345 m", range, {{&a, range_reply(0x84, 12345)}}, 0, 5, ranged("1.234500"), ""},
-        {"range 16.3847 m", range, {{&a, range_reply(0x84, 163847)}}, 0, 5, ranged("16.384700"), ""},
-        {"range 25.0001 m", range, {{&a, range_reply(0x84, 250001)}}, 0, 5, ranged("25.000100"), ""},
-        {"range 400 m", range, {{&a, range_reply(0x84, 4000000)}}, 0, 5, ranged("400.000000"), ""},
-        {"twr by reply", "<r type=\"twr test\" log=\"0\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x84)}}, 0, 35,
-         "", " distance=\"1.234500\" timeouts=\"7\" />"},
-        {"twr by deadline", "<r type=\"twr test\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x83)}}, 0, 35, "",
+        {"range by deadline", range, {}, 5, pair_reply("a1", "b2", kNoResponse), ""},
+        {"range by deadline, then 10000 finals", range, {}, 5, pair_reply("a1", "b2", kNoResponse), "",
+         {&a, range_reply(0x84), 10000}},
+        {"range 1.2345 m", range, {{&a, range_reply(0x84, 12345)}}, 5, ranged("1.234500"), ""},
+        {"range 16.3847 m", range, {{&a, range_reply(0x84, 163847)}}, 5, ranged("16.384700"), ""},
+        {"range 25.0001 m", range, {{&a, range_reply(0x84, 250001)}}, 5, ranged("25.000100"), ""},
+        {"range 400 m", range, {{&a, range_reply(0x84, 4000000)}}, 5, ranged("400.000000"), ""},
+        {"range, a final from outside the pair first", range,
+         {{&cc, range_reply(0x84, 99)}, {&b, range_reply(0x84, 12345)}}, 5, ranged("1.234500"), ""},
+        {"range by reply, then 10000 finals", range, {{&a, range_reply(0x84)}}, 5, ranged("1.234500"), "",
+         {&a, range_reply(0x84), 10000}},
+        {"twr by reply", twr, {{&b, range_reply(0x84)}}, 35, "", twr_line},
+        {"twr by reply, a1's first", twr, {{&a, range_reply(0x84, 99)}, {&b, range_reply(0x84)}}, 35, "", twr_line},
+        {"twr by reply, then 10000 finals", twr, {{&b, range_reply(0x84)}}, 35, "", twr_line,
+         {&b, range_reply(0x84), 10000}},
+        {"twr by deadline", "<r type=\"twr test\"><x addr=\"b2\"/></r>", {{&b, range_reply(0x83)}}, 35, "",
          kNoResponse},
     };
     for (const Row& r : rows) {
@@ -466,9 +495,6 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
         for (const auto& [who, payload] : r.replies) {
             reply(*who, payload);
         }
-        for (int i = 0; i < r.strays; ++i) {
-            reply(b, result_b);
-        }
         if (h->expectedRxResponseNum != 0) {
             ended_by_reply = false;
             EXPECT_FALSE(answers_zub_cfg());
@@ -477,13 +503,39 @@ TEST_F(engine_control_RadioTests, EveryWaitEndsByReplyOrDeadline)
         }
         EXPECT_EQ(ended_by_reply, (r.last + r.head).find(kNoResponse) == std::string::npos);
         EXPECT_EQ(ports.replies.empty() ? "" : ports.replies.back(), r.last);
-        if (std::string(r.name) == "range by deadline") {
+        if (std::string(r.name).starts_with("range by deadline")) {
             EXPECT_EQ(sent(), (Sent{{b->id, kStop}, {a->id, kStop}}));
         }
+        const size_t frames = ports.frames.size();
+        const size_t replies = ports.replies.size();
+        for (int i = 0; i < r.late.count; ++i) {
+            reply(*r.late.from, r.late.payload);
+        }
+        EXPECT_EQ(ports.frames.size(), frames);
+        EXPECT_EQ(ports.replies.size(), replies);
         std::string next;
         ASSERT_TRUE(answers_zub_cfg(&next));
         EXPECT_EQ(next, r.head + kZubCfg);
     }
+}
+
+// A twr test started after a range test: its final reply adds its distance line, and neither
+// stops the range test's last pair nor answers the controller.
+TEST_F(engine_control_RadioTests, ATwrTestAfterARangeTestStopsNoPair)
+{
+    cc->link_record(900, nullptr);
+    request("<r type=\"range test\"><x addr=\"a1\"/><x addr=\"b2\"/></r>");
+    reply(a, range_reply(0x84));
+    ASSERT_EQ(ports.replies.size(), 2u);
+    clear_ports();
+    request("<r type=\"twr test\" log=\"0\"><x addr=\"c3\"/></r>");
+    reply(cc, range_reply(0x84, 20000));
+    ASSERT_EQ(ports.frames.size(), 1u);
+    EXPECT_EQ(ports.frames[0].bytes[0], 0x5A);
+    EXPECT_TRUE(ports.replies.empty());
+    std::string next;
+    ASSERT_TRUE(answers_zub_cfg(&next));
+    EXPECT_EQ(next, " distance=\"2.000000\" timeouts=\"7\" />" + kZubCfg);
 }
 
 TEST_F(engine_control_RadioTests, CalibrationPairHasADeadline)

@@ -1,4 +1,6 @@
 // Anchor replies, the reply wait and its timer.
+#include <cstdio>
+
 #include "CNPlatLogLimit.h"
 #include "handler_fixture.h"
 #include "zub_shared_field.h"
@@ -10,51 +12,82 @@ using ctl::range_reply;
 
 class engine_control_Response : public ctl::HandlerTest {};
 
-// Result lines ride on the next reply: communication results only while a test awaits them,
-// range results whenever they come; a reply keeps 64 KiB of them and counts the rest in one line.
+// Result lines ride on the next reply, only while a test awaits them: a communication result
+// from a receiver that still owes one, a range result while a range pair or twr test waits for
+// it. A reply keeps 64 KiB of them and counts the rest in one line.
 TEST_F(engine_control_Response, ResultsOnTheNextReply)
 {
     const Bytes comm = {0x82, 0x07, 0x00, 0x00, 0x00};
-    const std::string receiver = "<receiver addr=\"a1\" rx_data=\"7\" rx_others=\"0\" />";  // 48 bytes
-    const std::string ranged = " distance=\"1.234500\" timeouts=\"7\" />";                     // 36 bytes
+    auto receiver = [](const Anchor* x) {
+        char hw[24];
+        std::snprintf(hw, sizeof hw, "%lx", x->hardware_id);
+        return std::string("<receiver addr=\"") + hw + "\" rx_data=\"7\" rx_others=\"0\" />";
+    };
+    // Forty anchors, every one a transmitter: each owes 39 results, 1560 in all.
+    std::vector<Anchor*> forty = {a, b, cc};
+    for (WORD64 hw = 0x10; forty.size() < 40; ++hw) {
+        forty.push_back(prepare(hw, true));
+    }
     struct Row {
         const char* name;
-        BYTE awaited;  // the expectation: code and count
-        int count;
+        const char* request;  // the test under way, if any
+        unsigned anchors;
+        Anchor* stray;              // sends one result first, if any
+        std::vector<Anchor*> from;  // then one result each, in turn, `rounds` times
+        int rounds;
         Bytes payload;
-        int sent;
-        const std::string& line;
-        int kept;     // 65536 / 48 = 1365 receiver lines, 65536 / 36 = 1820 range lines
-        int dropped;  // past the bound
+        int kept;  // the first results sent that the reply holds
         const char* logged;  // a line the row logs once, if any
     };
+    const char* comm_from_a1 = "<r type=\"comm test\"><x addr=\"a1\"/></r>";
     const Row rows[] = {
-        {"idle, one comm result", 0, 0, comm, 1, receiver, 0, 0,
+        {"idle, one comm result", nullptr, 3, nullptr, {a}, 1, comm, 0,
          "comm test result from anchor(a1) that no test awaits, dropped."},
-        {"idle, 200000 comm results", 0, 0, comm, 200000, receiver, 0, 0, nullptr},
-        {"comm test awaiting 2", 0x82, 2, comm, 2, receiver, 2, 0, nullptr},
-        {"comm test awaiting 2, sent 5", 0x82, 2, comm, 5, receiver, 2, 0, nullptr},
-        {"comm test awaiting 200000", 0x82, 200000, comm, 200000, receiver, 1365, 198635, nullptr},
-        {"idle, one range result", 0, 0, range_reply(0x84), 1, ranged, 1, 0,
-         "twr vector size check error. size=0, twr_responder=0, twr_initiator=0."},
-        {"idle, 200000 range results", 0, 0, range_reply(0x84), 200000, ranged, 1820, 198180, nullptr},
+        {"idle, 200000 comm results", nullptr, 3, nullptr, {a}, 200000, comm, 0, nullptr},
+        {"a1 transmits, b2 and c3 report", comm_from_a1, 3, nullptr, {b, cc}, 1, comm, 2, nullptr},
+        {"a1 transmits, b2 and c3 report 5 times each", comm_from_a1, 3, nullptr, {b, cc}, 5, comm, 2, nullptr},
+        {"a1 transmits and reports, then b2 and c3", comm_from_a1, 3, a, {b, cc}, 1, comm, 2, nullptr},
+        {"each of 40 transmits, each receiver reports", "<r type=\"comm test\"/>", 40, nullptr, forty, 39, comm,
+         1560, nullptr},
+        {"idle, one range result", nullptr, 3, nullptr, {a}, 1, range_reply(0x84), 0, nullptr},
+        {"idle, 200000 range results", nullptr, 3, nullptr, {a}, 200000, range_reply(0x84), 0, nullptr},
     };
     request("<r type=\"zub cfg\"/>");
     ASSERT_EQ(ports.replies.size(), 1u);
     const std::string zub_cfg = ports.replies[0];
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        h->SetupResponse(r.awaited, r.count);
+        c->anchor_count = r.anchors;
+        if (r.request != nullptr) {
+            request(r.request);
+        }
         ports.replies.clear();
+        ports.frames.clear();
         prints.clear();
-        for (int i = 0; i < r.sent; ++i) {
-            reply(a, r.payload);
+        if (r.stray != nullptr) {
+            reply(r.stray, r.payload);
+        }
+        std::vector<const Anchor*> sent;
+        for (int i = 0; i < r.rounds; ++i) {
+            for (Anchor* x : r.from) {
+                reply(x, r.payload);
+                sent.push_back(x);
+            }
         }
         EXPECT_EQ(h->expectedRxResponseNum, 0);
+        EXPECT_TRUE(ports.frames.empty());
+        EXPECT_TRUE(ports.replies.empty());
         request("<r type=\"zub cfg\"/>");
+        // The bound: lines are kept while the text stays within 65536 bytes.
         std::string head;
+        int dropped = 0;
         for (int i = 0; i < r.kept; ++i) {
-            head += r.line;
+            const std::string line = receiver(sent[static_cast<size_t>(i)]);
+            if (head.size() + line.size() <= 65536) {
+                head += line;
+            } else {
+                ++dropped;
+            }
         }
         ASSERT_EQ(ports.replies.size(), 1u);
         EXPECT_EQ(ports.replies[0], head + zub_cfg);
@@ -62,10 +95,10 @@ TEST_F(engine_control_Response, ResultsOnTheNextReply)
         for (const std::string& line : prints.lines()) {
             bound_lines += line.find("result lines past") != std::string::npos ? 1 : 0;
         }
-        EXPECT_EQ(bound_lines, r.dropped != 0 ? 1u : 0u);
-        EXPECT_EQ(prints.count_of("SendXMLResponse: " + std::to_string(r.dropped) +
+        EXPECT_EQ(bound_lines, dropped != 0 ? 1u : 0u);
+        EXPECT_EQ(prints.count_of("SendXMLResponse: " + std::to_string(dropped) +
                                   " result lines past 65536 bytes of the reply dropped."),
-                  r.dropped != 0 ? 1u : 0u);
+                  dropped != 0 ? 1u : 0u);
         if (r.logged != nullptr) {
             EXPECT_EQ(prints.count_of(r.logged), 1u);
         }
@@ -83,6 +116,9 @@ TEST_F(engine_control_Response, ShortRepliesAreNotHandled)
     for (const Row& r : rows) {
         SCOPED_TRACE(r.line);
         h->SetupResponse(r.payload[0], 2);
+        h->comm_results_due.assign(3, 0);
+        h->comm_results_due[a->id] = 2;  // a1 is awaited as a receiver and as a ranging anchor
+        h->ranging_anchors[0] = a;
         prints.clear();
         EXPECT_EQ(reply(a, r.payload), 0);
         EXPECT_EQ(h->expectedRxResponseNum, 2);
@@ -96,18 +132,25 @@ TEST_F(engine_control_Response, DispatchByExpectation)
     struct Row { BYTE code; BYTE code2; int count; BYTE reply; int count_after; bool timer_killed; };
     const Row rows[] = {
         {0x81, 0, 1, 0x81, 0, true},      // the awaited reply ends the wait
-        {0x82, 0, 2, 0x81, 1, false},     // no second code: every reply is handled
+        {0x82, 0, 2, 0x81, 2, false},     // a done frame lowers no count of results
+        {0x84, 0, 1, 0x81, 1, false},     // nor ends a range pair's wait
+        {0x85, 0, 1, 0x10, 1, false},     // nor does a code nobody knows end a power test
         {0x83, 0x84, -1, 0x81, -1, false},// a stray during an unlimited wait: ignored, deadline kept
         {0x83, 0x84, -1, 0x83, -1, false},
         {0x83, 0x84, -1, 0x84, 0, true},  // the final reply
         {0x85, 0, 1, 0x85, 0, true},      // power test done ("unkown code")
         {0x85, 0, 1, 0x82, 1, false},     // a comm result no test awaits: the power test still waits
+        {0x85, 0, 1, 0x84, 1, false},     // so does a range result
         {0x82, 0, 2, 0x82, 1, false},     // an awaited comm result
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << std::hex << int(r.code) << "/" << int(r.reply));
         h->SetupResponse(r.code, r.count);
         h->expectedResponseCode2 = r.code2;
+        // a1 is the receiver of a communication test and an anchor of a range pair.
+        h->comm_results_due.assign(3, 0);
+        h->comm_results_due[a->id] = 2;
+        h->ranging_anchors[0] = a;
         h->WaitForResponse(30);
         const WORD32 timer = h->tmWatiRspTimer;
         ports.timers_deleted.clear();
@@ -217,7 +260,7 @@ TEST_F(engine_control_Response, LinesAPeerCausesAreRateLimited)
     const Row rows[] = {
         {{0x10}, nullptr, "unkown code 16."},
         {{0x82, 0x07, 0x00, 0x00, 0x00}, nullptr, "comm test result from anchor(a1) that no test awaits, dropped."},
-        {range_reply(0x84), nullptr, "twr vector size check error. size=0, twr_responder=0, twr_initiator=0."},
+        {range_reply(0x84), nullptr, "range result 0x84 from anchor(a1) that no test awaits, dropped."},
         {{0x42, 0, 0, 0, 0, 0, 0, 0, 0}, nullptr,
          "ZUB not receive config info from controller, discard anchor(0.0.0.0) config req."},
         {{}, "<r type=\"zub cfg\"", "XML(<r type=\"zub cfg\") Error, 17. "},
