@@ -414,6 +414,9 @@ void zub_socket_tcp_accept_cb(int sock, short /*what*/, void* arg)
     }
     qk_socket_nodelay(client);
     qk_socket_nonblocking(client);
+    if (type == ZUB_SOCKET_TYPE_CTRL) {
+        zub_ctrl_keep_alive(client);
+    }
     if (!zub_socket_reactor_save(type, client, ev)) {
         qk_reactor_detach(the_reactor(), ev);
         qk_close(client);

@@ -99,6 +99,25 @@ TEST_F(engine_socket_Servers, NineServersListenOnTheirPortsWithTheirOptions)
         EXPECT_EQ(int_option(fd, SOL_SOCKET, SO_ACCEPTCONN), 1);
         EXPECT_EQ(int_option(fd, SOL_SOCKET, SO_KEEPALIVE) != 0, t == ZUB_SOCKET_TYPE_CTRL);
     }
+    // The accepted controller: keep-alive probes after 60 s of silence, 10 s apart, 6 of them,
+    // and unacknowledged replies given up after 120 s, so a controller that vanished frees the
+    // slot within about two minutes.
+    ASSERT_TRUE(servers_.run());
+    for (BYTE t = 0; t < ZUB_SOCKET_TYPE_COUNT; ++t) {
+        SCOPED_TRACE(static_cast<int>(t));
+        ASSERT_GE(client(t), 0);
+        ASSERT_TRUE(srig::wait_until([t] { return srig::listed(t) == 1; }, 2s));
+        reactor_info_t& info = zub_context()->reactor_info;
+        const int fd = t == ZUB_SOCKET_TYPE_CTRL ? info.ctrl_client.sock : zub_client_list(info, t)[0].sock;
+        const bool ctrl = t == ZUB_SOCKET_TYPE_CTRL;
+        EXPECT_EQ(int_option(fd, SOL_SOCKET, SO_KEEPALIVE) != 0, ctrl);
+        if (ctrl) {
+            EXPECT_EQ(int_option(fd, IPPROTO_TCP, TCP_KEEPIDLE), 60);
+            EXPECT_EQ(int_option(fd, IPPROTO_TCP, TCP_KEEPINTVL), 10);
+            EXPECT_EQ(int_option(fd, IPPROTO_TCP, TCP_KEEPCNT), 6);
+            EXPECT_EQ(int_option(fd, IPPROTO_TCP, TCP_USER_TIMEOUT), 120000);
+        }
+    }
     ASSERT_TRUE(Recorder::instance().wait_for(QE_JOBTYPE_ZUB_RECON, ZUB_EV_SOCKET_RECON_CTRL_SETUP, 1, 2s));
     const auto setups = Recorder::instance().calls(QE_JOBTYPE_ZUB_RECON, ZUB_EV_SOCKET_RECON_CTRL_SETUP);
     ASSERT_EQ(setups.size(), 1u);

@@ -44,6 +44,8 @@ bool zub_socket_conn_check(int sock);
 
 // SO_KEEPALIVE on, TCP_KEEPIDLE 100 s, TCP_KEEPINTVL 10 s, TCP_KEEPCNT 10.
 void socket_set_keep_alive(int sock);
+// SO_KEEPALIVE on, with these TCP_KEEPIDLE, TCP_KEEPINTVL and TCP_KEEPCNT.
+void zub_socket_keep_alive(int sock, int idle_s, int interval_s, int count);
 
 // Closes the anchor's link and reports it; nothing for a null anchor or a link already closed.
 // The receive buffer is emptied when a link is opened (before the attach) and when it is closed

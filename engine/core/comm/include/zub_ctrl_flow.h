@@ -70,3 +70,27 @@ private:
 
 // The engine's one controller flow.
 CtrlFlow& zub_ctrl_flow();
+
+// Whether the controller still takes its replies. Reading it stops while its replies wait, so a
+// controller that stops reading them (a hung client, a peer gone without a FIN while replies were
+// in flight) would hold the one controller slot for ever: once it has taken none of them for
+// kStallMs while some waited in the engine (its socket would take no more), it has stalled and
+// is closed. A controller with nothing waiting for it never stalls, however long it is idle.
+//
+// Threads: the owner's lock around every call (the controller's reply queue's).
+class ReplyStall {
+public:
+    static constexpr WORD64 kStallMs = 30000;
+
+    // After a write of the controller's replies at now_ms: `waiting` bytes are still queued, and
+    // `took` says whether its socket took any of them (or of the reply written) just now.
+    void wrote(size_t waiting, bool took, WORD64 now_ms);
+    // True once replies have waited kStallMs at now_ms without the socket taking any of them.
+    bool stalled(WORD64 now_ms) const;
+    // The controller went (its replies with it).
+    void reset() { waiting_ = false; }
+
+private:
+    bool waiting_ = false;
+    WORD64 since_ms_ = 0;  // replies began to wait, or bytes of them were last taken
+};

@@ -197,13 +197,15 @@ void take_link_locked(Anchor& anchor, WORD32* sock, struct event** ev)
 
 }  // namespace
 
-void socket_set_keep_alive(int sock)
+void socket_set_keep_alive(int sock) { zub_socket_keep_alive(sock, kKeepIdleS, kKeepIntervalS, kKeepCount); }
+
+void zub_socket_keep_alive(int sock, int idle_s, int interval_s, int count)
 {
     const int on = 1;
     qk_setsockopt(sock, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    qk_setsockopt(sock, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS);
-    qk_setsockopt(sock, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
-    qk_setsockopt(sock, IPPROTO_TCP, TCP_KEEPCNT, &kKeepCount, sizeof kKeepCount);
+    qk_setsockopt(sock, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s);
+    qk_setsockopt(sock, IPPROTO_TCP, TCP_KEEPINTVL, &interval_s, sizeof interval_s);
+    qk_setsockopt(sock, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 }
 
 bool zub_socket_conn_check(int sock) { return wait_connect(sock, ZUB_ANCHOR_CONNECT_TIMEOUT_MS) == 0; }

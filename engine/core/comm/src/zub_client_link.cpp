@@ -1,10 +1,13 @@
 #include "zub_client_link.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <mutex>
 
+#include "CNPlatform.h"
 #include "qk_reactor.h"
 #include "qk_socket.h"
 #include "zub_anchor_link.h"
@@ -31,12 +34,23 @@ void release_client(const sock_info_t& taken)
     }
 }
 
-// The reply bytes the controller has not taken yet, in order; they belong to the controller
-// listed now and go with it. Under clients_lock.
-PendingBytes& ctrl_replies()
+// The reply bytes the controller has not taken yet, in order, and whether it still takes them;
+// they belong to the controller listed now and go with it. Under clients_lock.
+struct CtrlReplies {
+    PendingBytes queue;
+    ReplyStall stall;
+
+    // After a write that added `added` bytes to what waited before (`before`).
+    void wrote(size_t before, size_t added, WORD64 now_ms)
+    {
+        stall.wrote(queue.size(), queue.size() < before + added, now_ms);
+    }
+};
+
+CtrlReplies& ctrl_replies()
 {
-    static PendingBytes queue;
-    return queue;
+    static CtrlReplies replies;
+    return replies;
 }
 
 // The controller's socket as PendingBytes reaches it: one send that never waits.
@@ -55,14 +69,23 @@ bool take_ctrl_client(reactor_info_t& info, int sock, sock_info_t* taken)
     *taken = info.ctrl_client;
     info.ctrl_client.sock = 0;
     info.ctrl_client.ev = nullptr;
-    ctrl_replies().clear();
+    ctrl_replies().queue.clear();
+    ctrl_replies().stall.reset();
     zub_ctrl_flow().gone();
     return true;
 }
 
 using Sent = PendingBytes::Result;
 
-// A controller whose link failed or who left too much unread is closed; its replies go with it.
+// A controller whose link failed, who left too much unread or who stopped taking its replies is
+// closed; its replies go with it.
+void drop_stalled_controller(int sock, size_t waiting)
+{
+    ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "controller sock %d took no reply bytes for %llu s while %zu waited, closed",
+                      sock, static_cast<unsigned long long>(ReplyStall::kStallMs / 1000), waiting);
+    zub_socket_reactor_delete(sock, ZUB_SOCKET_KIND_CTRL);
+}
+
 void drop_controller(int sock, Sent why, int error)
 {
     if (why == Sent::overflow) {
@@ -90,8 +113,13 @@ bool send_to_ctrl(const BYTE* buf, size_t len)
         if (sock == 0) {
             return false;
         }
-        result = ctrl_replies().send(buf, len, ZUB_CTRL_REPLY_LIMIT, ctrl_socket(sock));
+        CtrlReplies& replies = ctrl_replies();
+        const size_t before = replies.queue.size();
+        result = replies.queue.send(buf, len, ZUB_CTRL_REPLY_LIMIT, ctrl_socket(sock));
         error = errno;
+        if (result == Sent::sent || result == Sent::kept) {
+            replies.wrote(before, len, CN_MonotonicMs());
+        }
     }
     switch (result) {
     case Sent::sent:
@@ -151,27 +179,50 @@ void zub_socket_reactor_delete_display(int sock, sock_info_t* list)
     }
 }
 
+void zub_ctrl_keep_alive(int sock)
+{
+    zub_socket_keep_alive(sock, ZUB_CTRL_KEEP_IDLE_S, ZUB_CTRL_KEEP_INTERVAL_S, ZUB_CTRL_KEEP_COUNT);
+    const unsigned gone_after = ZUB_CTRL_GONE_AFTER_MS;
+    qk_setsockopt(sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &gone_after, sizeof gone_after);
+}
+
 size_t zub_ctrl_reply_unsent()
 {
     reactor_info_t& info = reactor_info();
     std::lock_guard<GuardMutex> lock(info.clients_lock);
-    return ctrl_replies().size();
+    return ctrl_replies().queue.size();
 }
 
-size_t zub_ctrl_reply_flush()
+size_t zub_ctrl_reply_flush() { return zub_ctrl_reply_flush(CN_MonotonicMs()); }
+
+size_t zub_ctrl_reply_flush(WORD64 now_ms)
 {
     reactor_info_t& info = reactor_info();
     int sock = 0;
     int error = 0;
+    size_t waiting = 0;
     {
         std::lock_guard<GuardMutex> lock(info.clients_lock);
         sock = info.ctrl_client.sock;
-        PendingBytes& queue = ctrl_replies();
-        if (sock == 0 || queue.push(ctrl_socket(sock))) {
-            return sock == 0 ? 0 : queue.size();
+        if (sock == 0) {
+            return 0;
         }
-        error = errno;
+        CtrlReplies& replies = ctrl_replies();
+        const size_t before = replies.queue.size();
+        if (!replies.queue.push(ctrl_socket(sock))) {
+            error = errno;
+        } else {
+            replies.wrote(before, 0, now_ms);
+            waiting = replies.queue.size();
+            if (!replies.stall.stalled(now_ms)) {
+                return waiting;
+            }
+        }
     }
-    drop_controller(sock, Sent::failed, error);
+    if (waiting > 0) {
+        drop_stalled_controller(sock, waiting);
+    } else {
+        drop_controller(sock, Sent::failed, error);
+    }
     return 0;
 }

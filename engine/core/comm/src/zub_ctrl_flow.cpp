@@ -43,6 +43,23 @@ void CtrlFlow::reset()
     paused_.store(false);
 }
 
+void ReplyStall::wrote(size_t waiting, bool took, WORD64 now_ms)
+{
+    if (waiting == 0) {
+        waiting_ = false;
+        return;
+    }
+    if (!waiting_ || took) {
+        waiting_ = true;
+        since_ms_ = now_ms;
+    }
+}
+
+bool ReplyStall::stalled(WORD64 now_ms) const
+{
+    return waiting_ && now_ms >= since_ms_ && now_ms - since_ms_ >= kStallMs;
+}
+
 CtrlFlow& zub_ctrl_flow()
 {
     static CtrlFlow flow;

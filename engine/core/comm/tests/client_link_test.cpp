@@ -157,6 +157,62 @@ TEST_F(engine_comm_ClientLinks, RepliesAControllerDoesNotReadAreQueuedUpToTheLim
     }
 }
 
+// The socket job's pump flushes the replies every 20 ms while they wait; here the test calls the
+// flush with the clock it wants. Times are counted from just after the reply was sent.
+TEST_F(engine_comm_ClientLinks, AControllerThatTakesNoWaitingRepliesFor30sIsClosed)
+{
+    struct Flush {
+        WORD64 after_ms;
+        bool listed;  // the controller after this flush
+    };
+    struct Row {
+        const char* name;
+        size_t reply;
+        WORD64 reads_at_ms;  // the controller reads 16 KiB before this flush (0: never reads)
+        std::vector<Flush> flushes;
+    };
+    const size_t big = 256 * 1024;
+    const Row rows[] = {
+        {"replies wait, none taken", big, 0, {{25000, true}, {30000, false}}},
+        {"replies wait, some taken at 20 s", big, 20000, {{20000, true}, {45000, true}, {50000, false}}},
+        {"nothing waits", 100, 0, {{25000, true}, {100000000, true}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ClientPair pair;
+        const int small = 4096;
+        setsockopt(pair.engine, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        make_controller(pair);
+        const int fd = pair.engine;
+        ct::PrintCapture prints;
+        const std::string reply(row.reply, 'r');
+        ASSERT_TRUE(zub_socket_stirng_send_to_ctrl(&reply));
+        const WORD64 sent_at = CN_MonotonicMs();
+        bool listed = true;
+        for (const Flush& f : row.flushes) {
+            if (f.after_ms == row.reads_at_ms) {
+                char buf[16384];
+                ASSERT_GT(recv(pair.client, buf, sizeof buf, MSG_DONTWAIT), 0);
+            }
+            zub_ctrl_reply_flush(sent_at + f.after_ms);
+            listed = zub_context()->reactor_info.ctrl_client.sock == fd;
+            EXPECT_EQ(listed, f.listed) << f.after_ms;
+        }
+        size_t closed = 0;
+        const std::string line = "controller sock " + std::to_string(fd) + " took no reply bytes for 30 s while ";
+        for (const std::string& l : prints.lines()) {
+            closed += l.rfind(line, 0) == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(closed, listed ? 0u : 1u);
+        if (listed) {
+            zub_socket_reactor_delete(fd, ZUB_SOCKET_KIND_CTRL);
+        } else {
+            EXPECT_EQ(zub_ctrl_reply_unsent(), 0u);
+            EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+        }
+    }
+}
+
 TEST_F(engine_comm_ClientLinks, SendsWithoutControllerOrTextFail)
 {
     ct::PrintCapture prints;

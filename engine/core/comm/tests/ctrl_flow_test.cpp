@@ -93,3 +93,47 @@ TEST(CtrlFlow, AnotherLineOnlyWhileFewAreInFlightAndRepliesAreTaken)
 }
 
 }  // namespace
+
+namespace {
+
+// The stall rule on a clock the test drives: a write leaves `waiting` bytes queued and the
+// socket took some (`took`) or none.
+TEST(CtrlFlow, AControllerStallsAfter30sOfRepliesWaitingUntaken)
+{
+    struct Write {
+        WORD64 at_ms;
+        size_t waiting;
+        bool took;
+    };
+    struct Row {
+        const char* name;
+        std::vector<Write> writes;
+        WORD64 asked_at_ms;
+        bool stalled;
+    };
+    const Row rows[] = {
+        {"nothing ever waited", {}, 100000, false},
+        {"replies waiting, none taken for 30 s", {{1000, 100, false}}, 31000, true},
+        {"a millisecond short of it", {{1000, 100, false}}, 30999, false},
+        {"writes that take nothing keep the start", {{1000, 100, false}, {20000, 200, false}}, 31000, true},
+        {"bytes taken at 11 s start it again", {{1000, 100, false}, {11000, 50, true}}, 31000, false},
+        {"and 30 s after those", {{1000, 100, false}, {11000, 50, true}}, 41000, true},
+        {"all taken: idle however long", {{1000, 100, false}, {2000, 0, true}}, 1000000000, false},
+        {"waiting again after all went starts afresh", {{1000, 100, false}, {2000, 0, true}, {50000, 10, false}},
+         79999, false},
+        {"and stalls 30 s after that", {{1000, 100, false}, {2000, 0, true}, {50000, 10, false}}, 80000, true},
+        {"a clock read before the start", {{1000, 100, false}}, 999, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ReplyStall stall;
+        for (const Write& w : row.writes) {
+            stall.wrote(w.waiting, w.took, w.at_ms);
+        }
+        EXPECT_EQ(stall.stalled(row.asked_at_ms), row.stalled);
+        stall.reset();  // the controller went
+        EXPECT_FALSE(stall.stalled(row.asked_at_ms));
+    }
+}
+
+}  // namespace
