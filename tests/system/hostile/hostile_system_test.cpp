@@ -1,6 +1,7 @@
 // The whole road against a misbehaving peer, phase after phase in one sandbox: qes_omp and
 // vorlen on the example site at trace level 2, the hall's anchors and tags from the simulator,
-// one more anchor (a0b10000000000aa at 127.0.0.20) whose link the test writes itself. After each
+// two more anchors (a0b10000000000aa at 127.0.0.20, whose link the test writes itself, and
+// a0b10000000000ab at 127.0.0.21) that answer no command. After each
 // phase both programs run, a new controller's "zub cfg" is answered with the reply it had before,
 // and the positions of a walking tag have not paused for long.
 //
@@ -39,6 +40,11 @@ constexpr uint64_t kLogGrowthBytes = 1u << 20;  // a line per read of noise made
 
 constexpr uint64_t kHostileAnchor = 0xa0b10000000000aa;
 constexpr const char* kHostileIp = "127.0.0.20";
+constexpr const char* kSecondIp = "127.0.0.21";  // a0b10000000000ab, the other end of a range test
+constexpr double kStallClosedWithinS = 35.0;
+constexpr double kAnswerAtOnceS = 5.0;
+constexpr uint64_t kRangeFloodLogBytes = 16 * 1024;  // a line per result made 700 KB
+constexpr long kRangeFloodRssKib = 16 * 1024;
 constexpr const char* kZubCfg = "<req type=\"zub cfg\"/>\n";
 constexpr const char* kZubCfgReply = "<ind type=\"zub cfg\">";
 constexpr uint16_t kReportPorts[] = {3335, 12345, 12346, 12347, 12301, 12302, 12303, 3336};
@@ -61,7 +67,8 @@ protected:
         vm[at + 10] = '2';
         engine_file_overrides_["vm_zub.xml"] = vm;
         engine_file_overrides_["dns_zub.cfg"] =
-            vorlen::sandbox::read_file(SITE_DIR "/zub/dns_zub.cfg") + "a0b10000000000aa 127.0.0.20\n";
+            vorlen::sandbox::read_file(SITE_DIR "/zub/dns_zub.cfg") + "a0b10000000000aa 127.0.0.20\n" +
+            "a0b10000000000ab 127.0.0.21\n";
     }
 
     // The "zub cfg" reply line a new controller gets now; empty when none came in time.
@@ -151,7 +158,124 @@ protected:
         expect_sound(from);
     }
 
+    // A controller link the engine serves (a new one is refused while it still holds the last).
+    int controller()
+    {
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            const int fd = roadbench::tcp_connect("127.0.0.1", 3334, 10000);
+            if (fd >= 0 && roadbench::send_all(fd, kZubCfg) &&
+                roadbench::read_reply_until(fd, "</ind>\n", 2000).find(kZubCfgReply) != std::string::npos) {
+                return fd;
+            }
+            if (fd >= 0) ::close(fd);
+            ::usleep(200 * 1000);
+        }
+        return -1;
+    }
+
+    // Writes 10,000 final range results (1.2345 m) on the first raw anchor's link; what the
+    // engine sent meanwhile to the raw anchors (bytes), to the controller `ctl` (text) and to its
+    // logs (bytes).
+    struct RangeFlood {
+        uint64_t to_anchors = 0;
+        std::string to_controller;
+        uint64_t logged = 0;
+    };
+    RangeFlood flood_range_results(int ctl)
+    {
+        const anchorsim::Bytes final_result =
+            anchorsim::encode_frame({0x84, 0, 0, 0, 0, 0, 0x39, 0x30, 0x00, 0x00, 0x07, 0x00});
+        std::vector<uint8_t> frames;
+        for (int i = 0; i < 10000; ++i) {
+            frames.insert(frames.end(), final_result.begin(), final_result.end());
+        }
+        const uint64_t commands = anchor_.commands_after(0.2) + second_.commands_after(0.0);
+        const uint64_t log0 = hostile::log_bytes("/qvx/zub/log/zub", "/qvx/zub/log/uwb_zub.log");
+        RangeFlood r;
+        EXPECT_TRUE(anchor_.write(frames, 60.0));
+        collect(2.0, &records_);
+        r.to_controller = roadbench::read_reply_until(ctl, "\n", 100);
+        r.to_anchors = anchor_.commands_after(0.5) + second_.commands_after(0.0) - commands;
+        r.logged = hostile::log_bytes("/qvx/zub/log/zub", "/qvx/zub/log/uwb_zub.log") - log0;
+        return r;
+    }
+
+    void range_results_phase()
+    {
+        const double from = roadbench::now_s();
+        const long rss0 = roadbench::rss_kib(engine_->pid());
+        const int ctl = controller();
+        ASSERT_GE(ctl, 0);
+        const RangeFlood before = flood_range_results(ctl);
+        const long rss1 = roadbench::rss_kib(engine_->pid());
+        // Nothing of them rides on the next reply either.
+        ASSERT_TRUE(roadbench::send_all(ctl, kZubCfg));
+        EXPECT_EQ(roadbench::read_reply_until(ctl, "</ind>\n", 5000), baseline_reply_ + "\n");
+        // A range test between the two raw anchors, which never answer: its pair ends at its 5-s
+        // deadline, stopped (57 00) after its start frame ('[', 27 bytes).
+        const uint64_t commands = anchor_.commands_after(0.0) + second_.commands_after(0.0);
+        ASSERT_TRUE(roadbench::send_all(ctl, "<req type=\"range test\"><anchor addr=\"a0b10000000000aa\"/>"
+                                             "<anchor addr=\"a0b10000000000ab\"/></req>\n"));
+        collect(6.0, &records_);
+        const std::string pair = roadbench::read_reply_until(ctl, "</initiator></ind>\n", 30000);
+        EXPECT_EQ(pair, "<ind type=\"system status\" msg=\"ranging\" initiator=\"0\" responder=\"0\"> < / ind >\n"
+                        "<ind type=\"range test\"><initiator addr=\"a0b10000000000aa\"><responder "
+                        "addr=\"a0b10000000000ab\"  error=\"No response from anchor\" /></initiator></ind>\n");
+        EXPECT_EQ(anchor_.commands_after(0.5) + second_.commands_after(0.0) - commands, 2u * (27 + 2));
+        const RangeFlood after = flood_range_results(ctl);
+        ::close(ctl);
+        const long grown = roadbench::rss_kib(engine_->pid()) - rss0;
+        for (const RangeFlood* f : {&before, &after}) {
+            EXPECT_EQ(f->to_anchors, 0u);
+            EXPECT_EQ(f->to_controller, "");
+            EXPECT_LE(f->logged, kRangeFloodLogBytes);
+        }
+        EXPECT_LT(grown, kRangeFloodRssKib);
+        std::printf("  10,000 results before the range test: %llu log bytes, resident memory %+ld KiB; after it: "
+                    "%llu log bytes; %+ld KiB in all\n",
+                    static_cast<unsigned long long>(before.logged), rss1 - rss0,
+                    static_cast<unsigned long long>(after.logged), grown);
+        expect_sound(from);
+    }
+
+    // A controller that stops reading and closing holds the one controller slot until the engine
+    // closes it, 30 s after it last took reply bytes.
+    void stalled_controller_phase()
+    {
+        const double from = roadbench::now_s();
+        int stalled = -1;
+        hostile::FloodResult flood;
+        std::thread flooder(
+            [&] { flood = hostile::flood_controller(3334, hostile::kFloodLine, 5.0, 0, &stalled); });
+        collect(5.0, &records_);
+        flooder.join();
+        ASSERT_TRUE(flood.connected);
+        std::atomic<bool> watching{true};
+        double closed_at = -1.0;
+        std::thread watcher([&] {
+            closed_at = hostile::wait_peer_closed(stalled, kStallClosedWithinS + 10.0);
+            watching = false;
+        });
+        while (watching) {
+            collect(0.5, &records_);
+        }
+        watcher.join();
+        ::close(stalled);
+        ASSERT_GT(closed_at, 0.0) << "the stalled controller was not closed";
+        EXPECT_LE(closed_at - flood.last_write_s, kStallClosedWithinS);
+        double took = 0.0;
+        EXPECT_EQ(zub_cfg(&took), baseline_reply_);
+        EXPECT_GE(took, 0.0);
+        EXPECT_LT(took, kAnswerAtOnceS);
+        EXPECT_TRUE(roadbench::wait_for_text(road::kTrace, " took no reply bytes for 30 s while ", 5.0));
+        EXPECT_EQ(roadbench::count_of(roadbench::slurp(road::kTrace), " took no reply bytes for 30 s while "), 1u);
+        std::printf("  %llu request bytes taken, closed %.1f s after the last, then \"zub cfg\" answered in %.2f s\n",
+                    static_cast<unsigned long long>(flood.bytes_written), closed_at - flood.last_write_s, took);
+        expect_sound(from);
+    }
+
     hostile::RawAnchor anchor_;
+    hostile::RawAnchor second_;
     uint64_t tag_ = 0;
     std::string baseline_reply_;
     std::vector<roadbench::PositionRecord> records_;
@@ -163,10 +287,12 @@ TEST_F(HostileRoad, BothProgramsStayUpAnsweringAndBoundedPhaseAfterPhase)
     prepare_site();
     std::string error;
     ASSERT_TRUE(anchor_.listen(kHostileIp, 3000, &error)) << error;
+    ASSERT_TRUE(second_.listen(kSecondIp, 3000, &error)) << error;
     ASSERT_TRUE(start_programs());
     ASSERT_TRUE(start_simulator());
     ASSERT_TRUE(configure_and_start());
     ASSERT_TRUE(anchor_.wait_link(30.0)) << "the engine did not link to anchor " << std::hex << kHostileAnchor;
+    ASSERT_TRUE(second_.wait_link(30.0)) << "the engine did not link to anchor " << kSecondIp;
     tag_ = 0x1003;  // blinks twice a second
     // A tag's first record comes from its ninth round once its anchors are synchronised.
     for (int s = 0; s < 40 && road::records_of(records_, tag_).empty(); ++s) {
@@ -188,6 +314,8 @@ TEST_F(HostileRoad, BothProgramsStayUpAnsweringAndBoundedPhaseAfterPhase)
         {"200 MiB of noise on an anchor link, 50 MiB on each report port", [&] { noise_phase(); }},
         {"200,000 communication-test results nobody asked for", [&] { unsolicited_results_phase(); }},
         {"a controller line forged as a datagram to both programs", [&] { forged_datagram_phase(); }},
+        {"10,000 final range results before any range test, 10,000 after one", [&] { range_results_phase(); }},
+        {"a controller writes requests for 5 s, then neither reads nor closes", [&] { stalled_controller_phase(); }},
     };
     for (const auto& phase : phases) {
         SCOPED_TRACE(phase.name);

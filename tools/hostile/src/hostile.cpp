@@ -76,7 +76,8 @@ std::vector<uint8_t> noise(size_t count, uint64_t seed)
     return out;
 }
 
-FloodResult flood_controller(uint16_t port, const std::string& line, double seconds, size_t read_bytes_per_s)
+FloodResult flood_controller(uint16_t port, const std::string& line, double seconds, size_t read_bytes_per_s,
+                             int* kept_open)
 {
     FloodResult r;
     const int fd = roadbench::tcp_connect("127.0.0.1", port, 10000);
@@ -98,11 +99,29 @@ FloodResult flood_controller(uint16_t port, const std::string& line, double seco
         }
         const long n = write_until(fd, bytes + at, block.size() - at, std::min(end, now_s() + 0.01));
         if (n < 0) break;
+        if (n > 0) r.last_write_s = now_s();
         r.bytes_written += static_cast<uint64_t>(n);
         at = (at + static_cast<size_t>(n)) % block.size();
     }
-    ::close(fd);
+    if (kept_open != nullptr) {
+        *kept_open = fd;
+    } else {
+        ::close(fd);
+    }
     return r;
+}
+
+double wait_peer_closed(int fd, double timeout_s)
+{
+    const double give_up = now_s() + timeout_s;
+    for (;;) {
+        pollfd p{fd, POLLRDHUP, 0};
+        const int wait = ms_until(give_up);
+        if (::poll(&p, 1, std::min(wait, 100)) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+            return now_s();
+        }
+        if (wait == 0) return -1.0;
+    }
 }
 
 uint64_t push_noise(uint16_t port, uint64_t count, uint64_t seed, double timeout_s)
@@ -165,9 +184,20 @@ bool RawAnchor::wait_link(double timeout_s)
 
 bool RawAnchor::write_some(const uint8_t* data, size_t len, double give_up)
 {
-    uint64_t ignored = 0;
-    if (link_fd_ < 0 || !drain(link_fd_, 1 << 20, &ignored)) return false;
+    if (link_fd_ < 0 || !drain(link_fd_, 1 << 20, &received_)) return false;
     return write_until(link_fd_, data, len, give_up) == static_cast<long>(len);
+}
+
+uint64_t RawAnchor::commands_after(double seconds)
+{
+    const double give_up = now_s() + seconds;
+    while (link_fd_ >= 0) {
+        pollfd p{link_fd_, POLLIN, 0};
+        const int wait = ms_until(give_up);
+        if (::poll(&p, 1, wait) > 0 && !drain(link_fd_, 1 << 20, &received_)) break;
+        if (wait == 0) break;
+    }
+    return received_;
 }
 
 bool RawAnchor::write(const std::vector<uint8_t>& bytes, double timeout_s)

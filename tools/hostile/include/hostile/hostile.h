@@ -1,6 +1,7 @@
 // hostile.h - a misbehaving peer of the location engine, on loopback: a controller that floods
 // the control port with one request line (reading its replies slowly or never), a fake anchor
-// whose link carries whatever bytes are handed to it (valid frames or noise), a report client
+// whose link carries whatever bytes are handed to it (valid frames or noise) and counts what the
+// engine sends it, a controller that stops reading and closing, a report client
 // that talks to a port that only sends, and the measures a run takes (resident memory, log
 // size, gaps in a tag's positions). Plain functions and one class; each object belongs to the
 // thread that made it.
@@ -22,12 +23,19 @@ struct FloodResult {
     bool connected = false;
     uint64_t bytes_written = 0;  // request bytes the engine's link took
     uint64_t reply_bytes = 0;    // reply bytes read
+    double last_write_s = 0.0;   // when the link last took request bytes
 };
 
 // Connects to 127.0.0.1:port and writes `line` over and over, as fast as the link takes it, for
 // `seconds`; meanwhile reads at most `read_bytes_per_s` of replies a second (0: never reads).
-// Then closes the connection (unread replies make that a reset).
-FloodResult flood_controller(uint16_t port, const std::string& line, double seconds, size_t read_bytes_per_s);
+// Then closes the connection (unread replies make that a reset), or, given `kept_open`, leaves
+// it open, neither read nor closed, its descriptor there for the caller to close.
+FloodResult flood_controller(uint16_t port, const std::string& line, double seconds, size_t read_bytes_per_s,
+                             int* kept_open = nullptr);
+
+// Waits without reading until the peer of `fd` closes or resets it: the time it did (now_s), or
+// a negative number when it has not after timeout_s.
+double wait_peer_closed(int fd, double timeout_s);
 
 // Connects to 127.0.0.1:port and writes `count` pseudo-random bytes (from `seed`), giving up
 // after `timeout_s`; the bytes written.
@@ -54,11 +62,14 @@ public:
     bool write(const std::vector<uint8_t>& bytes, double timeout_s);
     // Writes `count` pseudo-random bytes in pieces within timeout_s; the bytes written.
     uint64_t write_noise(uint64_t count, uint64_t seed, double timeout_s);
+    // Reads what the engine sends for `seconds`; the bytes it has sent on the link so far.
+    uint64_t commands_after(double seconds);
 
 private:
     bool write_some(const uint8_t* data, size_t len, double give_up);
     int listen_fd_ = -1;
     int link_fd_ = -1;
+    uint64_t received_ = 0;
 };
 
 // Bytes in the regular files of `dir` (not recursive) plus the file `also` (may be empty).
