@@ -1,7 +1,8 @@
 // RTLSControlHandler.h - the control job's one object: the binary commands the engine sends to
 // anchors, the bookkeeping of the replies a controller request waits for (code, second code,
-// count, response timer), the XML reply text for the controller, the controller's requests and
-// every anchor message the socket job routes to the control job.
+// count, the anchors they may come from, response timer), the XML reply text for the
+// controller, the controller's requests and every anchor message the socket job routes to the
+// control job.
 //
 // Created on the first Instance() call (at power-on) and kept until the process ends. Used only
 // on the control job's thread; it takes no lock of its own. Sends, timers and the process exit

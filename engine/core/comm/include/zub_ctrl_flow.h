@@ -1,7 +1,8 @@
 // zub_ctrl_flow.h - back-pressure on the controller link: how many of the controller's lines
 // the socket job has handed to the control job and the control job has not yet taken, which
 // of them still belong to the controller that is connected, and whether the socket job has
-// stopped reading the controller.
+// stopped reading the controller; and whether the controller still takes its replies
+// (ReplyStall, below).
 //
 // The socket job hands a line over only while fewer than kLinesInFlight are in flight and the
 // controller's unsent replies stay under kReplyMark; otherwise it stops reading the controller
