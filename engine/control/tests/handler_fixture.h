@@ -58,6 +58,8 @@ protected:
         h->twr_anchors.clear();
         h->twr_initiator = h->twr_responder = 0;
         h->xmlResponse.clear();
+        h->cfg_answer_from_ms.clear();
+        h->cfg_requests_dropped = 0;
         prints.clear();
     }
 
