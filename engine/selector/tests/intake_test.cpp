@@ -2,6 +2,7 @@
 // anchors, extension and alarm records, ranging tag ids, diagnostics.
 #include <cstring>
 
+#include "CNPlatLogLimit.h"
 #include "selector_fixture.h"
 #include "zub_tag_id.h"
 
@@ -149,6 +150,15 @@ TEST_F(SelectorIntake, LateComersAfterRoundTen)
     EXPECT_EQ(log.count("latecommer:"), 18u);
     EXPECT_EQ(log.count("process_tof_report latecommer:"), 9u);
     EXPECT_TRUE(log.contains("latecommer:2 last:10"));
+
+    // An anchor repeating a late ranging report: the error line stays under its site's limit.
+    tag(0x7788)->prevSeqNum = 10;
+    tag(0x7788)->blinkReports.nTofBlinks = 0;
+    for (int i = 0; i < 1000; ++i) {
+        tof(tof_msg(1, 5, 0x7788, 1000));
+    }
+    EXPECT_EQ(tag(0x7788)->blinkReports.nTofBlinks, 0);
+    EXPECT_LE(log.count("process_tof_report latecommer:"), 9u + CN_LogLimit::kBurst + 1);
 }
 
 TEST_F(SelectorIntake, FullRoundsAndSilentAnchors)
