@@ -133,6 +133,7 @@ TEST_F(SelectorIntake, LateComersAfterRoundTen)
     rows.push_back({11, true});
     rows.push_back({1, true});
     LogCapture log;
+    CN_LogLimit::restart_all();
     for (const Row& r : rows) {
         SCOPED_TRACE(static_cast<int>(r.seq));
         for (WORD64 id : {kTag, WORD64{0x7788}}) {
@@ -158,7 +159,9 @@ TEST_F(SelectorIntake, LateComersAfterRoundTen)
         tof(tof_msg(1, 5, 0x7788, 1000));
     }
     EXPECT_EQ(tag(0x7788)->blinkReports.nTofBlinks, 0);
-    EXPECT_LE(log.count("process_tof_report latecommer:"), 9u + CN_LogLimit::kBurst + 1);
+    // The first of a second as they stand (9 of them above), at most one carrying a count after.
+    EXPECT_GE(log.count("process_tof_report latecommer:"), CN_LogLimit::kBurst);
+    EXPECT_LE(log.count("process_tof_report latecommer:"), CN_LogLimit::kBurst + 1);
 }
 
 TEST_F(SelectorIntake, FullRoundsAndSilentAnchors)
