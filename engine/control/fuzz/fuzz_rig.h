@@ -27,8 +27,9 @@ inline void keep_context_in_leak_scan()
 }
 
 // Ports that reach nothing and say every call went well: frames, replies and events are
-// taken, each timer is granted as id 7, the print switch, sleeps and exits do nothing. A
-// target that checks what it is given replaces those entries.
+// taken, each timer is granted as id 7, the print switch, sleeps and exits do nothing, and the
+// clock moves a quarter of a second each time it is read. A target that checks what it is given
+// replaces those entries.
 inline ControlPorts quiet_ports()
 {
     ControlPorts p;
@@ -41,6 +42,10 @@ inline ControlPorts quiet_ports()
     p.sleep_seconds = [](unsigned) {};
     p.exit_process = [](int) {};
     p.compute_distance_matrix = [](bool) {};
+    p.now_ms = [] {
+        static WORD64 ms = 0;
+        return ms += 250;  // a quarter of a second a call: some requests come too soon
+    };
     return p;
 }
 

@@ -81,11 +81,18 @@ public:
     const Anchor* ranging_anchors[2] = {nullptr, nullptr};
     // Result lines left out of xmlResponse since the last reply (ZUB_REPLY_RESULT_BOUND).
     WORD64 dropped_result_lines = 0;
+    // Configuration requests ('B') are answered once a second per anchor: per local id, the
+    // time (zub_control_ports().now_ms) from which its next one is answered; earlier ones are
+    // counted and dropped.
+    std::vector<WORD64> cfg_answer_from_ms;
+    WORD64 cfg_requests_dropped = 0;
 
 private:
     RTLSControlHandler();
 
     void HandleConfigRequest(Anchor* anchor, const BYTE* payload, WORD16 length);
+    // Whether the anchor's configuration request is answered now (its turn of the second).
+    bool TakeConfigRequestTurn(const Anchor* anchor);
     // Whether the communication test under way awaits a result (0x82) from this anchor now.
     bool AwaitsCommResult(const Anchor* anchor) const;
     // Whether the range pair or twr test under way awaits this range result from this anchor.
@@ -133,3 +140,7 @@ inline constexpr const char* ZUB_NO_RESPONSE_TEXT = " error=\"No response from a
 // Bytes of xmlResponse past which anchor result lines are counted, not kept: anchors can send
 // results faster than any controller asks for a reply.
 inline constexpr size_t ZUB_REPLY_RESULT_BOUND = 65536;
+
+// An anchor asks for its configuration once a link; one that asks again sooner than this is
+// answered no more often (each answer is a start frame on its link and a line in the log).
+inline constexpr WORD64 ZUB_CFG_REQUEST_PERIOD_MS = 1000;

@@ -32,6 +32,8 @@ struct ControlPorts {
     std::function<void(int status)> exit_process;
     // Rebuilds and publishes the anchors' distance matrix after "anchor cfg".
     std::function<void(bool)> compute_distance_matrix;
+    // A monotonic clock in milliseconds (the pace of the anchors' configuration requests).
+    std::function<WORD64()> now_ms;
 };
 
 // The record the control job uses; built with the real calls on first use.

@@ -280,11 +280,16 @@ void RTLSControlHandler::HandleConfigRequest(Anchor* anchor, const BYTE* payload
                           anchor->getIpPrint());
         return;
     }
+    if (!TakeConfigRequestTurn(anchor)) {
+        return;
+    }
     const AnchorConfig cfg = anchor->config_snapshot();
-    ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT,
-                      "HandleConfigRequest: Anc(%s) %d : %u : connected as (%6s). Antenna Delay %u %u.",
-                      anchor->getIpPrint(), cfg.idx, anchor->id, cfg.master ? "Master" : "Slave",
-                      cfg.ant_delay_rx, cfg.ant_delay_tx);
+    // An operator's record of each anchor coming up: bounded by the anchor's turn, not by a
+    // limit of this line, so anchors that all start in the same second all show.
+    ZUB_PRINT(ZUB_PRINT_EVENT,
+              "HandleConfigRequest: Anc(%s) %d : %u : connected as (%6s). Antenna Delay %u %u.",
+              anchor->getIpPrint(), cfg.idx, anchor->id, cfg.master ? "Master" : "Slave", cfg.ant_delay_rx,
+              cfg.ant_delay_tx);
     size_t n = 0;
     if (length > kVersionOffset) {
         const char* text = reinterpret_cast<const char*>(payload + kVersionOffset);
@@ -295,6 +300,27 @@ void RTLSControlHandler::HandleConfigRequest(Anchor* anchor, const BYTE* payload
     anchor->version[n] = '\0';
     StartAnchorRTLS(anchor);
     anchor->configured = 1;
+}
+
+bool RTLSControlHandler::TakeConfigRequestTurn(const Anchor* anchor)
+{
+    if (anchor->id >= ZUB_MAX_ANCHOR_NUM) {
+        return false;
+    }
+    if (cfg_answer_from_ms.empty()) {
+        cfg_answer_from_ms.assign(ZUB_MAX_ANCHOR_NUM, 0);
+    }
+    const WORD64 now = zub_control_ports().now_ms();
+    WORD64& from = cfg_answer_from_ms[anchor->id];
+    if (now < from) {
+        ++cfg_requests_dropped;
+        ZUB_PRINT_LIMITED(ZUB_PRINT_EVENT,
+                          "HandleConfigRequest: Anc(%s) asks again within a second, dropped (%llu so far).",
+                          anchor->getIpPrint(), static_cast<unsigned long long>(cfg_requests_dropped));
+        return false;
+    }
+    from = now + ZUB_CFG_REQUEST_PERIOD_MS;
+    return true;
 }
 
 bool RTLSControlHandler::AwaitsCommResult(const Anchor* anchor) const

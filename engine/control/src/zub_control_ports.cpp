@@ -24,6 +24,7 @@ ControlPorts zub_control_real_ports()
     p.sleep_seconds = [](unsigned seconds) { sleep(seconds); };
     p.exit_process = [](int status) { CN_RequestExit(status); };
     p.compute_distance_matrix = [](bool with_print) { Selector::ComputeGlobalDistanceMatrix(with_print ? 1 : 0); };
+    p.now_ms = [] { return CN_MonotonicMs(); };
     return p;
 }
 

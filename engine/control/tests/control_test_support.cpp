@@ -111,6 +111,7 @@ FakePorts::FakePorts()
     p.sleep_seconds = [this](unsigned s) { sleeps.push_back(s); };
     p.exit_process = [this](int status) { exits.push_back(status); };
     p.compute_distance_matrix = [this](bool) { ++distance_matrix_calls; };
+    p.now_ms = [this] { return now_ms; };
 }
 
 FakePorts::~FakePorts() { zub_control_ports() = zub_control_real_ports(); }

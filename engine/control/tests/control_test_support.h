@@ -67,6 +67,7 @@ public:
     int distance_matrix_calls = 0;
     bool refuse_timers = false;
     WORD32 next_timer = 100;
+    WORD64 now_ms = 1000000;  // the monotonic clock the handler reads
 
     std::vector<std::vector<BYTE>> frames_to(WORD16 anchor_id) const;
 };

@@ -62,6 +62,8 @@ protected:
         h->comm_results_due.clear();
         h->ranging_anchors[0] = h->ranging_anchors[1] = nullptr;
         h->xmlResponse.clear();
+        h->cfg_answer_from_ms.clear();
+        h->cfg_requests_dropped = 0;
         prints.clear();
     }
 

@@ -241,8 +241,9 @@ TEST_F(engine_control_Response, ConfigurationRequest)
     EXPECT_EQ(prints.count_of("HandleConfigRequest: Anc(0.0.0.0) 0 : " + std::to_string(a->id) +
                               " : connected as ( Slave). Antenna Delay 0 0."), 1u);
 
-    // With RTLS running: the start frame; a 64-character version is cut to 63.
+    // With RTLS running, a second later: the start frame; a 64-character version is cut to 63.
     c->zubRTLSStarted = 1;
+    ports.now_ms += ZUB_CFG_REQUEST_PERIOD_MS;
     Bytes long_req(9, 0x42);
     long_req.insert(long_req.end(), 64, 'v');
     reply(a, long_req);
@@ -251,6 +252,65 @@ TEST_F(engine_control_Response, ConfigurationRequest)
     // A version without NUL at the end of the payload stays within it.
     reply(b, {0x42, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b'});
     EXPECT_STREQ(b->version, "ab");
+}
+
+// Configuration requests are answered once a second per anchor: the start frame and the
+// "connected as" line of each anchor that comes up, however many come up together; the requests
+// an anchor repeats within its second are counted and dropped under a rate-limited line.
+TEST_F(engine_control_Response, ConfigurationRequestsAnsweredOnceASecondPerAnchor)
+{
+    struct Row {
+        const char* name;
+        unsigned anchors;
+        unsigned each;      // requests of every anchor, one after another
+        WORD64 step_ms;     // the clock moves this much after each request
+        unsigned answered;  // per anchor
+    } rows[] = {
+        {"200 anchors come up within one second", 200, 1, 4, 1},
+        {"an anchor repeating its request for a second", 1, 1000, 1, 1},
+        {"an anchor repeating its request for three seconds", 1, 3000, 1, 3},
+        {"an anchor asking once a second", 1, 5, 1000, 5},
+        {"an anchor asking a little sooner", 1, 4, 999, 2},
+    };
+    c->anchor_cfg_finish = true;
+    c->zubRTLSStarted = 1;
+    WORD64 next_hw = 0x5000;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        h->cfg_answer_from_ms.clear();
+        h->cfg_requests_dropped = 0;
+        ports.frames.clear();
+        prints.clear();
+        CN_LogLimit::restart_all();
+        std::vector<Anchor*> anchors;
+        for (unsigned i = 0; i < r.anchors; ++i) {
+            anchors.push_back(prepare(next_hw++, true));
+        }
+        for (Anchor* x : anchors) {
+            for (unsigned i = 0; i < r.each; ++i) {
+                reply(x, {0x42});
+                ports.now_ms += r.step_ms;
+            }
+        }
+        size_t connected = 0, drop_lines = 0;
+        for (const std::string& line : prints.lines()) {
+            connected +=
+                line.find(" : connected as ( Slave). Antenna Delay 0 0.") != std::string::npos ? 1 : 0;
+            drop_lines +=
+                line.find("HandleConfigRequest: Anc(0.0.0.0) asks again within a second, dropped (") !=
+                        std::string::npos
+                    ? 1
+                    : 0;
+        }
+        EXPECT_EQ(connected, r.anchors * r.answered);
+        for (Anchor* x : anchors) {
+            EXPECT_EQ(ports.frames_to(x->id), std::vector<Bytes>(r.answered, Bytes{0x57, 0x01})) << x->id;
+        }
+        EXPECT_EQ(h->cfg_requests_dropped, r.anchors * (r.each - r.answered));
+        // As they stand up to the burst, and at most one carrying a count should the row straddle a second.
+        EXPECT_GE(drop_lines, std::min<size_t>(h->cfg_requests_dropped, CN_LogLimit::kBurst));
+        EXPECT_LE(drop_lines, std::min<size_t>(h->cfg_requests_dropped, CN_LogLimit::kBurst + 1));
+    }
 }
 
 // A peer repeating input that is logged (an anchor's reply, a controller's request) gets its

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <set>
 #include <thread>
 #include <vector>
@@ -100,16 +101,19 @@ TEST(engine_manager_Concurrency, DropsCountedFromFiveThreads)
     for (auto& th : threads) {
         th.join();
     }
-    // Threads 0 and 3 drop tag reports, 1 and 4 clock reports, 2 display records.
+    // Threads 0 and 4 drop tag reports, 1 clock reports, 2 display records, 3 anchor replies.
     EXPECT_EQ(counter.total(RoadLoad::tag_report), 2 * kDropsEach);
-    EXPECT_EQ(counter.total(RoadLoad::calibration_report), 2 * kDropsEach);
+    EXPECT_EQ(counter.total(RoadLoad::calibration_report), kDropsEach);
     EXPECT_EQ(counter.total(RoadLoad::display_copy), kDropsEach);
+    EXPECT_EQ(counter.total(RoadLoad::anchor_reply), kDropsEach);
     ASSERT_FALSE(lines.empty());
     EXPECT_LE(lines.size(), kDropsEach / RoadShedCounter::kLinePeriodMs + 1);
     // The threads record their lines after the counter has let go of them, so the vector may hold
     // them out of turn. In turn, the totals never fall, and of lines with equal totals only the
     // first can carry counts since the one before.
-    const auto sum_of = [](const std::array<WORD64, kRoadLoadKinds>& a) { return a[0] + a[1] + a[2]; };
+    const auto sum_of = [](const std::array<WORD64, kRoadLoadKinds>& a) {
+        return std::accumulate(a.begin(), a.end(), WORD64{0});
+    };
     std::sort(lines.begin(), lines.end(), [&](const RoadShedLine& a, const RoadShedLine& b) {
         const WORD64 ta = sum_of(a.total), tb = sum_of(b.total);
         return ta != tb ? ta < tb : sum_of(a.since_last) > sum_of(b.since_last);

@@ -9,6 +9,7 @@
 #include "zub_msg_id.h"
 #include "zub_print.h"
 #include "zub_print_layer.h"
+#include "zub_print_limited.h"
 #include "zub_selector.h"
 #include "zub_shared_field.h"
 #include "zub_tag_id.h"
@@ -247,7 +248,11 @@ void Selector::process_tof_report(WORD16 anchor_id, BYTE seq, WORD64 tag_id, int
         return;
     }
     if (is_late(*tag, seq)) {
-        ZUB_TAG_PRINT(tag_id, ZUB_PRINT_ERROR, "process_tof_report latecommer:%u last:%u", seq, tag->prevSeqNum);
+        // An error line that an anchor repeating one ranging report would write per frame.
+        if (zub_tag_print_allowed(tag_id)) {
+            ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR, "process_tof_report latecommer:%u last:%u", seq,
+                              tag->prevSeqNum);
+        }
         return;
     }
     const WORD64 now_ms = now();

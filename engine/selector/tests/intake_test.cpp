@@ -2,6 +2,7 @@
 // anchors, extension and alarm records, ranging tag ids, diagnostics.
 #include <cstring>
 
+#include "CNPlatLogLimit.h"
 #include "selector_fixture.h"
 #include "zub_tag_id.h"
 
@@ -132,6 +133,7 @@ TEST_F(SelectorIntake, LateComersAfterRoundTen)
     rows.push_back({11, true});
     rows.push_back({1, true});
     LogCapture log;
+    CN_LogLimit::restart_all();
     for (const Row& r : rows) {
         SCOPED_TRACE(static_cast<int>(r.seq));
         for (WORD64 id : {kTag, WORD64{0x7788}}) {
@@ -149,6 +151,17 @@ TEST_F(SelectorIntake, LateComersAfterRoundTen)
     EXPECT_EQ(log.count("latecommer:"), 18u);
     EXPECT_EQ(log.count("process_tof_report latecommer:"), 9u);
     EXPECT_TRUE(log.contains("latecommer:2 last:10"));
+
+    // An anchor repeating a late ranging report: the error line stays under its site's limit.
+    tag(0x7788)->prevSeqNum = 10;
+    tag(0x7788)->blinkReports.nTofBlinks = 0;
+    for (int i = 0; i < 1000; ++i) {
+        tof(tof_msg(1, 5, 0x7788, 1000));
+    }
+    EXPECT_EQ(tag(0x7788)->blinkReports.nTofBlinks, 0);
+    // The first of a second as they stand (9 of them above), at most one carrying a count after.
+    EXPECT_GE(log.count("process_tof_report latecommer:"), CN_LogLimit::kBurst);
+    EXPECT_LE(log.count("process_tof_report latecommer:"), CN_LogLimit::kBurst + 1);
 }
 
 TEST_F(SelectorIntake, FullRoundsAndSilentAnchors)

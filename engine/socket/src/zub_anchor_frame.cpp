@@ -30,7 +30,8 @@ void empty_buffer(tcp_sock_t& s)
     s.rcv_len = 0;
 }
 
-// Reports give way to a receiver that has fallen behind (zub_road_shed.h).
+// Reports and the control job's anchor messages give way to a receiver that has fallen behind
+// (zub_road_shed.h).
 bool platform_send(WORD32 event, const BYTE* body, WORD16 len, const JID* dst, void* /*ctx*/)
 {
     return zub_road_report_send(event, body, len, dst);

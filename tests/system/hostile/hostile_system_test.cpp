@@ -1,9 +1,9 @@
 // The whole road against a misbehaving peer, phase after phase in one sandbox: qes_omp and
 // vorlen on the example site at trace level 2, the hall's anchors and tags from the simulator,
-// two more anchors (a0b10000000000aa at 127.0.0.20, whose link the test writes itself, and
-// a0b10000000000ab at 127.0.0.21) that answer no command. After each
-// phase both programs run, a new controller's "zub cfg" is answered with the reply it had before,
-// and the positions of a walking tag have not paused for long.
+// two more anchors (a0b10000000000aa at 127.0.0.20, a0b10000000000ab at 127.0.0.21) whose links
+// the test writes itself; they answer no command. After each phase both programs run, a new
+// controller's "zub cfg" is answered with the reply it had before, and the positions of a walking
+// tag have not paused for long.
 //
 // Deadlines are far beyond what an idle machine needs (hostilebench gives the figures); the
 // memory bound grows by AddressSanitizer's quarantine under it.
@@ -40,11 +40,13 @@ constexpr uint64_t kLogGrowthBytes = 1u << 20;  // a line per read of noise made
 
 constexpr uint64_t kHostileAnchor = 0xa0b10000000000aa;
 constexpr const char* kHostileIp = "127.0.0.20";
-constexpr const char* kSecondIp = "127.0.0.21";  // a0b10000000000ab, the other end of a range test
+// a0b10000000000ab: the other end of a range test, and an anchor that comes up while the first floods.
+constexpr const char* kSecondIp = "127.0.0.21";
 constexpr double kStallClosedWithinS = 35.0;
 constexpr double kAnswerAtOnceS = 5.0;
 constexpr uint64_t kRangeFloodLogBytes = 16 * 1024;  // a line per result made 700 KB
 constexpr long kRangeFloodRssKib = 16 * 1024;
+const std::vector<uint8_t> kStartFrame = {0x57, 0x01};
 constexpr const char* kZubCfg = "<req type=\"zub cfg\"/>\n";
 constexpr const char* kZubCfgReply = "<ind type=\"zub cfg\">";
 constexpr uint16_t kReportPorts[] = {3335, 12345, 12346, 12347, 12301, 12302, 12303, 3336};
@@ -66,9 +68,8 @@ protected:
         ASSERT_NE(at, std::string::npos);
         vm[at + 10] = '2';
         engine_file_overrides_["vm_zub.xml"] = vm;
-        engine_file_overrides_["dns_zub.cfg"] =
-            vorlen::sandbox::read_file(SITE_DIR "/zub/dns_zub.cfg") + "a0b10000000000aa 127.0.0.20\n" +
-            "a0b10000000000ab 127.0.0.21\n";
+        engine_file_overrides_["dns_zub.cfg"] = vorlen::sandbox::read_file(SITE_DIR "/zub/dns_zub.cfg") +
+                                                "a0b10000000000aa 127.0.0.20\na0b10000000000ab 127.0.0.21\n";
     }
 
     // The "zub cfg" reply line a new controller gets now; empty when none came in time.
@@ -274,6 +275,55 @@ protected:
         expect_sound(from);
     }
 
+    // The hostile anchor repeats one frame for `seconds` as fast as its link takes it, reading
+    // what the engine sends or not; meanwhile new controllers ask "zub cfg" and the other extra
+    // anchor asks for its configuration every 2 s. Each is answered, the engine's memory and logs
+    // stay bounded, and an anchor repeating its configuration request gets one start frame (57 01)
+    // a second at most.
+    void anchor_flood_phase(const std::vector<uint8_t>& frame, bool reading, double seconds)
+    {
+        const double from = roadbench::now_s();
+        const long rss0 = roadbench::rss_kib(engine_->pid());
+        const uint64_t log0 = hostile::log_bytes("/qvx/zub/log/zub", "/qvx/zub/log/uwb_zub.log");
+        hostile::AnchorFloodResult flood;
+        hostile::AskResult asked;
+        std::vector<double> other_starts;  // how long each start of the other anchor took
+        std::thread flooder([&] { flood = anchor_.flood(frame, seconds, reading); });
+        std::thread asker(
+            [&] { asked = hostile::ask_until(3334, kZubCfg, kZubCfgReply, from + seconds, kAnswerWithinS); });
+        std::thread starter([&] {
+            while (roadbench::now_s() < from + seconds) {
+                other_starts.push_back(
+                    second_.exchange(anchorsim::encode_frame({0x42}), kStartFrame, kAnswerWithinS));
+                std::this_thread::sleep_for(2s);
+            }
+        });
+        collect(seconds, &records_);
+        flooder.join();
+        const long grown = roadbench::rss_kib(engine_->pid()) - rss0;
+        asker.join();
+        starter.join();
+        EXPECT_GT(flood.frames_written, 0u);
+        EXPECT_LT(grown, kRssGrowthKib);
+        EXPECT_GT(asked.asked, 0u);
+        EXPECT_EQ(asked.unanswered, 0u);
+        EXPECT_FALSE(other_starts.empty());
+        for (double took : other_starts) {
+            EXPECT_GE(took, 0.0) << "the other anchor's configuration request went unanswered";
+        }
+        if (frame == anchorsim::encode_frame({0x42}) && reading) {
+            EXPECT_LE(flood.start_frames_at.size(), static_cast<size_t>(seconds) + 2);
+        }
+        const uint64_t logs = hostile::log_bytes("/qvx/zub/log/zub", "/qvx/zub/log/uwb_zub.log") - log0;
+        EXPECT_LE(logs, kLogGrowthBytes);
+        std::printf(
+            "  %llu frames taken, %zu start frames back, resident memory %+ld KiB, logs +%llu bytes, "
+            "\"zub cfg\" asked %u times, longest answer %.2f s\n",
+            static_cast<unsigned long long>(flood.frames_written), flood.start_frames_at.size(), grown,
+            static_cast<unsigned long long>(logs), asked.asked, asked.worst_s);
+        expect_sound(from);
+    }
+
     hostile::RawAnchor anchor_;
     hostile::RawAnchor second_;
     uint64_t tag_ = 0;
@@ -316,6 +366,17 @@ TEST_F(HostileRoad, BothProgramsStayUpAnsweringAndBoundedPhaseAfterPhase)
         {"a controller line forged as a datagram to both programs", [&] { forged_datagram_phase(); }},
         {"10,000 final range results before any range test, 10,000 after one", [&] { range_results_phase(); }},
         {"a controller writes requests for 5 s, then neither reads nor closes", [&] { stalled_controller_phase(); }},
+        {"an anchor repeats its configuration request for 8 s, never reading",
+         [&] { anchor_flood_phase(anchorsim::encode_frame({0x42}), false, 8.0); }},
+        {"an anchor repeats its configuration request for 8 s, reading",
+         [&] { anchor_flood_phase(anchorsim::encode_frame({0x42}), true, 8.0); }},
+        {"an anchor repeats a power test's end for 5 s",
+         [&] { anchor_flood_phase(anchorsim::encode_frame({0x85}), true, 5.0); }},
+        {"an anchor repeats a ranging report's sequence number for 10 s",
+         [&] {
+             anchor_flood_phase(anchorsim::encode_frame({0x83, 0, 0, 0, 0, 0, 0x39, 0x30, 0, 0, 2, 0, 0, 0}),
+                                true, 10.0);
+         }},
     };
     for (const auto& phase : phases) {
         SCOPED_TRACE(phase.name);

@@ -218,6 +218,62 @@ uint64_t RawAnchor::write_noise(uint64_t count, uint64_t seed, double timeout_s)
     return done;
 }
 
+AnchorFloodResult RawAnchor::flood(const std::vector<uint8_t>& frame, double seconds, bool reading)
+{
+    AnchorFloodResult r;
+    uint64_t earlier = 0;  // what the engine sent before the flood is not its answer
+    if (link_fd_ < 0 || frame.empty() || (reading && !drain(link_fd_, 1 << 20, &earlier))) return r;
+    std::vector<uint8_t> block;
+    while (block.size() < 65536) block.insert(block.end(), frame.begin(), frame.end());
+    const double end = now_s() + seconds;
+    uint64_t bytes = 0;
+    size_t at = 0;  // where in the block the next write starts, so frames stay whole
+    int last = -1;  // the last byte read, for a start frame split over two reads
+    uint8_t buf[16384];
+    while (now_s() < end) {
+        while (reading) {
+            const ssize_t n = ::recv(link_fd_, buf, sizeof buf, MSG_DONTWAIT);
+            if (n <= 0) break;
+            for (ssize_t i = 0; i < n; ++i) {
+                if (last == 0x57 && buf[i] == 0x01) r.start_frames_at.push_back(now_s());
+                last = buf[i];
+            }
+        }
+        const long n =
+            write_until(link_fd_, block.data() + at, block.size() - at, std::min(end, now_s() + 0.01));
+        if (n < 0) break;
+        bytes += static_cast<uint64_t>(n);
+        at = (at + static_cast<size_t>(n)) % block.size();
+    }
+    r.frames_written = bytes / frame.size();
+    return r;
+}
+
+double RawAnchor::exchange(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& answer,
+                           double timeout_s)
+{
+    const double start = now_s();
+    const double give_up = start + timeout_s;
+    uint64_t ignored = 0;
+    if (link_fd_ < 0 || !drain(link_fd_, 1 << 20, &ignored) ||
+        write_until(link_fd_, bytes.data(), bytes.size(), give_up) != static_cast<long>(bytes.size())) {
+        return -1.0;
+    }
+    std::vector<uint8_t> got;
+    uint8_t buf[4096];
+    while (now_s() < give_up) {
+        pollfd p{link_fd_, POLLIN, 0};
+        if (::poll(&p, 1, std::min(ms_until(give_up), 100)) <= 0) continue;
+        const ssize_t n = ::recv(link_fd_, buf, sizeof buf, MSG_DONTWAIT);
+        if (n == 0) break;
+        if (n < 0) continue;
+        got.insert(got.end(), buf, buf + n);
+        if (std::search(got.begin(), got.end(), answer.begin(), answer.end()) != got.end())
+            return now_s() - start;
+    }
+    return -1.0;
+}
+
 uint64_t log_bytes(const std::string& dir, const std::string& also)
 {
     uint64_t total = 0;
@@ -273,6 +329,35 @@ double ask(uint16_t port, const std::string& line, const std::string& needle, do
         ::usleep(50 * 1000);
     }
     return -1.0;
+}
+
+AskResult ask_until(uint16_t port, const std::string& line, const std::string& needle, double until_s,
+                    double timeout_s)
+{
+    AskResult r;
+    std::string reply;
+    while (now_s() < until_s) {
+        const double took = ask(port, line, needle, timeout_s, &reply);
+        ++r.asked;
+        if (took < 0) {
+            ++r.unanswered;
+            r.worst_s = std::max(r.worst_s, timeout_s);
+        } else {
+            r.worst_s = std::max(r.worst_s, took);
+        }
+        ::usleep(200 * 1000);
+    }
+    return r;
+}
+
+double least_gap_s(const std::vector<double>& times)
+{
+    double least = -1.0;
+    for (size_t i = 1; i < times.size(); ++i) {
+        const double gap = times[i] - times[i - 1];
+        if (least < 0 || gap < least) least = gap;
+    }
+    return least;
 }
 
 }  // namespace hostile

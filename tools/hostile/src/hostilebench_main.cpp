@@ -10,11 +10,22 @@
 //                            a0b10000000000aa at 127.0.0.20 (listed in dns_zub.cfg by
 //                            run_hostile.sh); prints the growth of the engine's logs
 //   --report-noise MB        MB of random bytes to each of the eight report ports; the same
+//   --anchor-flood KIND      the extra anchor repeats one frame for --seconds, as fast as its
+//                            link takes it: cfg (a configuration request 'B', reading what the
+//                            engine sends), cfg-deaf (the same, never reading), power (0x85) or
+//                            range (0x83 repeating its sequence number); meanwhile a second
+//                            extra anchor a0b10000000000ab at 127.0.0.21 asks for its
+//                            configuration every 2 s and new controllers ask "zub cfg" again and
+//                            again. Prints the engine's resident memory (start, peak, 5 s after),
+//                            the controllers' and the second anchor's longest wait, the start
+//                            frames (57 01) the flooding anchor read, the longest gap in the
+//                            first tag's positions and the growth of the engine's logs
 // Runs only inside tools/sandbox (see run_hostile.sh). Exit status: 0 measured, 1 the road did
 // not come up, 2 bad arguments.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "anchorsim/frames.h"
 #include "anchorsim/simulator.h"
 #include "hostile/hostile.h"
 #include "roadbench/road_client.h"
@@ -35,10 +47,11 @@ constexpr uint16_t kReportPorts[] = {3335, 12345, 12346, 12347, 12301, 12302, 12
 
 int usage(const char* why)
 {
-    std::fprintf(stderr,
-                 "hostilebench: %s\nusage: hostilebench --hall FILE (--flood none|slow|full [--seconds S] | "
-                 "--garbage MB | --report-noise MB)\n",
-                 why);
+    std::fprintf(
+        stderr,
+        "hostilebench: %s\nusage: hostilebench --hall FILE (--flood none|slow|full [--seconds S] | "
+        "--garbage MB | --report-noise MB | --anchor-flood cfg|cfg-deaf|power|range [--seconds S])\n",
+        why);
     return 2;
 }
 
@@ -59,6 +72,74 @@ struct Road {
 };
 
 double mib(long kib) { return static_cast<double>(kib) / 1024.0; }
+
+// The frame the extra anchor repeats, and whether it reads meanwhile.
+bool flood_frame(const std::string& kind, std::vector<uint8_t>* frame, bool* reading)
+{
+    *reading = kind != "cfg-deaf";
+    if (kind == "cfg" || kind == "cfg-deaf")
+        *frame = anchorsim::encode_frame({0x42});
+    else if (kind == "power")
+        *frame = anchorsim::encode_frame({0x85});
+    else if (kind == "range")
+        *frame = anchorsim::encode_frame({0x83, 0, 0, 0, 0, 0, 0x39, 0x30, 0, 0, 2, 0, 0, 0});
+    else
+        return false;
+    return true;
+}
+
+void run_anchor_flood(Road& road, pid_t engine, uint64_t tag, const std::string& kind, double seconds)
+{
+    std::vector<uint8_t> frame;
+    bool reading = false;
+    flood_frame(kind, &frame, &reading);
+    hostile::RawAnchor anchor, witness;
+    std::string error;
+    if (!anchor.listen("127.0.0.20", 3000, &error) || !witness.listen("127.0.0.21", 3000, &error) ||
+        !anchor.wait_link(20.0) || !witness.wait_link(20.0)) {
+        std::fprintf(stderr, "hostilebench: no links to 127.0.0.20 and .21 %s\n", error.c_str());
+        return;
+    }
+    const std::string dir = "/qvx/zub/log/zub";
+    const uint64_t log0 = hostile::log_bytes(dir, kZubLog);
+    const long rss0 = roadbench::rss_kib(engine);
+    const double t0 = roadbench::now_s();
+    const double flood_end = t0 + seconds;
+    const double after = flood_end + 5.0;
+    hostile::AnchorFloodResult flood;
+    hostile::AskResult asked;
+    double witness_worst = 0.0;
+    unsigned witness_unanswered = 0;
+    std::thread flooder([&] { flood = anchor.flood(frame, seconds, reading); });
+    std::thread asker(
+        [&] { asked = hostile::ask_until(3334, kZubCfg, "<ind type=\"zub cfg\">", after, 10.0); });
+    std::thread starter([&] {
+        while (roadbench::now_s() < flood_end) {
+            const double took = witness.exchange(anchorsim::encode_frame({0x42}), {0x57, 0x01}, 10.0);
+            witness_worst = std::max(witness_worst, took < 0 ? 10.0 : took);
+            witness_unanswered += took < 0 ? 1 : 0;
+            ::usleep(2000 * 1000);
+        }
+    });
+    long peak = rss0;
+    while (roadbench::now_s() < after) {
+        road.collect_until(std::min(after, roadbench::now_s() + 0.5));
+        peak = std::max(peak, roadbench::rss_kib(engine));
+    }
+    const long rss_after = roadbench::rss_kib(engine);
+    flooder.join();
+    asker.join();
+    starter.join();
+    const uint64_t grown = hostile::log_bytes(dir, kZubLog) - log0;
+    std::printf(
+        "anchor-flood %s seconds %.0f frames %llu rss_start_MiB %.1f rss_peak_MiB %.1f rss_5s_after_MiB %.1f "
+        "zub_cfg_asked %u unanswered %u worst_s %.2f start_frames %zu least_start_gap_s %.2f "
+        "other_anchor_start_worst_s %.2f unanswered %u longest_gap_s %.2f log_growth_KiB %.1f\n",
+        kind.c_str(), seconds, static_cast<unsigned long long>(flood.frames_written), mib(rss0), mib(peak),
+        mib(rss_after), asked.asked, asked.unanswered, asked.worst_s, flood.start_frames_at.size(),
+        hostile::least_gap_s(flood.start_frames_at), witness_worst, witness_unanswered,
+        hostile::longest_gap_s(road.records, tag, t0, after), static_cast<double>(grown) / 1024.0);
+}
 
 void run_flood(Road& road, pid_t engine, uint64_t tag, const std::string& mode, double seconds)
 {
@@ -121,7 +202,7 @@ void run_noise(Road& road, bool anchor_link, uint64_t mib_each)
 
 int main(int argc, char** argv)
 {
-    std::string hall, flood;
+    std::string hall, flood, anchor_flood;
     double seconds = 10.0;
     uint64_t garbage = 0, report_noise = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -132,10 +213,18 @@ int main(int argc, char** argv)
         else if (a == "--seconds") seconds = std::atof(v.c_str());
         else if (a == "--garbage") garbage = std::strtoull(v.c_str(), nullptr, 10);
         else if (a == "--report-noise") report_noise = std::strtoull(v.c_str(), nullptr, 10);
+        else if (a == "--anchor-flood")
+            anchor_flood = v;
         else return usage(("unknown option " + a).c_str());
     }
-    if (hall.empty() || (flood.empty() && garbage == 0 && report_noise == 0)) return usage("missing option");
+    if (hall.empty() || (flood.empty() && garbage == 0 && report_noise == 0 && anchor_flood.empty())) {
+        return usage("missing option");
+    }
     if (!flood.empty() && flood != "none" && flood != "slow" && flood != "full") return usage("bad --flood");
+    std::vector<uint8_t> frame;
+    bool reading = false;
+    if (!anchor_flood.empty() && !flood_frame(anchor_flood, &frame, &reading))
+        return usage("bad --anchor-flood");
     if (std::getenv("VORLEN_SANDBOX") == nullptr) return usage("run me inside tools/sandbox");
 
     anchorsim::SiteModel site;
@@ -170,6 +259,8 @@ int main(int argc, char** argv)
         if (!flood.empty()) run_flood(road, engine, site.tags.front().id, flood, seconds);
         if (garbage > 0) run_noise(road, true, garbage);
         if (report_noise > 0) run_noise(road, false, report_noise);
+        if (!anchor_flood.empty())
+            run_anchor_flood(road, engine, site.tags.front().id, anchor_flood, seconds);
     } else {
         std::fprintf(stderr, "hostilebench: the anchors were not configured\n");
     }

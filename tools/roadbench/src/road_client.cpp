@@ -263,7 +263,8 @@ RoadDrops parse_road_drops(const std::string& trace_text)
     RoadDrops d;
     const size_t at = trace_text.rfind("(since start ");
     if (at != std::string::npos) {
-        std::sscanf(trace_text.c_str() + at, "(since start %llu, %llu, %llu)", &d.tag, &d.clock, &d.display);
+        std::sscanf(trace_text.c_str() + at, "(since start %llu, %llu, %llu, %llu)", &d.tag, &d.clock,
+                    &d.display, &d.replies);
     }
     return d;
 }

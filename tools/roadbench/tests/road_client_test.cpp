@@ -172,15 +172,23 @@ TEST(RoadDropsLogged, TheLastLineCounts)
         "reports, 0 display records in 0 ms (since start 1, 0, 0)\n"
         "12/09 22:46:26.369 [MANAGER3] [zub_road_shed.cpp 26 line]. report road full: dropped 29847 tag reports, 2 clock "
         "reports, 1 display records in 1265 ms (since start 29848, 2, 1)\n";
+    const std::string with_replies =
+        "12/09 22:46:27.370 [SOCKET] [zub_road_shed.cpp 26 line]. report road full: dropped 0 tag reports, 0 "
+        "clock "
+        "reports, 0 display records, 52110 anchor replies in 1001 ms (since start 29848, 2, 1, 52110)\n";
     struct Row {
         std::string text;
-        unsigned long long tag, clock, display;
-    } rows[] = {{"", 0, 0, 0}, {"Jobs init OK!\n", 0, 0, 0}, {two_lines, 29848, 2, 1}};
+        unsigned long long tag, clock, display, replies;
+    } rows[] = {{"", 0, 0, 0, 0},
+                {"Jobs init OK!\n", 0, 0, 0, 0},
+                {two_lines, 29848, 2, 1, 0},
+                {two_lines + with_replies, 29848, 2, 1, 52110}};
     for (const Row& r : rows) {
         const roadbench::RoadDrops d = roadbench::parse_road_drops(r.text);
         EXPECT_EQ(d.tag, r.tag);
         EXPECT_EQ(d.clock, r.clock);
         EXPECT_EQ(d.display, r.display);
+        EXPECT_EQ(d.replies, r.replies);
     }
 }
 

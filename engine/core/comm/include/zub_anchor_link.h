@@ -30,9 +30,10 @@ constexpr WORD16 ZUB_ANC_LINK_OPENED = 1;
 
 // How long a connect may take before it counts as failed.
 constexpr int ZUB_ANCHOR_CONNECT_TIMEOUT_MS = 10000;
-// How long one send to an anchor or to the controller may wait for room in the socket's
-// buffer; an anchor that stops reading then fails the send instead of holding the job.
-constexpr int ZUB_SOCKET_SEND_TIMEOUT_MS = 3000;
+// A command whose link took only part of it waits this long for room for the rest (a command is
+// a few dozen bytes, so a link that took some takes the rest at once unless its anchor stopped
+// reading at that very moment).
+constexpr int ZUB_ANCHOR_COMMAND_REST_MS = 100;
 
 // Opens the anchor's link, attaches it to the reactor and reports it. False (printed) for a
 // null anchor, a reactor that does not exist yet, a link that is already open, and every
@@ -55,7 +56,10 @@ void zub_socket_anchor_close(Anchor* anchor);
 // one or none, as for a read event of a link that a concurrent closer has already taken.
 bool zub_socket_anchor_close_link(Anchor* anchor, WORD32 sock);
 
-// Sends all `len` bytes to the anchor. False without a print for a null buffer, a null anchor
-// or no link; false with a print when the send fails or times out, and the link is closed when
-// the anchor is gone (ECONNRESET, EPIPE).
+// Sends the `len` bytes of one command to the anchor without waiting for the anchor to read:
+// a link whose socket takes nothing drops the command (a rate-limited line; the link stays, a
+// slow anchor is not a dead one). False without a print for a null buffer, a null anchor or no
+// link; false with a print when the send fails, and the link is closed when the anchor is gone
+// (ECONNRESET, EPIPE) or took only part of the command within ZUB_ANCHOR_COMMAND_REST_MS (its
+// reading would be out of step with every later command).
 bool zub_socket_msg_send_to_anc(const BYTE* buf, WORD16 len, Anchor* anchor);

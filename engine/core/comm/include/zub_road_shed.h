@@ -10,8 +10,10 @@
 // positions; at the hard mark every tag report is dropped, whatever its source. Clock-
 // calibration reports, on which every tag's accuracy depends, have a hard mark twice as high.
 // Further down the road, a manager's report to its selector and the copies of reports for the
-// display job give way at the hard mark. Below the marks a send is the job send it always was
-// (it waits while the receiver's queue is full).
+// display job give way at the hard mark. An anchor's replies to the control job (test results,
+// configuration requests) pass the same gate on the control job's queue, so an anchor that
+// repeats one cannot bury the controller's requests behind it. Below the marks a send is the
+// job send it always was (it waits while the receiver's queue is full).
 //
 // The rule (keys, counts, marks) and the drop counter are plain code; zub_road_report_send and
 // zub_road_send apply them to the platform's queues. Drops are told in one trace line at most a
@@ -32,8 +34,9 @@ enum class RoadLoad : unsigned {
     tag_report,          // an arrival or ranging report, to a manager and on to a selector
     calibration_report,  // a clock-calibration report, to the clock-sync job
     display_copy,        // a copy of a report for the display job's interface ports
+    anchor_reply,        // an anchor's reply or request to the control job ('B', 0x81 to 0x85)
 };
-constexpr unsigned kRoadLoadKinds = 3;
+constexpr unsigned kRoadLoadKinds = 4;
 
 // A manager forwards some 100,000 to 200,000 short tag reports a second (67 bytes of queue each).
 // The soft mark, a few milliseconds of its work, is where a queue starts to form: the busy
@@ -42,17 +45,29 @@ constexpr unsigned kRoadLoadKinds = 3;
 constexpr size_t kRoadSoftMarkBytes = size_t{32} << 10;
 constexpr size_t kRoadHardMarkBytes = size_t{512} << 10;
 constexpr size_t kRoadCalibrationHardMarkBytes = size_t{1} << 20;
+// The control job takes an anchor's reply in a few microseconds; at its hard mark (some ten
+// thousand replies) a controller's request waits some milliseconds behind them.
+constexpr size_t kRoadAnchorReplyHardMarkBytes = size_t{512} << 10;
+
+// The mark at which every message of the kind is dropped.
+constexpr size_t road_hard_mark(RoadLoad kind)
+{
+    return kind == RoadLoad::calibration_report ? kRoadCalibrationHardMarkBytes
+           : kind == RoadLoad::anchor_reply     ? kRoadAnchorReplyHardMarkBytes
+                                                : kRoadHardMarkBytes;
+}
 
 // A report's source and where it goes, from its first payload bytes.
 struct ReportSource {
     RoadLoad kind = RoadLoad::tag_report;
-    WORD64 key = 0;         // tag id (ranging: the short id); calibration: anchor and master
+    WORD64 key = 0;         // tag id (ranging: the short id); calibration: anchor and master;
+                            // anchor reply: the anchor's local id
     unsigned selector = 0;  // tag reports: the selector of the tag (key mod 18)
 };
 
-// The source of an anchor report of `len` payload bytes from the anchor of local id anc_id;
-// false for what is never dropped (the reports the control job takes) and for reports too
-// short to name their source (their receiver refuses them anyway).
+// The source of an anchor payload of `len` bytes from the anchor of local id anc_id: a report, or
+// (any other first byte) a reply to the control job; false for an empty payload and for reports
+// too short to name their source (their receiver refuses them anyway).
 bool road_report_source(const BYTE* payload, WORD16 len, WORD16 anc_id, ReportSource* out);
 
 // The frame router's gate: which reports go on, given how much their receiver holds.
@@ -60,9 +75,11 @@ class ReportGate {
 public:
     static constexpr WORD64 kWindowMs = 100;
     // Reports of one source in a window beyond which it is far above normal work: a round of a
-    // tag takes at most 22 arrivals, and a master sends a few calibration packets a second.
+    // tag takes at most 22 arrivals, and a master sends a few calibration packets a second; an
+    // anchor replies once to each command and asks for its configuration once a link.
     static constexpr unsigned kTagLimit = 44;
     static constexpr unsigned kCalibrationLimit = 8;
+    static constexpr unsigned kAnchorReplyLimit = 8;
     static constexpr unsigned kSlots = 4096;  // per row of the count table
 
     // Counts the report and says whether it goes on; `backlog` is what its receiver holds
@@ -110,8 +127,9 @@ private:
 RoadShedCounter& zub_road_shed();
 
 // The frame router's send of an anchor frame's message (sock_data_t of `len` bytes): a report
-// on the road goes through the gate with its receiver's backlog, anything else is sent as
-// zub_asyn_msg_send sends it. True when sent. The socket job's thread.
+// or a reply to the control job goes through the gate with its receiver's backlog, a message
+// without a source is sent as zub_asyn_msg_send sends it. True when sent. The socket job's
+// thread.
 bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID* dst);
 
 // A send of `kind` from a job further down the road (a manager's report to its selector and its

@@ -18,6 +18,7 @@
 #include "zub_msg.h"
 #include "zub_msg_id.h"
 #include "zub_print.h"
+#include "zub_print_limited.h"
 #include "zub_send_all.h"
 #include "zub_shared_field.h"
 #include "zub_time.h"
@@ -69,7 +70,6 @@ int new_link_socket()
     qk_socket_nodelay(sock);
     qk_socket_reuseable(sock);
     socket_set_keep_alive(sock);
-    zub_socket_send_timeout(sock, ZUB_SOCKET_SEND_TIMEOUT_MS);
     return sock;
 }
 
@@ -293,6 +293,7 @@ bool zub_socket_msg_send_to_anc(const BYTE* buf, WORD16 len, Anchor* anchor)
     if (buf == nullptr || anchor == nullptr) {
         return false;
     }
+    size_t written = 0;
     int error = 0;
     WORD32 dead_sock = 0;
     struct event* dead_ev = nullptr;
@@ -302,19 +303,36 @@ bool zub_socket_msg_send_to_anc(const BYTE* buf, WORD16 len, Anchor* anchor)
         if (sock == 0) {
             return false;
         }
-        if (zub_send_all(static_cast<int>(sock), buf, len, ZUB_SOCKET_SEND_TIMEOUT_MS)) {
+        written = zub_send_all(static_cast<int>(sock), buf, len, ZUB_ANCHOR_COMMAND_REST_MS);
+        if (written == len) {
             return true;
         }
         error = errno;
-        // The anchor is gone: take this very link while still holding the guard, so a link
-        // reopened meanwhile is never the one closed.
-        if (error == ECONNRESET || error == EPIPE) {
+        // Take this very link while still holding the guard, so a link reopened meanwhile is
+        // never the one closed.
+        if (written != 0 || error == ECONNRESET || error == EPIPE) {
             take_link_locked(*anchor, &dead_sock, &dead_ev);
         }
     }
-    ZUB_PRINT(ZUB_PRINT_ERROR, "qk_send to anchor failed.errno is %d", error);
+    char ip[INET_ADDRSTRLEN];
+    const unsigned code = len != 0 ? buf[0] : 0;
+    if (written == 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR,
+                          "anchor(%s) link takes nothing, command 0x%02X of %u bytes dropped. anc_id = %d",
+                          ip_text(*anchor, ip), code, static_cast<unsigned>(len), anchor->id);
+        return false;
+    }
+    if (written != 0) {
+        ZUB_PRINT_LIMITED(ZUB_PRINT_ERROR,
+                          "anchor(%s) link took %zu of %u bytes of command 0x%02X, close socket anc_id = %d",
+                          ip_text(*anchor, ip), written, static_cast<unsigned>(len), code, anchor->id);
+    } else {
+        ZUB_PRINT(ZUB_PRINT_ERROR, "qk_send to anchor failed.errno is %d", error);
+        if (dead_sock != 0) {
+            ZUB_PRINT(ZUB_PRINT_ERROR, "errno = ECONNRESET or EPIPE,close socket anc_id = %d", anchor->id);
+        }
+    }
     if (dead_sock != 0) {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "errno = ECONNRESET or EPIPE,close socket anc_id = %d", anchor->id);
         release_link(dead_sock, dead_ev);
         clear_receive_buffer_if_closed(*anchor);
         report_link_state(*anchor, ZUB_ANC_LINK_CLOSED);

@@ -57,17 +57,18 @@ unsigned slot(const ReportSource& s, unsigned row)
 
 void print_line(const RoadShedLine& l)
 {
-    const auto tag = static_cast<unsigned>(RoadLoad::tag_report);
-    const auto cal = static_cast<unsigned>(RoadLoad::calibration_report);
-    const auto copy = static_cast<unsigned>(RoadLoad::display_copy);
+    const auto n = [](WORD64 v) { return static_cast<unsigned long long>(v); };
+    const auto& last = l.since_last;
+    const auto& total = l.total;
     ZUB_PRINT(ZUB_PRINT_ERROR,
-              "report road full: dropped %llu tag reports, %llu clock reports, %llu display records in %llu ms "
-              "(since start %llu, %llu, %llu)",
-              static_cast<unsigned long long>(l.since_last[tag]), static_cast<unsigned long long>(l.since_last[cal]),
-              static_cast<unsigned long long>(l.since_last[copy]), static_cast<unsigned long long>(l.ms_since_last),
-              static_cast<unsigned long long>(l.total[tag]), static_cast<unsigned long long>(l.total[cal]),
-              static_cast<unsigned long long>(l.total[copy]));
+              "report road full: dropped %llu tag reports, %llu clock reports, %llu display records, "
+              "%llu anchor replies in %llu ms (since start %llu, %llu, %llu, %llu)",
+              n(last[0]), n(last[1]), n(last[2]), n(last[3]), n(l.ms_since_last), n(total[0]), n(total[1]),
+              n(total[2]), n(total[3]));
 }
+static_assert(static_cast<unsigned>(RoadLoad::tag_report) == 0 &&
+                  static_cast<unsigned>(RoadLoad::anchor_reply) == 3,
+              "the drop line names the kinds in their order");
 
 void count_drop(RoadLoad kind)
 {
@@ -105,7 +106,10 @@ bool road_report_source(const BYTE* payload, WORD16 len, WORD16 anc_id, ReportSo
         s.key = anc_id;
         break;
     default:
-        return false;
+        // Everything else goes to the control job: test results, configuration requests.
+        s.kind = RoadLoad::anchor_reply;
+        s.key = anc_id;
+        break;
     }
     s.selector = static_cast<unsigned>(s.key % ZUB_SELECTOR_NUM);
     *out = s;
@@ -136,14 +140,16 @@ bool ReportGate::admit(const ReportSource& source, size_t backlog, WORD64 now_ms
             ++c;
         }
     }
-    const bool calibration = source.kind == RoadLoad::calibration_report;
-    if (backlog >= (calibration ? kRoadCalibrationHardMarkBytes : kRoadHardMarkBytes)) {
+    if (backlog >= road_hard_mark(source.kind)) {
         return false;
     }
     if (backlog < kRoadSoftMarkBytes) {
         return true;
     }
-    return count_of(source) <= (calibration ? kCalibrationLimit : kTagLimit);
+    const unsigned limit = source.kind == RoadLoad::calibration_report ? kCalibrationLimit
+                           : source.kind == RoadLoad::anchor_reply     ? kAnchorReplyLimit
+                                                                       : kTagLimit;
+    return count_of(source) <= limit;
 }
 
 bool RoadShedCounter::count(RoadLoad kind, WORD64 now_ms, RoadShedLine* line)
@@ -202,8 +208,7 @@ bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID
 
 bool zub_road_send(RoadLoad kind, WORD32 msg_id, const BYTE* buf, WORD16 len, const JID* dst)
 {
-    const size_t mark = kind == RoadLoad::calibration_report ? kRoadCalibrationHardMarkBytes : kRoadHardMarkBytes;
-    const zub_send_result sent = zub_asyn_msg_send_under_mark(msg_id, buf, len, dst, mark);
+    const zub_send_result sent = zub_asyn_msg_send_under_mark(msg_id, buf, len, dst, road_hard_mark(kind));
     if (sent == zub_send_result::shed) {
         count_drop(kind);
     }

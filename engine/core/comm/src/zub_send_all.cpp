@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 
 #include <cerrno>
 #include <chrono>
@@ -36,38 +35,32 @@ bool wait_writable(int sock, Clock::time_point deadline)
 
 }  // namespace
 
-bool zub_send_all(int sock, const BYTE* buf, size_t len, int timeout_ms)
+size_t zub_send_all(int sock, const BYTE* buf, size_t len, int rest_timeout_ms)
 {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    Clock::time_point deadline{};
     size_t done = 0;
     while (done < len) {
-        const ssize_t n = qk_send(sock, buf + done, len - done, MSG_NOSIGNAL);
+        const ssize_t n = qk_send(sock, buf + done, len - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
-            done += static_cast<size_t>(n);
-            if (done < len && ms_left(deadline) == 0) {
-                errno = EAGAIN;
-                return false;
+            if (done == 0) {
+                deadline = Clock::now() + std::chrono::milliseconds(rest_timeout_ms);
             }
+            done += static_cast<size_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!wait_writable(sock, deadline)) {
-                return false;
-            }
-            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return done;
         }
-        return false;
+        if (done == 0) {
+            errno = EAGAIN;
+            return 0;
+        }
+        if (!wait_writable(sock, deadline)) {
+            return done;
+        }
     }
-    return true;
-}
-
-int zub_socket_send_timeout(int sock, int timeout_ms)
-{
-    timeval tv{};
-    tv.tv_sec = timeout_ms / 1000;
-    tv.tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000;
-    return qk_setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 0 : -1;
+    return done;
 }

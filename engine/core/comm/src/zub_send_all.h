@@ -1,16 +1,15 @@
-// zub_send_all.h - writing a whole buffer to a stream socket within a time limit.
+// zub_send_all.h - writing one whole message to a stream socket without waiting for room first.
 //
-// Stateless; any thread. Used by the anchor and controller sends.
+// Stateless; any thread. Used by the anchor sends.
 #pragma once
 
 #include <cstddef>
 
 #include "VorlenTypes.h"
 
-// Writes all `len` bytes (without SIGPIPE), going on after short writes, waiting for room
-// (POLLOUT) while a non-blocking socket is full. True once every byte is written; false with
-// errno set on an error, and with errno EAGAIN when `timeout_ms` passed first.
-bool zub_send_all(int sock, const BYTE* buf, size_t len, int timeout_ms);
-
-// Limits how long one blocking send on `sock` may wait for room (SO_SNDTIMEO); 0 or -1.
-int zub_socket_send_timeout(int sock, int timeout_ms);
+// Writes the `len` bytes of one message (without SIGPIPE) and never waits while the socket takes
+// nothing: then 0 is returned with errno EAGAIN. Once the socket has taken part of the message,
+// the rest belongs to it, so room for the rest is waited for (POLLOUT) until `rest_timeout_ms`
+// has passed. The bytes written: `len` on success; fewer with errno set on an error, and with
+// errno EAGAIN when the rest found no room in time.
+size_t zub_send_all(int sock, const BYTE* buf, size_t len, int rest_timeout_ms);

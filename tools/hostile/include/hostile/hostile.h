@@ -44,6 +44,12 @@ uint64_t push_noise(uint16_t port, uint64_t count, uint64_t seed, double timeout
 // `count` pseudo-random bytes; the same seed gives the same bytes.
 std::vector<uint8_t> noise(size_t count, uint64_t seed);
 
+// What an anchor that repeats one frame saw meanwhile.
+struct AnchorFloodResult {
+    uint64_t frames_written = 0;          // whole frames the engine's link took
+    std::vector<double> start_frames_at;  // when each start frame (57 01) was read (reading anchors)
+};
+
 // A fake anchor for the engine to link to: listens on ip:port, takes the engine's link and
 // writes on it what it is given. It answers no command (commands it receives are read and
 // dropped while it writes).
@@ -64,6 +70,12 @@ public:
     uint64_t write_noise(uint64_t count, uint64_t seed, double timeout_s);
     // Reads what the engine sends for `seconds`; the bytes it has sent on the link so far.
     uint64_t commands_after(double seconds);
+    // Writes `frame` over and over, as fast as the link takes it, for `seconds`; reads what the
+    // engine sends meanwhile when `reading`, and never otherwise.
+    AnchorFloodResult flood(const std::vector<uint8_t>& frame, double seconds, bool reading);
+    // Drops what the engine sent so far, writes `bytes` and reads until the engine's bytes hold
+    // `answer`: the seconds that took, or a negative number when it did not come within timeout_s.
+    double exchange(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& answer, double timeout_s);
 
 private:
     bool write_some(const uint8_t* data, size_t len, double give_up);
@@ -83,5 +95,17 @@ double longest_gap_s(const std::vector<roadbench::PositionRecord>& records, uint
 // waits for a whole reply line holding `needle`: the seconds it took, with that line (without
 // its newline) in *reply, or a negative number when none came within timeout_s.
 double ask(uint16_t port, const std::string& line, const std::string& needle, double timeout_s, std::string* reply);
+
+// Asks as `ask` does, again and again a fifth of a second after each answer, until until_s.
+struct AskResult {
+    unsigned asked = 0;
+    unsigned unanswered = 0;  // not answered within timeout_s
+    double worst_s = 0.0;     // the longest an answer took
+};
+AskResult ask_until(uint16_t port, const std::string& line, const std::string& needle, double until_s,
+                    double timeout_s);
+
+// The least time between two of `times` (in order); a negative number for fewer than two.
+double least_gap_s(const std::vector<double>& times);
 
 }  // namespace hostile

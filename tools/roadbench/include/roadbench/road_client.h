@@ -102,10 +102,11 @@ bool connect_and_start(const anchorsim::SiteModel& site, int* loc, int* ctl);
 size_t count_of(const std::string& text, const std::string& needle);
 
 // What the engine's trace log (its text, or the file) last told of the reports it dropped for
-// want of room on the road (its last "report road full" line): tag reports, clock reports and
-// display records since start; zeros when it dropped none.
+// want of room on the road (its last "report road full" line): tag reports, clock reports,
+// display records and anchor replies since start; zeros when it dropped none (and no replies
+// from an engine whose line does not count them).
 struct RoadDrops {
-    unsigned long long tag = 0, clock = 0, display = 0;
+    unsigned long long tag = 0, clock = 0, display = 0, replies = 0;
 };
 RoadDrops parse_road_drops(const std::string& trace_text);
 RoadDrops road_drops_logged(const std::string& trace_path);
