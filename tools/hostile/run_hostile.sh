@@ -3,19 +3,22 @@
 # example site with one extra anchor, a0b10000000000aa at 127.0.0.20, for the noise runs),
 # printing hostilebench's result line for each. Needs root (or sudo).
 #   bash tools/hostile/run_hostile.sh [BUILD_DIR] [RUN...]
-# RUN is flood:none, flood:slow, flood:full, garbage:MB or report-noise:MB; the default runs
-# them all. HOSTILE_LOG_LEVEL=N runs the engine at that trace level (default 2).
+# RUN is flood:none, flood:slow, flood:full, garbage:MB, report-noise:MB, forged:KIND (recon-start,
+# recon-link, recon-rcvlen, socket, position, control) or trace-file:fifo|zero|blanks:MB; the
+# default runs the floods and the noise. HOSTILE_LOG_LEVEL=N runs the engine at that trace level
+# (default 2); HOSTILE_PROGRAMS=DIR takes qes_omp and vorlen from DIR (another build's bin, to
+# compare) and hostilebench from BUILD_DIR.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 if [ "${1:-}" = "--in-sandbox" ]; then
-  bin=$2 kind=$3 arg=$4
+  bin=$2 kind=$3 arg=$4 programs=${5:-$2}
   wait_for() {  # file text seconds
     for ((i = 0; i < $3 * 10; i++)); do grep -qF "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done
     return 1
   }
-  ln -sf "$bin/qes_omp" /qvx/omp/qes_omp
-  ln -sf "$bin/vorlen" /qvx/zub/vorlen
+  ln -sf "$programs/qes_omp" /qvx/omp/qes_omp
+  ln -sf "$programs/vorlen" /qvx/zub/vorlen
   sed -i "s/logLevel=\"[0-9]*\"/logLevel=\"${HOSTILE_LOG_LEVEL:-2}\"/" /qvx/zub/vm_zub.xml
   echo "a0b10000000000aa 127.0.0.20" >> /qvx/zub/dns_zub.cfg
   /qvx/omp/qes_omp || true
@@ -37,5 +40,6 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 for r in "${runs[@]}"; do
   $sudo env HOSTILE_LOG_LEVEL="${HOSTILE_LOG_LEVEL:-}" "$build/bin/sandbox" --qvx "$root/site" -- \
-    bash "$root/tools/hostile/run_hostile.sh" --in-sandbox "$build/bin" "${r%%:*}" "${r##*:}" || true
+    bash "$root/tools/hostile/run_hostile.sh" --in-sandbox "$build/bin" "${r%%:*}" "${r#*:}" \
+    "${HOSTILE_PROGRAMS:-$build/bin}" || true
 done
