@@ -12,9 +12,13 @@
 // Use the macro at the call site; it keeps the site's state in a static of its own:
 //     CN_PLAT_LOG_LIMITED("CNIntraMsgHandler: datagram of %zd bytes ...\n", len);
 //
+// Tests start every site afresh with CN_LogLimit::restart_all() (in a fixture's SetUp), so a
+// test's lines do not share the second's budget with the lines of the tests before it.
+//
 // Threads: any thread, like CN_PlatLog (each site's state has its own lock).
 #pragma once
 
+#include <atomic>
 #include <mutex>
 
 #include "CNPlatLog.h"
@@ -37,11 +41,18 @@ public:
     // Decides about one line of this site arriving at now_ms (any monotonic millisecond clock).
     Verdict admit(WORD64 now_ms);
 
+    // For tests: every site of the process, at its next line, forgets the lines it has seen
+    // and starts as a site that has seen none. Any thread.
+    static void restart_all();
+
 private:
+    static std::atomic<WORD32> restarts_;  // bumped by restart_all; each site compares on admit
+
     Verdict admit_normal(WORD64 now_ms);
     Verdict admit_flooding(WORD64 now_ms, bool quiet);
 
     std::mutex lock_;
+    WORD32 restarts_seen_ = 0;
     bool started_ = false;
     bool flooding_ = false;
     WORD64 window_start_ = 0;  // normal: the start of the current second

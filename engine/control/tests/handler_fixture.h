@@ -1,6 +1,6 @@
 // handler_fixture.h - three anchors for the handler tests: A (0xa1) and B (0xb2) with a link,
-// C (0xc3) without; the handler idle, rfConfig and the context at their defaults, and fake
-// ports recording every frame, reply and timer.
+// C (0xc3) without; the handler idle, rfConfig and the context at their defaults, every log
+// line's rate limit fresh, and fake ports recording every frame, reply and timer.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CNPlatLogLimit.h"
 #include "RTLSControlHandler.h"
 #include "control_test_support.h"
 #include "zub_config.h"
@@ -44,6 +45,7 @@ protected:
 
     void SetUp() override
     {
+        CN_LogLimit::restart_all();
         zub_set_default_config();
         a = prepare(kA, true);
         b = prepare(kB, true);

@@ -29,9 +29,24 @@ void write_limited(CN_LogLimit* site, WORD64 now_ms, const char* fmt, va_list ar
 
 } // namespace
 
+std::atomic<WORD32> CN_LogLimit::restarts_{0};
+
+void CN_LogLimit::restart_all()
+{
+    restarts_.fetch_add(1, std::memory_order_release);
+}
+
 CN_LogLimit::Verdict CN_LogLimit::admit(WORD64 now_ms)
 {
     std::lock_guard<std::mutex> guard(lock_);
+    const WORD32 restarts = restarts_.load(std::memory_order_acquire);
+    if (restarts != restarts_seen_) {
+        restarts_seen_ = restarts;
+        started_ = false;
+        flooding_ = false;
+        in_window_ = 0;
+        held_ = 0;
+    }
     if (!started_) {
         started_ = true;
         window_start_ = now_ms;

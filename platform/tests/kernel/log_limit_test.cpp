@@ -1,6 +1,8 @@
 // The per-site rate limit of the platform log, on a clock the test drives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -53,6 +55,7 @@ TEST(platform_log_limit, FirstLinesAsTheyStandThenOneASecondWithTheHeldCount) {
         const char* name;
         std::vector<int> times;  // arrival of each line, in ms
         std::string written;
+        size_t restart_before = SIZE_MAX;  // index of the line before which every site restarts
     };
     auto every = [](int from, int to, int step) {
         std::vector<int> t;
@@ -79,12 +82,19 @@ TEST(platform_log_limit, FirstLinesAsTheyStandThenOneASecondWithTheHeldCount) {
         // the burst, so that line is the last with a count and 2400 reads as before.
         {"recovery when the rate drops", join(every(0, 999, 1), every(1000, 2400, 200)),
          range(0, 9) + held(991, 1200) + held(4, 2200) + lines({2400})},
+        // Restarted in the flood: the held lines are forgotten and the next ten, in what would
+        // still be the flood's second, read as they stand (without it: "(1000 ...) at 1010").
+        {"restarted after a flood", join(every(0, 999, 1), every(1000, 1010, 1)),
+         range(0, 9) + range(1000, 1009), 1000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         LogCapture log;
         CN_LogLimit site;
-        for (int t : row.times) CN_PlatLogLimitedAt(&site, static_cast<WORD64>(t), "rejected at %d\n", t);
+        for (size_t i = 0; i < row.times.size(); ++i) {
+            if (i == row.restart_before) CN_LogLimit::restart_all();
+            CN_PlatLogLimitedAt(&site, static_cast<WORD64>(row.times[i]), "rejected at %d\n", row.times[i]);
+        }
         EXPECT_EQ(row.written, log.text());
     }
 }
@@ -97,6 +107,25 @@ TEST(platform_log_limit, EachCallSiteHasItsOwnLimit) {
     std::string want;
     for (int i = 0; i < 10; ++i) want += "flood " + std::to_string(i) + "\n";
     EXPECT_EQ(want + "other site\n", log.text());
+}
+
+// A restart reaches every site, the macro's static ones included, whatever its clock.
+TEST(platform_log_limit, RestartStartsEverySiteAfresh) {
+    CN_LogLimit::restart_all();  // the macro's site as a fresh one, whatever ran before
+    LogCapture log;
+    CN_LogLimit site;
+    auto flood = [&site] {
+        for (int i = 0; i < 20; ++i) {
+            CN_PlatLogLimitedAt(&site, 0, "site %d\n", i);
+            CN_PLAT_LOG_LIMITED("macro %d\n", i);
+        }
+    };
+    flood();
+    CN_LogLimit::restart_all();
+    flood();
+    std::string burst;
+    for (int i = 0; i < 10; ++i) burst += "site " + std::to_string(i) + "\nmacro " + std::to_string(i) + "\n";
+    EXPECT_EQ(burst + burst, log.text());
 }
 
 TEST(platform_log_limit, ManyThreadsOnOneSiteWriteTheBurstOnly) {
@@ -115,4 +144,24 @@ TEST(platform_log_limit, ManyThreadsOnOneSiteWriteTheBurstOnly) {
     // The 7,990 held lines are reported with the next line a second later.
     CN_PlatLogLimitedAt(&site, 1500, "next\n");
     EXPECT_EQ(want + "(7990 lines like this held back) next\n", log.text());
+}
+
+// Restarts amid a flood of eight threads: each gives the site at most one more burst.
+TEST(platform_log_limit, RestartsAmidThreadsGiveAtMostABurstEach) {
+    LogCapture log;
+    CN_LogLimit site;
+    constexpr int kRestarts = 5;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&site] {
+            for (int n = 0; n < 1000; ++n) CN_PlatLogLimitedAt(&site, 500, "x\n");
+        });
+    }
+    for (int i = 0; i < kRestarts; ++i) CN_LogLimit::restart_all();
+    for (auto& t : threads) t.join();
+    const std::string text = log.text();
+    const auto written = static_cast<WORD32>(std::count(text.begin(), text.end(), '\n'));
+    EXPECT_GE(written, CN_LogLimit::kBurst);
+    EXPECT_LE(written, CN_LogLimit::kBurst * (kRestarts + 1));
+    EXPECT_EQ(text.find("held back"), std::string::npos);  // same millisecond: no summary line
 }
