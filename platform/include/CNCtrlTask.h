@@ -102,7 +102,7 @@ public:
     WORD64 ForeignDrops() const { return qwForeignDrops_.load(std::memory_order_relaxed); }
 
 private:
-    bool from_partner(const ACE_INET_Addr& from, ssize_t len);
+    bool from_partner_or_self(const ACE_INET_Addr& from, ssize_t len);
 
     ACE_SOCK_Dgram sock_;
     ACE_INET_Addr local_;

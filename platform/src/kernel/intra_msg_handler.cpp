@@ -1,5 +1,6 @@
 // intra_msg_handler.cpp - the process's intra-board UDP endpoint: bound to 127.0.0.1 at the own
-// port, it turns each datagram of the partner program back into a queued job-message block.
+// port, it turns each datagram of the partner program (or its own) back into a queued job-message
+// block.
 #include "kernel_internal.h"
 #include "CNPlatLogLimit.h"
 
@@ -56,7 +57,7 @@ int CNIntraMsgHandler::handle_input(ACE_HANDLE fd)
 // by one process at a time: nothing else on the machine has a reason to send here. The own port
 // is taken too: a job's message for route type 5 to another module leaves for 20010, which in
 // qes_omp is its own port (the route-type-5 diversion then hands it to the back-communication job).
-bool CNIntraMsgHandler::from_partner(const ACE_INET_Addr& from, ssize_t len)
+bool CNIntraMsgHandler::from_partner_or_self(const ACE_INET_Addr& from, ssize_t len)
 {
     const WORD16 partner = cn_kernel::profile().wPartnerPort;
     const WORD16 port = from.get_port_number();
@@ -76,7 +77,7 @@ bool CNIntraMsgHandler::from_partner(const ACE_INET_Addr& from, ssize_t len)
 
 void CNIntraMsgHandler::Deliver(const BYTE* pData, ssize_t len, const ACE_INET_Addr& from)
 {
-    if (len <= 0 || !from_partner(from, len)) {
+    if (len <= 0 || !from_partner_or_self(from, len)) {
         return;
     }
     if (static_cast<size_t>(len) < sizeof(T_CNMessageHead)) {

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -79,25 +80,38 @@ struct Program {
 
 void PrintTo(const Program& p, std::ostream* out) { *out << p.name; }
 
-class FloodSystem : public SandboxTest, public testing::WithParamInterface<Program> {};
+class FloodSystem : public SandboxTest, public testing::WithParamInterface<Program> {
+protected:
+    // Starts the program and waits until start-up has written its lines, a second apart from
+    // what comes next; the log's size then.
+    long start_program() {
+        const Program& p = GetParam();
+        EXPECT_TRUE(write_file("/qvx/omp/omp.cfg", "[QES]\nbureau=1\n[EndQES]\n"));
+        program_.emplace(Daemon::start(install_program(p.bin, p.dir)));
+        EXPECT_TRUE(wait_for_text(p.log, "Timer signal not detect at ACE_TMAIN,line=1295!\n", 10s));
+        std::this_thread::sleep_for(1100ms);
+        return file_size(p.log);
+    }
+    // 100,000 datagrams of 44 to 1443 random bytes.
+    static void send_random(UdpProbe& sender, uint16_t port, uint32_t seed) {
+        std::mt19937 random(seed);
+        for (int i = 0; i < 100000; ++i) {
+            std::vector<uint8_t> d(44 + random() % 1400);
+            for (auto& b : d) b = static_cast<uint8_t>(random());
+            sender.send_to(port, d);
+        }
+    }
+    std::optional<Daemon> program_;
+};
 
 TEST_P(FloodSystem, RandomDatagramsOnTheIntraBoardPort) {
     const Program& p = GetParam();
-    ASSERT_TRUE(write_file("/qvx/omp/omp.cfg", "[QES]\nbureau=1\n[EndQES]\n"));
-    Daemon program = Daemon::start(install_program(p.bin, p.dir));
-    ASSERT_TRUE(wait_for_text(p.log, "Timer signal not detect at ACE_TMAIN,line=1295!\n", 10s));
-    std::this_thread::sleep_for(1100ms);  // a second apart from start-up's own lines
-    const long before = file_size(p.log);
+    const long before = start_program();
 
     UdpProbe sender(p.partner);
     ASSERT_TRUE(sender.ok());
-    std::mt19937 random(20261209);
     for (uint32_t i = 0; i < 10; ++i) ASSERT_TRUE(sender.send_to(p.port, wrong_length(i, 100)));
-    for (int i = 0; i < 100000; ++i) {
-        std::vector<uint8_t> d(44 + random() % 1400);
-        for (auto& b : d) b = static_cast<uint8_t>(random());
-        sender.send_to(p.port, d);
-    }
+    send_random(sender, p.port, 20261209);
     // A different kind of rejection a second later marks the end of the flood's processing.
     std::this_thread::sleep_for(1100ms);
     ASSERT_TRUE(sender.send_to(p.port, std::vector<uint8_t>(33, 1)));
@@ -123,16 +137,12 @@ TEST_P(FloodSystem, RandomDatagramsOnTheIntraBoardPort) {
                         "dropped (dwMsgId=4242)"));
     // Loopback may drop datagrams when the receiver falls behind; none is counted twice.
     EXPECT_LE(accounted(rejected), 100000 + 10 + 1);
-    EXPECT_TRUE(program.running());
+    EXPECT_TRUE(program_->running());
 }
 
 TEST_P(FloodSystem, DatagramsFromAnyOtherSourceAreDroppedUnread) {
     const Program& p = GetParam();
-    ASSERT_TRUE(write_file("/qvx/omp/omp.cfg", "[QES]\nbureau=1\n[EndQES]\n"));
-    Daemon program = Daemon::start(install_program(p.bin, p.dir));
-    ASSERT_TRUE(wait_for_text(p.log, "Timer signal not detect at ACE_TMAIN,line=1295!\n", 10s));
-    std::this_thread::sleep_for(1100ms);  // a second apart from start-up's own lines
-    const long before = file_size(p.log);
+    const long before = start_program();
 
     // A message the program answers at once, to the sender's port: a registration to qes_omp's
     // sequencer, a power-on to the engine's notexist job (the engine never powers on alone). The
@@ -154,12 +164,7 @@ TEST_P(FloodSystem, DatagramsFromAnyOtherSourceAreDroppedUnread) {
     EXPECT_FALSE(stranger.receive(1s)) << "a datagram from 20300 was answered";
     UdpProbe sender(0);
     ASSERT_TRUE(sender.ok());
-    std::mt19937 random(20261210);
-    for (int i = 0; i < 100000; ++i) {
-        std::vector<uint8_t> d(44 + random() % 1400);
-        for (auto& b : d) b = static_cast<uint8_t>(random());
-        sender.send_to(p.port, d);
-    }
+    send_random(sender, p.port, 20261210);
     std::this_thread::sleep_for(1100ms);
     ASSERT_TRUE(sender.send_to(p.port, std::vector<uint8_t>(33, 1)));
     ASSERT_TRUE(wait_for_text(p.log, "datagram of 33 bytes from 127.0.0.1:", 20s));
@@ -181,7 +186,7 @@ TEST_P(FloodSystem, DatagramsFromAnyOtherSourceAreDroppedUnread) {
     EXPECT_EQ(static_cast<unsigned long long>(accounted(dropped)), total);
     EXPECT_LE(total, 100000u + 10 + 1);
     EXPECT_EQ(log.find("announces dwMsgLen="), std::string::npos);  // none was looked at
-    EXPECT_TRUE(program.running());
+    EXPECT_TRUE(program_->running());
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, FloodSystem,
