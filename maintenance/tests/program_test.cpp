@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "sandbox/daemon.h"
@@ -90,18 +91,41 @@ TEST_F(MaintenanceProgram, StartsAsModuleOneAndPowersOnItsTableWithoutRegisterin
     EXPECT_EQ(d.wait_exit(10s), 0);
 }
 
-TEST_F(MaintenanceProgram, AnswersARegistrationOfAnyModuleAtItsPort) {
+TEST_F(MaintenanceProgram, AnswersARegistrationOfAnyModuleFromTheEnginesPortOnly) {
     Daemon d = StartOmp();
     ASSERT_TRUE(wait_for_text(kOmpLog, "Power on success line=", 10s));
-    // A process of module 5, unit 0, bureau 7 listens on 20050.
-    UdpProbe peer(20050);
-    ASSERT_TRUE(peer.ok());
+    // The registration names a process of module 5, unit 0, bureau 7, which listens on 20050; the
+    // answer goes there whatever port the registration came from, if it is taken at all.
+    UdpProbe named(20050);
+    ASSERT_TRUE(named.ok());
     const uint32_t peer_dev = (7u << 24) + 1;
-    ASSERT_TRUE(peer.send_to(20010, header(0, 1, 0xFFFF, peer_dev, 5, 0, 1)));
-    auto ack = peer.receive(5s);
-    ASSERT_TRUE(ack);
-    EXPECT_EQ(ack->from_port, 20010);
-    EXPECT_EQ(ack->bytes, header(peer_dev, 5, 0, 1, 1, 0xFFFF, 2));
+    struct Row {
+        uint16_t from_port;
+        bool answered;
+    };
+    for (const Row& r : {Row{20050, false}, Row{20111, false}, Row{20110, true}}) {
+        SCOPED_TRACE(r.from_port);
+        std::unique_ptr<UdpProbe> other;
+        UdpProbe* sender = &named;
+        if (r.from_port != named.port()) {
+            other = std::make_unique<UdpProbe>(r.from_port);
+            sender = other.get();
+        }
+        ASSERT_TRUE(sender->ok());
+        ASSERT_TRUE(sender->send_to(20010, header(0, 1, 0xFFFF, peer_dev, 5, 0, 1)));
+        auto ack = named.receive(r.answered ? 5s : 1s);
+        ASSERT_EQ(ack.has_value(), r.answered);
+        if (ack) {
+            EXPECT_EQ(ack->from_port, 20010);
+            EXPECT_EQ(ack->bytes, header(peer_dev, 5, 0, 1, 1, 0xFFFF, 2));
+        }
+    }
+    const std::string log = read_file(kOmpLog);
+    EXPECT_NE(log.find("CNIntraMsgHandler: datagram of 44 bytes from 127.0.0.1:20050 is not from the partner "
+                       "program (127.0.0.1:20110), dropped (1 so far)"),
+              std::string::npos);
+    EXPECT_NE(log.find("from 127.0.0.1:20111 is not from the partner program (127.0.0.1:20110), dropped (2 so far)"),
+              std::string::npos);
     ASSERT_TRUE(d.signal(SIGINT));
     EXPECT_EQ(d.wait_exit(10s), 0);
 }

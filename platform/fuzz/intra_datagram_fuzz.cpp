@@ -1,6 +1,7 @@
 // intra_datagram_fuzz.cpp - any datagram of up to 20,480 bytes into the intra-board receiving
 // path (Deliver) of a process shaped like the maintenance program (module 1, route type 5
-// diverted), with a small job table on two control tasks that are built but never started.
+// diverted), with a small job table on two control tasks that are built but never started. Every
+// datagram comes from the partner program's port, as the engine's sends do.
 //
 // Every input is checked against the rule the transport promises: a datagram is queued exactly
 // when it holds a header and dwMsgLen equals what follows it, exactly once, whole and unchanged,
@@ -31,6 +32,7 @@ const T_JobCreatReg kTable[] = {
 
 CNCtrlTask* g_tasks[3] = {};
 CNIntraMsgHandler* g_handler = nullptr;
+ACE_INET_Addr g_partner;
 
 // The task a valid datagram must reach (0: none), from the table above and the delivery rules.
 int expected_task(const T_CNMessageHead& head) {
@@ -47,13 +49,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (CN_PlatformInit(&profile) != 0) fuzz::fail("platform start");
     for (WORD16 i = 1; i <= 2; ++i) g_tasks[i] = new CNCtrlTask(static_cast<WORD16>(profile.wTaskTypeBase | i));
     g_handler = new CNIntraMsgHandler();  // never opened: no socket
+    g_partner = ACE_INET_Addr(profile.wPartnerPort, "127.0.0.1");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The receive buffer holds 20,480 bytes; a longer datagram arrives cut to that.
     const size_t len = size < CN_INTRA_RECV_BUF_LEN ? size : CN_INTRA_RECV_BUF_LEN;
-    g_handler->Deliver(data, static_cast<ssize_t>(len));
+    g_handler->Deliver(data, static_cast<ssize_t>(len), g_partner);
 
     int want = 0;
     if (len >= sizeof(T_CNMessageHead)) {

@@ -91,16 +91,23 @@ public:
     int handle_exception(ACE_HANDLE fd) override;
     int handle_close(ACE_HANDLE fd, ACE_Reactor_Mask mask) override;  // closes and deletes itself
 
-    // One datagram to 127.0.0.1:wPort; 0, or -1 when it cannot be sent.
+    // One datagram to 127.0.0.1:wPort, from the bound port; 0, or -1 when it cannot be sent.
     int SendDatagram(const void* pData, size_t len, WORD16 wPort);
-    // Validates and queues one received datagram (what handle_input does after the read).
-    void Deliver(const BYTE* pData, ssize_t len);
+    // Validates and queues one datagram received from `from` (what handle_input does after the
+    // read): only the partner program's datagrams (the profile's wPartnerPort on 127.0.0.1) and
+    // the process's own are taken; others are counted in ForeignDrops and logged under a rate limit.
+    void Deliver(const BYTE* pData, ssize_t len, const ACE_INET_Addr& from);
     WORD16 LocalPort() const { return wPort_; }
+    // Datagrams dropped since the handler was made for not coming from the partner. Any thread.
+    WORD64 ForeignDrops() const { return qwForeignDrops_.load(std::memory_order_relaxed); }
 
 private:
+    bool from_partner_or_self(const ACE_INET_Addr& from, ssize_t len);
+
     ACE_SOCK_Dgram sock_;
     ACE_INET_Addr local_;
     WORD16 wPort_ = 0;
+    std::atomic<WORD64> qwForeignDrops_{0};
     BYTE abRecvBuf_[CN_INTRA_RECV_BUF_LEN];
 };
 

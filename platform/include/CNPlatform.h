@@ -43,6 +43,10 @@ constexpr BYTE CN_ROUTE_TYPE_BACKCOMM = 5;
 constexpr WORD16 CN_BASE_PORT_NO = 20000;
 // Receive buffer of the intra-board input: header and data of one datagram must fit.
 constexpr WORD32 CN_INTRA_RECV_BUF_LEN = 20480;
+// Intra-board ports of the two programs (module 1 and module 11, whole module): each is the
+// other's partner.
+constexpr WORD16 CN_OMP_INTRA_PORT = 20010;
+constexpr WORD16 CN_ENGINE_INTRA_PORT = 20110;
 
 // A message that only an in-process send may deliver, because its body holds something that
 // means nothing outside this process (the address of a heap block the receiver takes over). The
@@ -71,6 +75,11 @@ struct CN_PlatformProfile {
     long lTaskPriority;              // thread priority of the tasks; CN_DEFAULT_TASK_PRIORITY: (min+max)/2 of SCHED_FIFO
     const CN_LocalOnlyMsg* ptLocalOnlyMsgs; // the program's messages never taken from a datagram
     WORD16 wLocalOnlyMsgCount;              // rows of ptLocalOnlyMsgs (0: none)
+    // The intra-board port of the partner program (engine: the maintenance program's 20010;
+    // maintenance: the engine's 20110). The input takes a datagram only from 127.0.0.1 at this
+    // port, the source of every send of that program, or at its own; any other is dropped,
+    // counted and logged.
+    WORD16 wPartnerPort;
 };
 
 constexpr long CN_DEFAULT_TASK_PRIORITY = -1;

@@ -13,10 +13,18 @@
 
 #include <cstdio>
 
+#include "VorlenTypes.h"
+
+// Anchors a list may name: the walks over the anchors that take anchor_count modulo 10000 (the
+// distance matrix among them) would find none in 10000.
+constexpr unsigned ZUB_MAX_LISTED_ANCHORS = 9999;
+
 // Reads the anchors of an open "dns_zub.cfg": maps and initialises each one. Returns the
-// number of entries taken; stops when no local id is left.
+// number of entries taken; stops, logged, at a new anchor past ZUB_MAX_LISTED_ANCHORS or when
+// no local id is left.
 int zub_read_anchor_list(FILE* file);
-// Reads the working modes of an open "anchor_attribute.cfg" (unknown ids ignored).
+// Reads the working modes of an open "anchor_attribute.cfg" (unknown ids ignored; a mode other
+// than 0, 1 or 2 is logged and its entry skipped).
 int zub_read_anchor_attributes(FILE* file);
 // "dns_zub.cfg", then "anchor_attribute.cfg", from the directory `dir` ("" or "." the
 // working directory).

@@ -97,8 +97,12 @@ bool read_mode(const Token& t, WORD32* mode)
     return !t.overlong && zub_parse_dec_u32(t.text.c_str(), mode);
 }
 
-// Walks the entries of a two-field file; `take` gets the id and the second token and returns
-// false when the second token does not match, or stops the walk by setting *stop.
+// What became of one entry.
+enum class entry_fate { taken, skipped, malformed };
+
+// Walks the entries of a two-field file; `take` gets the id and the second token and tells what
+// became of the entry (a skipped entry was logged by `take`; a malformed one is logged here), or
+// stops the walk by setting *stop.
 template <class Take>
 int walk_entries(FILE* file, const char* name, Take take)
 {
@@ -120,16 +124,14 @@ int walk_entries(FILE* file, const char* name, Take take)
             return taken;
         }
         bool stop = false;
-        if (take(id, second, &stop)) {
-            ++taken;
-            if (stop) {
-                return taken;
-            }
+        const entry_fate fate = take(id, second, &stop);
+        if (stop) {
+            return taken + (fate == entry_fate::taken ? 1 : 0);
+        }
+        if (fate != entry_fate::malformed) {
+            taken += fate == entry_fate::taken ? 1 : 0;
             have_first = reader.next(&first);
             continue;
-        }
-        if (stop) {
-            return taken;
         }
         ZUB_PRINT(ZUB_PRINT_ERROR, "%s line %d: malformed entry, skipped.", name, first.line);
         if (second.line != first.line) {
@@ -150,17 +152,25 @@ int zub_read_anchor_list(FILE* file)
     return walk_entries(file, "dns_zub.cfg", [c](WORD64 hw, const Token& second, bool* stop) {
         in_addr addr{};
         if (!read_address(second, &addr)) {
-            return false;
+            return entry_fate::malformed;
         }
         WORD16 local = zub_search_anchor_id(hw);
         const bool known = local != ZUB_INVALID_ANCHOR_ID;
+        if (!known && c->anchor_count >= ZUB_MAX_LISTED_ANCHORS) {
+            ZUB_PRINT(ZUB_PRINT_ERROR,
+                      "dns_zub.cfg line %d: anchor %lx would be anchor %u; at most %u anchors are used, it and "
+                      "the rest of the file are skipped.",
+                      second.line, hw, ZUB_MAX_LISTED_ANCHORS + 1, ZUB_MAX_LISTED_ANCHORS);
+            *stop = true;
+            return entry_fate::skipped;
+        }
         if (!known) {
             local = zub_new_anchor_id(hw);
         }
         if (local == ZUB_INVALID_ANCHOR_ID || local >= ZUB_MAX_ANCHOR_NUM) {
             ZUB_PRINT(ZUB_PRINT_ERROR, "dns_zub.cfg: no local id left for anchor %lx, reading stopped.", hw);
             *stop = true;
-            return false;
+            return entry_fate::skipped;
         }
         Anchor& a = c->anchors[local];
         a.init(hw, local);
@@ -169,7 +179,7 @@ int zub_read_anchor_list(FILE* file)
         if (!known) {
             c->anchor_count = static_cast<WORD16>(c->anchor_count + 1);
         }
-        return true;
+        return entry_fate::taken;
     });
 }
 
@@ -178,12 +188,19 @@ int zub_read_anchor_attributes(FILE* file)
     return walk_entries(file, "anchor_attribute.cfg", [](WORD64 hw, const Token& second, bool*) {
         WORD32 mode = 0;
         if (!read_mode(second, &mode)) {
-            return false;
+            return entry_fate::malformed;
+        }
+        if (mode > ZUB_ANCHOR_WORKING_MODE_COUPLE) {
+            ZUB_PRINT(ZUB_PRINT_ERROR,
+                      "anchor_attribute.cfg line %d: mode %u of anchor %lx is not 0, 1 or 2; entry skipped, the "
+                      "anchor keeps its mode.",
+                      second.line, mode, hw);
+            return entry_fate::skipped;
         }
         if (Anchor* a = Anchor::zub_get_anchor_by_hardware_id(hw)) {
             a->mode = static_cast<BYTE>(mode);
         }
-        return true;
+        return entry_fate::taken;
     });
 }
 

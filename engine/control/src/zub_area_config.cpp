@@ -2,6 +2,7 @@
 
 #include <tinyxml2.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -141,6 +142,16 @@ void ReadAreaConfig_subArea(const XMLElement* element, area_t& area)
             e->QueryFloatAttribute("y", &p->y);
             e->QueryFloatAttribute("z", &p->z);
             qk_queue_push(&sub->points, &p->node);
+            if (!std::isfinite(p->x) || !std::isfinite(p->y) || !std::isfinite(p->z)) {
+                // No position lies inside such a rectangle, nor outside it: the sub-area means nothing.
+                ZUB_PRINT(ZUB_PRINT_ERROR,
+                          "area_config.xml: area %lX: sub-area %s has the point (%f, %f, %f), which is not finite; "
+                          "the sub-area is skipped.",
+                          area.id, element->Value(), p->x, p->y, p->z);
+                qk_queue_free(&sub->points);
+                std::free(sub);
+                return;
+            }
         }
     }
     qk_queue_push(&area.sub_area, &sub->node);

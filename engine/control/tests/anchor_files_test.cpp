@@ -73,14 +73,26 @@ TEST_F(engine_control_AnchorFiles, MissingListSetsMdnsAndSkipsTheAttributeFile)
 
 TEST_F(engine_control_AnchorFiles, ModesOfKnownAnchors)
 {
-    const std::string attributes = "a3000001 1\na3000002 2\nffff0000 1\na3000003 258\na3000004 x\n";
-    load("a3000001 10.0.2.1\na3000002 10.0.2.2\na3000003 10.0.2.3\na3000004 10.0.2.4\n", &attributes);
+    ctl::Prints prints;
+    // A mode other than 0, 1 or 2 (258 would keep its low 8 bits: 2) is logged and skipped.
+    const std::string attributes =
+        "a3000001 1\na3000002 2\nffff0000 1\na3000003 258\na3000004 x\na3000005 3\na3000005 1 a3000006 0\n";
+    load("a3000001 10.0.2.1\na3000002 10.0.2.2\na3000003 10.0.2.3\na3000004 10.0.2.4\na3000005 10.0.2.5\n"
+         "a3000006 10.0.2.6\n",
+         &attributes);
     struct Row { WORD64 hw; BYTE mode; };
-    for (const Row& r : {Row{0xa3000001, 1}, Row{0xa3000002, 2}, Row{0xa3000003, 2}, Row{0xa3000004, 0}}) {
+    for (const Row& r : {Row{0xa3000001, 1}, Row{0xa3000002, 2}, Row{0xa3000003, 0}, Row{0xa3000004, 0},
+                         Row{0xa3000005, 1}, Row{0xa3000006, 0}}) {
         SCOPED_TRACE(r.hw);
         EXPECT_EQ(Anchor::zub_get_anchor_by_hardware_id(r.hw)->mode, r.mode);
     }
     EXPECT_EQ(Anchor::zub_get_anchor_by_hardware_id(0xffff0000), nullptr);
+    EXPECT_EQ(prints.count_of("anchor_attribute.cfg line 4: mode 258 of anchor a3000003 is not 0, 1 or 2; entry "
+                              "skipped, the anchor keeps its mode."),
+              1u);
+    EXPECT_EQ(prints.count_of("anchor_attribute.cfg line 6: mode 3 of anchor a3000005 is not 0, 1 or 2; entry "
+                              "skipped, the anchor keeps its mode."),
+              1u);
 }
 
 TEST_F(engine_control_AnchorFiles, MalformedEntriesAreSkippedAndReadingGoesOn)
@@ -177,6 +189,36 @@ TEST_F(engine_control_AreaFile, AreasSubAreasAndPoints)
     EXPECT_EQ(lines[0], "AreaID = B5000001");
     EXPECT_EQ(lines[1], "|-- SubArea type = 1.");
     EXPECT_EQ(lines[2], "|-- Point(1.000000, 2.000000, 3.000000).");
+}
+
+TEST_F(engine_control_AreaFile, SubAreasWithAPointThatIsNotFiniteAreSkipped)
+{
+    struct Row { const char* point; bool kept; const char* shown; };  // the point as the line shows it
+    const Row rows[] = {
+        {"x=\"1\" y=\"2\" z=\"3\"", true, nullptr},
+        {"x=\"nan\" y=\"2\"", false, "(nan, 2.000000, 0.000000)"},
+        {"x=\"1\" y=\"inf\"", false, "(1.000000, inf, 0.000000)"},
+        {"z=\"-inf\"", false, "(0.000000, 0.000000, -inf)"},
+        {"y=\"1e39\"", false, "(0.000000, inf, 0.000000)"},  // beyond a float
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.point);
+        dir.write("area_config.xml", std::string("<Areas><Area AreaId=\"b6000001\">"
+                                                 "<S><Point x=\"0\" y=\"0\"/><Point ") +
+                                         r.point + "/></S><T><Point x=\"5\"/></T></Area></Areas>");
+        ctl::Prints prints;
+        ReadAreaConfig();
+        ASSERT_EQ(c->areas.count, 1);
+        const area_t* area = area_at(0);
+        // The other sub-area stays, whatever became of the first.
+        ASSERT_EQ(area->sub_area.count, r.kept ? 2 : 1);
+        EXPECT_EQ(sub_at(area, r.kept ? 1 : 0)->points.count, 1);
+        const std::string line = std::string("area_config.xml: area B6000001: sub-area S has the point ") +
+                                 (r.shown != nullptr ? r.shown : "") + ", which is not finite; the sub-area is skipped.";
+        EXPECT_EQ(prints.count_of(line), r.kept ? 0u : 1u);
+        // The dump: the area, its sub-areas with their points, the closing line.
+        EXPECT_EQ(prints.lines().size(), r.kept ? 7u : 1u + 4u);
+    }
 }
 
 TEST_F(engine_control_AreaFile, UnreadableFilesLeaveNoArea)

@@ -126,8 +126,10 @@ TEST_F(engine_control_ConfigLoader, SiblingElements)
         {"<ancStat maxNum=\"3\"/>", [](const context_t& x) {
              return x.anc_stat.port == 0 && x.anc_stat.max_num == 3 && x.anc_stat.sleep_time == 0;
          }},
-        // 70000 keeps its low 16 bits: 70000 - 65536 = 4464.
-        {"<tagLoc Port=\"70000\" maxNum=\"1\" sleepTime=\"2\"/>", [](const context_t& x) { return x.tag_loc.port == 4464; }},
+        // A sleep time keeps its low 16 bits: 70000 - 65536 = 4464.
+        {"<tagLoc Port=\"1\" maxNum=\"1\" sleepTime=\"70000\"/>", [](const context_t& x) {
+             return x.tag_loc.sleep_time == 4464;
+         }},
         {"<dacInterface blinkPort=\"9000\"/>", [](const context_t& x) {
              return x.dac_interface.blink_port == 9000 && x.dac_interface.pos_port == 12302 &&
                     x.dac_interface.ccp_port == 12303;
@@ -150,6 +152,79 @@ TEST_F(engine_control_ConfigLoader, SiblingElements)
         SCOPED_TRACE(row.siblings);
         EXPECT_EQ(load(vm_file("logLevel=\"3\"", row.siblings)), 0);
         EXPECT_TRUE(row.holds(*c));
+    }
+}
+
+TEST_F(engine_control_ConfigLoader, ValuesOutOfRangeAreLoggedAndReplacedByTheDefault)
+{
+    const auto outside = [](const std::string& what, const char* range, int used) {
+        return "vm_zub.xml: " + what + " is outside " + range + ", " + std::to_string(used) +
+               " (the default) is used instead.";
+    };
+    const auto not_finite = [](const std::string& what, const char* used) {
+        return "vm_zub.xml: " + what + " is not a finite number, " + used + " (the default) is used instead.";
+    };
+    struct Row {
+        std::string attributes;
+        std::string siblings;
+        std::function<bool(const context_t&)> holds;
+        std::string line;  // the line about the value, or none
+    };
+    const Row rows[] = {
+        {"controlPort=\"70000\"", "", [](const context_t& x) { return x.zubControlPort == 3334; },
+         outside("zub controlPort=\"70000\"", "1..65535", 3334)},
+        {"controlPort=\"-1\"", "", [](const context_t& x) { return x.zubControlPort == 3334; },
+         outside("zub controlPort=\"-1\"", "1..65535", 3334)},
+        {"controlPort=\"0\"", "", [](const context_t& x) { return x.zubControlPort == 3334; },
+         outside("zub controlPort=\"0\"", "1..65535", 3334)},
+        // As a 32-bit int this would wrap to port 1.
+        {"controlPort=\"4294967297\"", "", [](const context_t& x) { return x.zubControlPort == 3334; },
+         outside("zub controlPort=\"4294967297\"", "1..65535", 3334)},
+        {"controlPort=\"1\" dataPort=\"65535\"", "",
+         [](const context_t& x) { return x.zubControlPort == 1 && x.zubDataPort == 65535; }, ""},
+        {"dataPort=\"65536\"", "", [](const context_t& x) { return x.zubDataPort == 3335; },
+         outside("zub dataPort=\"65536\"", "1..65535", 3335)},
+        {"logLevel=\"-1\"", "", [](const context_t& x) { return x.log_ctrl.log_level == 3; },
+         outside("zub logLevel=\"-1\"", "0..4", 3)},
+        {"logLevel=\"5\"", "", [](const context_t& x) { return x.log_ctrl.log_level == 3; },
+         outside("zub logLevel=\"5\"", "0..4", 3)},
+        {"min_mulitiple=\"100000\"", "", [](const context_t& x) { return x.min_mulitiple == 0; },
+         outside("zub min_mulitiple=\"100000\"", "0..22", 0)},
+        {"min_mulitiple=\"22\" single_blink_count=\"32\"", "",
+         [](const context_t& x) { return x.min_mulitiple == 22 && x.single_blink_count == 32; }, ""},
+        {"single_blink_count=\"33\"", "", [](const context_t& x) { return x.single_blink_count == 4; },
+         outside("zub single_blink_count=\"33\"", "0..32", 4)},
+        {"max_human_speed=\"nan\"", "", [](const context_t& x) { return x.max_human_speed == 10.0f; },
+         not_finite("zub max_human_speed=\"nan\"", "10")},
+        // Finite as a double, not as the float it is stored in.
+        {"max_human_speed=\"1e39\"", "", [](const context_t& x) { return x.max_human_speed == 10.0f; },
+         not_finite("zub max_human_speed=\"1e39\"", "10")},
+        {"ground_clearance=\"inf\"", "", [](const context_t& x) { return x.ground_clearance == 0.0; },
+         not_finite("zub ground_clearance=\"inf\"", "0")},
+        {"", "<tagLoc Port=\"-5\" maxNum=\"1\" sleepTime=\"2\"/>",
+         [](const context_t& x) { return x.tag_loc.port == 12345 && x.tag_loc.max_num == 1 && x.tag_loc.sleep_time == 2; },
+         outside("tagLoc Port=\"-5\"", "1..65535", 12345)},
+        {"", "<tagExt Port=\"7\" maxNum=\"70000\"/>",
+         [](const context_t& x) { return x.tag_ext.port == 7 && x.tag_ext.max_num == 50; },
+         outside("tagExt maxNum=\"70000\"", "0..65535", 50)},
+        {"", "<ancStat Port=\"65536\" maxNum=\"65535\"/>",
+         [](const context_t& x) { return x.anc_stat.port == 12347 && x.anc_stat.max_num == 65535; },
+         outside("ancStat Port=\"65536\"", "1..65535", 12347)},
+        {"", "<dacInterface blinkPort=\"9\" posPort=\"65536\"/>",
+         [](const context_t& x) {
+             return x.dac_interface.blink_port == 9 && x.dac_interface.pos_port == 12302 &&
+                    x.dac_interface.ccp_port == 12303;
+         },
+         outside("dacInterface posPort=\"65536\"", "1..65535", 12302)},
+    };
+    ctl::Prints prints;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.attributes + row.siblings);
+        prints.clear();
+        c->min_mulitiple = 7;
+        EXPECT_EQ(load(vm_file(row.attributes, row.siblings)), 0);
+        EXPECT_TRUE(row.holds(*c));
+        EXPECT_EQ(prints.lines(), row.line.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.line});
     }
 }
 

@@ -4,12 +4,15 @@
 // Plain code driven by the messages and timer expiries of the display job (on_event), an
 // injected wall clock and the client lists behind display_clients; the job entry
 // (zub_display_job.h) is a thin adapter that owns one instance. Files live under an injected
-// root ("/qvx/zub" in the engine): "<root>/cfg/tag_trace.cfg", "<root>/cfg/anc_trace.cfg" and
+// root ("/qvx/zub" in the engine): "<root>/cfg/tag_trace.cfg", "<root>/cfg/anc_trace.cfg" (read
+// as zub_trace_file.h says: regular files only, their first MiB) and
 // "<root>/log/tag_all_statistics.txt".
 //
 // Display job's thread only. It reads the anchors' link and clock-sync times that other jobs
 // write (link_state, zub_load) and replaces the context's trace lists whole (zub_trace_replace).
 #pragma once
+
+#include <sys/types.h>
 
 #include <functional>
 #include <istream>
@@ -107,7 +110,11 @@ private:
     void flush(batch_t& b);
     batch_t& batch_of(display_stream s);
     void count_blink(WORD64 tag_id);
-    bool read_trace_file(const std::string& path, std::vector<WORD64>* ids) const;
+    // One trace file into its list: a regular file replaces the list, nothing at the path keeps
+    // it (and prints `missing_line`), anything else empties it (said once while it stays so:
+    // `refused` holds the type last refused, 0 when none).
+    template <class List>
+    void read_trace_file(const char* name, const char* missing_line, List& list, mode_t& refused);
 
     context_t& ctx_;
     display_platform& platform_;
@@ -121,6 +128,8 @@ private:
     // Where each counted tag sits in stats_ (see zub_tag_index.h): every raw blink is counted,
     // so a scan of the table per blink would grow with the tags on site.
     std::vector<WORD16> stat_index_;
+    mode_t tag_trace_refused_ = 0;
+    mode_t anc_trace_refused_ = 0;
 };
 
 // Reads hexadecimal ids separated by white space: at most ZUB_TRACE_MAX_IDS, stopping at the

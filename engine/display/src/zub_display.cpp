@@ -3,8 +3,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "zub_context.h"
 #include "zub_msg_id.h"
@@ -13,6 +11,7 @@
 #include "zub_shared_field.h"
 #include "zub_stat_time.h"
 #include "zub_timer.h"
+#include "zub_trace_file.h"
 #include "zub_trace_list.h"
 
 namespace {
@@ -365,28 +364,33 @@ void display_core::write_tag_statistics()
 
 // ---- trace lists -------------------------------------------------------------------------------
 
-bool display_core::read_trace_file(const std::string& path, std::vector<WORD64>* ids) const
+template <class List>
+void display_core::read_trace_file(const char* name, const char* missing_line, List& list, mode_t& refused)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
+    const trace_file_read r = zub_read_trace_file(root_ + "/cfg/" + name);
+    switch (r.result) {
+    case trace_file_result::read:
+        refused = 0;
+        zub_trace_replace(list, r.ids.data(), static_cast<unsigned>(r.ids.size()));
+        return;
+    case trace_file_result::missing:
+        refused = 0;
+        ZUB_PRINT(ZUB_PRINT_ERROR, "%s", missing_line);
+        return;
+    case trace_file_result::not_regular:
+        // Said once while the same kind of thing stays there, not at every reading.
+        if (refused != r.type) {
+            ZUB_PRINT(ZUB_PRINT_ERROR, "%s is a %s, not a regular file: its trace list is emptied", name,
+                      zub_file_type_name(r.type));
+            refused = r.type;
+        }
+        zub_trace_replace(list, nullptr, 0);
+        return;
     }
-    *ids = zub_parse_trace_ids(in);
-    return true;
 }
 
 void display_core::read_trace_files()
 {
-    std::vector<WORD64> ids;
-    if (read_trace_file(root_ + "/cfg/tag_trace.cfg", &ids)) {
-        zub_trace_replace(ctx_.tag_trace_cfg, ids.data(), static_cast<unsigned>(ids.size()));
-    } else {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "cannot get tag_trace cfg file");
-    }
-    ids.clear();
-    if (read_trace_file(root_ + "/cfg/anc_trace.cfg", &ids)) {
-        zub_trace_replace(ctx_.anc_trace_cfg, ids.data(), static_cast<unsigned>(ids.size()));
-    } else {
-        ZUB_PRINT(ZUB_PRINT_ERROR, "cannot get anc_trace cfg file");
-    }
+    read_trace_file("tag_trace.cfg", "cannot get tag_trace cfg file", ctx_.tag_trace_cfg, tag_trace_refused_);
+    read_trace_file("anc_trace.cfg", "cannot get anc_trace cfg file", ctx_.anc_trace_cfg, anc_trace_refused_);
 }

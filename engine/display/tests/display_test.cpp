@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
 #include "display_fakes.h"
@@ -465,6 +467,68 @@ TEST_F(engine_display_Core, TraceFilesReplaceTheListsWhole)
     core_->on_timer(143);
     EXPECT_EQ(prints.count_of("cannot get anc_trace cfg file"), 1u);
     EXPECT_TRUE(anc_trace_cfg_check(0xB1));
+}
+
+// Whatever lies at the path, a reading neither blocks nor reads more than the first MiB; what is
+// not a regular file empties the list, said once while the same kind of thing stays there.
+TEST_F(engine_display_Core, TraceFilesAreRegularFilesReadUpToOneMebibyte)
+{
+    namespace fs = std::filesystem;
+    const std::string path = root_.path() + "/cfg/tag_trace.cfg";
+    const size_t mib = size_t{1} << 20;
+    enum Kind { regular, fifo, zero_link, directory, missing };
+    struct Row {
+        const char* name;
+        Kind kind;
+        std::string text;
+        std::vector<WORD64> tags;
+        const char* line;  // what the reading writes, if anything
+    };
+    const Row rows[] = {
+        {"regular", regular, "10 20", {0x10, 0x20}, nullptr},
+        {"fifo without a writer", fifo, "", {},
+         "tag_trace.cfg is a fifo, not a regular file: its trace list is emptied"},
+        {"the fifo again", fifo, "", {}, nullptr},
+        {"link to /dev/zero", zero_link, "", {},
+         "tag_trace.cfg is a character device, not a regular file: its trace list is emptied"},
+        {"the link again", zero_link, "", {}, nullptr},
+        {"directory", directory, "", {}, "tag_trace.cfg is a directory, not a regular file: its trace list is emptied"},
+        {"regular again", regular, "30", {0x30}, nullptr},
+        {"a fifo once more", fifo, "", {}, "tag_trace.cfg is a fifo, not a regular file: its trace list is emptied"},
+        {"missing keeps the list", missing, "", {}, "cannot get tag_trace cfg file"},
+        {"2 MiB without blanks after two ids", regular, "40 50 " + std::string(2 * mib, 'a'), {0x40, 0x50},
+         nullptr},
+        {"an id cut at the bound is not taken", regular, "60 " + std::string(mib - 6, ' ') + "123456", {0x60},
+         nullptr},
+        {"an id ending at the bound is taken", regular, "60 " + std::string(mib - 6, ' ') + "abc\n1",
+         {0x60, 0xabc}, nullptr},
+    };
+    dt::print_capture prints;
+    root_.write("cfg/anc_trace.cfg", "b1\n");
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const bool again = &r != rows && r.kind == (&r - 1)->kind && r.kind != regular;
+        if (!again) {
+            fs::remove_all(path);
+            if (r.kind == regular) {
+                root_.write("cfg/tag_trace.cfg", r.text);
+            } else if (r.kind == fifo) {
+                ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+            } else if (r.kind == zero_link) {
+                fs::create_symlink("/dev/zero", path);
+            } else if (r.kind == directory) {
+                fs::create_directory(path);
+            }
+        }
+        prints.clear();
+        core_->on_timer(ZUB_DISPLAY_TIMER_TRACE);
+        WORD64 out[ZUB_TRACE_MAX_IDS];
+        const unsigned n = zub_trace_copy(ctx_->tag_trace_cfg, out);
+        EXPECT_EQ(std::vector<WORD64>(out, out + n), r.tags);
+        EXPECT_EQ(prints.lines(), r.line != nullptr ? std::vector<std::string>{r.line} : std::vector<std::string>{});
+        EXPECT_TRUE(anc_trace_cfg_check(0xB1));
+    }
+    fs::remove_all(path);
 }
 
 }  // namespace

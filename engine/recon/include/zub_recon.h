@@ -64,6 +64,8 @@ public:
     // word of the timer that fired (messages 2029/2030 only).
     WORD16 on_event(WORD16 state, WORD32 msg_id, const BYTE* body, size_t len, WORD32 timer_para);
 
+    // The first call checks the anchors, starts the 8-s check and the 300-s dump and opens the
+    // statistics file; later calls change nothing.
     void on_start_complete();
     void on_ctrl_setup();
     void on_timer(BYTE type);
@@ -90,6 +92,7 @@ private:
 
     WORD32 g_ctrl_link_timer = 0;
     FILE* g_anc_statistics = nullptr;
+    bool started_ = false;
     bool mark_set_ = false;
     WORD64 mark_ = 0;
 };

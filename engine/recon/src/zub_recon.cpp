@@ -90,6 +90,12 @@ WORD16 recon_core::on_event(WORD16 state, WORD32 msg_id, const BYTE* body, size_
 
 void recon_core::on_start_complete()
 {
+    // The job sends itself one start complete; any further one (a forged or relayed copy) would
+    // add a check and two periodic timers for good.
+    if (started_) {
+        return;
+    }
+    started_ = true;
     anchor_check();
     links_.start_loop_timer(ZUB_RECON_TIMER_ANCHOR_CHECK, ZUB_RECON_CHECK_PERIOD_S);
     links_.start_loop_timer(ZUB_RECON_TIMER_STATISTICS, ZUB_RECON_DUMP_PERIOD_S);

@@ -163,6 +163,19 @@ TEST_F(engine_recon_Core, StartCompleteChecksAtOnceArmsTheTimersAndTruncatesTheF
     EXPECT_EQ(links_.timers, (std::vector<std::pair<BYTE, WORD32>>{{100, 8}, {102, 300}}));
     EXPECT_EQ(file(), "");
 
+    // Later start completes (a copy relayed or forged) check nothing, arm nothing, truncate nothing.
+    const BYTE up[4] = {1, 0, 1, 0};
+    core_->on_event(1, ZUB_EV_XX_RECON_ANCHOR_CON_STATE, up, 4, 0);
+    const std::string written = file();
+    ASSERT_NE(written, "");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(core_->on_event(1, ZUB_EV_RECON_START_COMPLETE, nullptr, 0, 0), 1);
+    }
+    EXPECT_EQ(links_.opened.size(), 4u);
+    EXPECT_EQ(links_.told.size(), 4u);
+    EXPECT_EQ(links_.timers.size(), 2u);
+    EXPECT_EQ(file(), written);
+
     dt::print_capture prints;
     recon_core unwritable(*ctx_, links_, [this] { return now_; }, root_.path() + "/missing");
     unwritable.on_start_complete();

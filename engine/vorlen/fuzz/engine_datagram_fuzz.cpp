@@ -2,8 +2,9 @@
 // process that is the location engine in all but its threads and sockets: the engine's own
 // profile (its job table and the messages it takes from in-process sends only), its 28 control
 // tasks built but not started, every job in the state it works in once the engine runs. Each
-// datagram goes through Deliver; whatever it queues is dispatched on this thread to the job's
-// real entry, and so is what the entries send in turn, for a bounded number of rounds.
+// datagram comes from the partner's port (the maintenance program's, as its sends do) and goes
+// through Deliver; whatever it queues is dispatched on this thread to the job's real entry, and
+// so is what the entries send in turn, for a bounded number of rounds.
 //
 // A datagram whose delivery job and id are on the engine's list never reaches a queue. Any
 // other fault shows as a crash or a sanitizer report inside the entries.
@@ -41,6 +42,7 @@ constexpr WORD16 kEngineRunning = 1;
 
 CN_PlatformProfile g_profile;
 CNIntraMsgHandler* g_handler = nullptr;
+ACE_INET_Addr g_partner;
 
 // The state each job works in once the engine has started.
 WORD16 working_state(WORD16 wJobType)
@@ -133,6 +135,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         CNCtrlTask::gaCNCtrlTask[i] = new CNCtrlTask(static_cast<WORD16>(g_profile.wTaskTypeBase | i));
     }
     g_handler = new CNIntraMsgHandler();  // never opened: no socket, and sends to other processes fail
+    g_partner = ACE_INET_Addr(g_profile.wPartnerPort, "127.0.0.1");
     fill_engine_jids();
     return 0;
 }
@@ -141,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The receive buffer holds 20,480 bytes; a longer datagram arrives cut to that.
     const size_t len = size < CN_INTRA_RECV_BUF_LEN ? size : CN_INTRA_RECV_BUF_LEN;
     reset_jobs();
-    g_handler->Deliver(data, static_cast<ssize_t>(len));
+    g_handler->Deliver(data, static_cast<ssize_t>(len), g_partner);
     if (len >= sizeof(T_CNMessageHead)) {
         T_CNMessageHead head;
         std::memcpy(&head, data, sizeof head);

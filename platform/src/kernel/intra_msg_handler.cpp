@@ -1,9 +1,11 @@
 // intra_msg_handler.cpp - the process's intra-board UDP endpoint: bound to 127.0.0.1 at the own
-// port, it turns each received datagram back into a queued job-message block.
+// port, it turns each datagram of the partner program (or its own) back into a queued job-message
+// block.
 #include "kernel_internal.h"
 #include "CNPlatLogLimit.h"
 
 #include <cstring>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace {
@@ -46,14 +48,36 @@ int CNIntraMsgHandler::handle_input(ACE_HANDLE fd)
     ACE_INET_Addr from;
     ssize_t n = sock_.recv(abRecvBuf_, sizeof abRecvBuf_, from);
     if (n > 0) {
-        Deliver(abRecvBuf_, n);
+        Deliver(abRecvBuf_, n, from);
     }
     return 0;
 }
 
-void CNIntraMsgHandler::Deliver(const BYTE* pData, ssize_t len)
+// Every send of the partner program leaves from its bound port on 127.0.0.1, and a port is bound
+// by one process at a time: nothing else on the machine has a reason to send here. The own port
+// is taken too: a job's message for route type 5 to another module leaves for 20010, which in
+// qes_omp is its own port (the route-type-5 diversion then hands it to the back-communication job).
+bool CNIntraMsgHandler::from_partner_or_self(const ACE_INET_Addr& from, ssize_t len)
 {
-    if (len <= 0) {
+    const WORD16 partner = cn_kernel::profile().wPartnerPort;
+    const WORD16 port = from.get_port_number();
+    if (from.get_type() == AF_INET && from.get_ip_address() == INADDR_LOOPBACK && port != 0 &&
+        (port == partner || port == wPort_)) {
+        return true;
+    }
+    const WORD64 dropped = qwForeignDrops_.fetch_add(1, std::memory_order_relaxed) + 1;
+    char host[INET6_ADDRSTRLEN] = "?";
+    from.get_host_addr(host, sizeof host);
+    CN_PLAT_LOG_LIMITED("CNIntraMsgHandler: datagram of %zd bytes from %s:%u is not from the partner program "
+                        "(127.0.0.1:%u), dropped (%llu so far)\n",
+                        len, host, static_cast<unsigned>(port), static_cast<unsigned>(partner),
+                        static_cast<unsigned long long>(dropped));
+    return false;
+}
+
+void CNIntraMsgHandler::Deliver(const BYTE* pData, ssize_t len, const ACE_INET_Addr& from)
+{
+    if (len <= 0 || !from_partner_or_self(from, len)) {
         return;
     }
     if (static_cast<size_t>(len) < sizeof(T_CNMessageHead)) {

@@ -48,7 +48,7 @@ WORD32 send_datagram(const T_CNMessageHead& head, const BYTE* pucData, WORD16 wM
         std::memcpy(buf + sizeof head, pucData, wMsgLen);
     }
     bool backcomm = head.DestJID.ucRouteType == CN_ROUTE_TYPE_BACKCOMM;
-    WORD16 port = backcomm ? static_cast<WORD16>(CN_BASE_PORT_NO + 10)
+    WORD16 port = backcomm ? CN_OMP_INTRA_PORT
                            : CN_IntraBoardPort(head.DestJID.wModule, head.DestJID.wUnit);
     if (handler->SendDatagram(buf, total, port) != 0) {
         if (backcomm) {

@@ -121,6 +121,7 @@ CN_PlatformProfile CN_EngineProfile(const T_JobCreatReg* ptJobTable)
     p.wUnit = 0xFFFF;
     p.wBureau = 1;
     p.dwModuleType = 1;
+    p.wPartnerPort = CN_OMP_INTRA_PORT;
     return p;
 }
 
@@ -138,6 +139,7 @@ CN_PlatformProfile CN_OmpProfile(const T_JobCreatReg* ptJobTable)
     p.wBureau = 0;
     p.dwModuleType = 1;
     p.bDivertRouteType5 = TRUE;
+    p.wPartnerPort = CN_ENGINE_INTRA_PORT;
     return p;
 }
 

@@ -152,14 +152,29 @@ std::vector<BYTE> recv_datagram(int fd, std::chrono::milliseconds timeout)
 
 bool send_datagram(const void* data, size_t len, WORD16 port)
 {
+    return send_datagram_from(data, len, port, "127.0.0.1", CN_GetPlatformProfile()->wPartnerPort);
+}
+
+ACE_INET_Addr partner_addr() { return ACE_INET_Addr(CN_GetPlatformProfile()->wPartnerPort, "127.0.0.1"); }
+
+bool send_datagram_from(const void* data, size_t len, WORD16 port, const char* fromIp, WORD16 fromPort)
+{
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) {
         return false;
     }
+    sockaddr_in from = {};
+    from.sin_family = AF_INET;
+    from.sin_port = htons(fromPort);
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (inet_pton(AF_INET, fromIp, &from.sin_addr) != 1 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+        close(fd);
+        return false;
+    }
     ssize_t n = sendto(fd, data, len, 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     close(fd);
     return n == static_cast<ssize_t>(len);

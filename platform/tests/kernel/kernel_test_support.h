@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <ace/INET_Addr.h>
+
 #include "VorlenComm.h"
 #include "job_probe.h"
 
@@ -94,6 +96,12 @@ std::string log_text();
 int bind_udp(WORD16 port);
 // Receives one datagram within the time-out; empty on time-out.
 std::vector<BYTE> recv_datagram(int fd, std::chrono::milliseconds timeout);
+// One datagram to 127.0.0.1:port as the partner program sends it: from 127.0.0.1 at the running
+// profile's partner port.
 bool send_datagram(const void* data, size_t len, WORD16 port);
+// The partner's address, for datagrams handed to CNIntraMsgHandler::Deliver directly.
+ACE_INET_Addr partner_addr();
+// The same from fromIp:fromPort (0: an ephemeral port).
+bool send_datagram_from(const void* data, size_t len, WORD16 port, const char* fromIp, WORD16 fromPort);
 
 } // namespace kt

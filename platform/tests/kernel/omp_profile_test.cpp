@@ -49,6 +49,7 @@ TEST_F(PlatformKernelOmp, TwoTasksFortyMebibyteQueuesModuleOne)
 {
     EXPECT_TRUE(XOS_IsOmp());
     EXPECT_EQ(CNCtrlTask::get_intramsghandler()->LocalPort(), 20010);
+    EXPECT_EQ(CN_GetPlatformProfile()->wPartnerPort, 20110);  // the engine's datagrams only
     for (WORD16 i = 1; i <= 2; ++i) {
         ASSERT_NE(CNCtrlTask::gaCNCtrlTask[i], nullptr);
         EXPECT_EQ(CNCtrlTask::gaCNCtrlTask[i]->GetTaskType(), 0x100 | i);

@@ -7,6 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "CNPlatLogLimit.h"
 #include "kernel_test_support.h"
 
 using namespace std::chrono_literals;
@@ -282,6 +283,57 @@ TEST_F(PlatformKernelTransport, RouteTypeFiveInputRunsTheJobOnItsOwnTask)
     EXPECT_TRUE(pthread_equal(Recorder::instance().calls(kt::kTypeD, 0x90)[0].thread, CNCtrlTask::thisThrNo[5].load()));
 }
 
+TEST_F(PlatformKernelTransport, OnlyThePartnersDatagramsAndTheOwnAreTaken)
+{
+    CN_LogLimit::restart_all();  // the drop lines below are each written, whatever ran before
+    EXPECT_EQ(CN_GetPlatformProfile()->wPartnerPort, 20010);
+    CNIntraMsgHandler* handler = CNCtrlTask::get_intramsghandler();
+    struct Row {
+        bool socket;  // a real datagram, else handed to Deliver with this source
+        const char* ip;
+        WORD16 port;  // 0: an ephemeral port
+        bool taken;
+    };
+    const Row rows[] = {
+        {false, "127.0.0.1", 20010, true},  {false, "127.0.0.1", 20011, false}, {false, "127.0.0.2", 20010, false},
+        {false, "127.0.0.1", 20110, true},  {false, "127.0.0.2", 20110, false}, {false, "10.0.0.1", 20010, false},
+        {true, "127.0.0.1", 20010, true},   {true, "127.0.0.1", 0, false},      {true, "127.0.0.3", 20010, false},
+        {true, "127.0.0.1", 20012, false},
+    };
+    const WORD64 before = handler->ForeignDrops();
+    const JID dest = kt::local_jid(kt::kTypeC);
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const Row& r = rows[i];
+        Bytes d = wire(jid_bytes(dest), kPeerBytes, 0xA0, {static_cast<BYTE>(i)}, 0);
+        if (r.socket) {
+            ASSERT_TRUE(kt::send_datagram_from(d.data(), d.size(), 20110, r.ip, r.port)) << i;
+        } else {
+            handler->Deliver(d.data(), static_cast<ssize_t>(d.size()), ACE_INET_Addr(r.port, r.ip));
+        }
+    }
+    // One socket queue: once the last datagram is handled, every earlier one has been read.
+    Bytes last = wire(jid_bytes(dest), kPeerBytes, 0xA1, {}, 0);
+    ASSERT_TRUE(kt::send_datagram(last.data(), last.size(), 20110));
+    ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeC, 0xA1, 1, 5s));
+    std::vector<BYTE> seen;
+    for (const kt::Call& c : Recorder::instance().calls(kt::kTypeC, 0xA0)) {
+        seen.push_back(c.body.at(0));
+    }
+    std::vector<BYTE> taken;
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        if (rows[i].taken) {
+            taken.push_back(static_cast<BYTE>(i));
+        }
+    }
+    EXPECT_EQ(seen, taken);
+    EXPECT_EQ(handler->ForeignDrops() - before, std::size(rows) - taken.size());
+    const std::string log = kt::log_text();
+    EXPECT_NE(log.find("CNIntraMsgHandler: datagram of 45 bytes from 127.0.0.2:20010 is not from the partner "
+                       "program (127.0.0.1:20010), dropped ("),
+              std::string::npos);
+    EXPECT_NE(log.find("datagram of 45 bytes from 10.0.0.1:20010 is not from the partner"), std::string::npos);
+}
+
 TEST(PlatformKernelStart, TakenPortEndsStartWithPortTaken)
 {
     if (!kt::in_private_netns()) {
@@ -390,7 +442,7 @@ TEST_F(PlatformKernelQueue, UdpInputIsDroppedOnAFullQueue)
     head.DestJID = dest;
     head.SrcJID = sender;
     head.dwMsgID = 0x301;
-    CNCtrlTask::get_intramsghandler()->Deliver(reinterpret_cast<BYTE*>(&head), sizeof head);
+    CNCtrlTask::get_intramsghandler()->Deliver(reinterpret_cast<BYTE*>(&head), sizeof head, kt::partner_addr());
     EXPECT_NE(kt::log_text().find("CNIntraMsgHandler input but msg queue is full err!\n"), std::string::npos);
     release();
     ASSERT_TRUE(Recorder::instance().wait_for(kt::kTypeC, 0x300, 1, 5s));
@@ -430,7 +482,8 @@ void send_row(const Row& r, BYTE mark)
     const JID src = kt::local_jid(kt::kTypeA);
     if (r.road == Road::datagram) {
         Bytes d = wire(jid_bytes(dest), jid_bytes(src), r.id, {mark}, 0);
-        CNCtrlTask::get_intramsghandler()->Deliver(d.data(), static_cast<ssize_t>(d.size()));
+        CNCtrlTask::get_intramsghandler()->Deliver(d.data(), static_cast<ssize_t>(d.size()),
+                                                   kt::partner_addr());
         return;
     }
     ASSERT_TRUE(kt::run_on_job(kt::kTypeA, [&] {

@@ -1,5 +1,6 @@
 // The maintenance program's proxy on port 5059, seen from outside: a fake peer on its TCP port
-// and a stand-in location engine on the engine's intra-board UDP port 20110.
+// and a stand-in location engine on the engine's intra-board UDP port 20110 (in one case the real
+// engine).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -330,6 +331,59 @@ TEST_F(BackCommSystem, PeerResettingMidSendLeavesTheProgramRunning) {
     const Bytes got = next_message(*again, 3s);
     ASSERT_EQ(got.size(), 53u);
     EXPECT_EQ(Bytes(got.begin() + 48, got.end()), bytes_of("alive"));
+}
+
+// Both ways through the real engine: a peer's registration to the engine's sequencer crosses from
+// qes_omp's port to the engine, and the engine's answer to the peer's JID (route type 5) crosses
+// back from the engine's port; a message from any other port to either program acts on nothing.
+TEST_F(BackCommSystem, RelaysBetweenAPeerAndTheRealEngineAndNothingFromAnotherPort) {
+    ASSERT_TRUE(vorlen::sandbox::write_file("/qvx/omp/omp.cfg", "[QES]\nbureau=1\n[EndQES]\n"));
+    Daemon engine = Daemon::start(vorlen::sandbox::install_program(VORLEN_BIN, "/qvx/zub"));
+    const char* const zub_log = "/qvx/zub/log/uwb_zub.log";
+    ASSERT_TRUE(vorlen::sandbox::wait_for_text(zub_log, "Power on success line=", 20s))
+        << vorlen::sandbox::read_file(zub_log);
+    JID engine_scs = engine_jid();
+    engine_scs.dwJno = 0x00000001;  // CN_SCS_JOB
+    struct Row {
+        const char* road;
+        bool relayed;  // through 5059, else a datagram from another port
+        WORD16 module;
+    };
+    for (const Row& r : {Row{"a peer on 5059", true, 60}, Row{"a datagram from port 20300", false, 61}}) {
+        SCOPED_TRACE(r.road);
+        auto peer = registered(r.module);
+        if (r.relayed) {
+            peer->send(peer_frame(1, peer_jid(r.module), engine_scs, {}));
+        } else {
+            // The registration to the engine, and the engine's answer to the peer as if it came from
+            // the engine: either, taken, would reach the peer.
+            UdpProbe stranger(20300);
+            ASSERT_TRUE(stranger.ok());
+            ASSERT_TRUE(stranger.send_to(kEnginePort, datagram(engine_scs, peer_jid(r.module), 1, {})));
+            ASSERT_TRUE(stranger.send_to(kOmpPort, datagram(peer_jid(r.module), engine_scs, 2, {})));
+        }
+        const Bytes got = next_message(*peer, r.relayed ? 5s : 2s);
+        if (!r.relayed) {
+            EXPECT_TRUE(got.empty());
+            continue;
+        }
+        ASSERT_EQ(got.size(), 48u);
+        const T_OMCMsgHead h = omc_head_decode(got.data());
+        EXPECT_EQ(h.dwMsgId, 2u);  // the sequencer's answer to a registration
+        EXPECT_EQ(std::memcmp(&h.tSender, &engine_scs, sizeof(JID)), 0);
+        const JID to = peer_jid(r.module);
+        EXPECT_EQ(std::memcmp(&h.tReceiver, &to, sizeof(JID)), 0);
+    }
+    EXPECT_TRUE(engine.running());
+    EXPECT_TRUE(daemon_->running());
+    EXPECT_NE(vorlen::sandbox::read_file(zub_log).find("CNIntraMsgHandler: datagram of 44 bytes from "
+                                                       "127.0.0.1:20300 is not from the partner program "
+                                                       "(127.0.0.1:20010), dropped (1 so far)"),
+              std::string::npos);
+    EXPECT_NE(vorlen::sandbox::read_file(kLog).find("CNIntraMsgHandler: datagram of 44 bytes from 127.0.0.1:20300 "
+                                                    "is not from the partner program (127.0.0.1:20110), dropped "
+                                                    "(1 so far)"),
+              std::string::npos);
 }
 
 } // namespace

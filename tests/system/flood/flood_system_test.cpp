@@ -1,7 +1,8 @@
 // Rejected input in bulk against the running programs: random datagrams on the intra-board
-// ports of both programs and a flood of bare heads on the back-communication port. Each rejected
-// input has a log line; the log may grow by kilobytes only, the first lines of each kind read
-// as before, and every line held back is counted in a later one.
+// ports of both programs (from the partner program's port, and from anywhere else) and a flood of
+// bare heads on the back-communication port. Each rejected input has a log line; the log may grow
+// by kilobytes only, the first lines of each kind read as before, and every line held back is
+// counted in a later one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -73,29 +75,43 @@ struct Program {
     const char* dir;
     const char* log;
     uint16_t port;
+    uint16_t partner;  // the other program's port, the only source the program takes datagrams from
 };
 
 void PrintTo(const Program& p, std::ostream* out) { *out << p.name; }
 
-class FloodSystem : public SandboxTest, public testing::WithParamInterface<Program> {};
+class FloodSystem : public SandboxTest, public testing::WithParamInterface<Program> {
+protected:
+    // Starts the program and waits until start-up has written its lines, a second apart from
+    // what comes next; the log's size then.
+    long start_program() {
+        const Program& p = GetParam();
+        EXPECT_TRUE(write_file("/qvx/omp/omp.cfg", "[QES]\nbureau=1\n[EndQES]\n"));
+        program_.emplace(Daemon::start(install_program(p.bin, p.dir)));
+        EXPECT_TRUE(wait_for_text(p.log, "Timer signal not detect at ACE_TMAIN,line=1295!\n", 10s));
+        std::this_thread::sleep_for(1100ms);
+        return file_size(p.log);
+    }
+    // 100,000 datagrams of 44 to 1443 random bytes.
+    static void send_random(UdpProbe& sender, uint16_t port, uint32_t seed) {
+        std::mt19937 random(seed);
+        for (int i = 0; i < 100000; ++i) {
+            std::vector<uint8_t> d(44 + random() % 1400);
+            for (auto& b : d) b = static_cast<uint8_t>(random());
+            sender.send_to(port, d);
+        }
+    }
+    std::optional<Daemon> program_;
+};
 
 TEST_P(FloodSystem, RandomDatagramsOnTheIntraBoardPort) {
     const Program& p = GetParam();
-    ASSERT_TRUE(write_file("/qvx/omp/omp.cfg", "[QES]\nbureau=1\n[EndQES]\n"));
-    Daemon program = Daemon::start(install_program(p.bin, p.dir));
-    ASSERT_TRUE(wait_for_text(p.log, "Timer signal not detect at ACE_TMAIN,line=1295!\n", 10s));
-    std::this_thread::sleep_for(1100ms);  // a second apart from start-up's own lines
-    const long before = file_size(p.log);
+    const long before = start_program();
 
-    UdpProbe sender(0);
+    UdpProbe sender(p.partner);
     ASSERT_TRUE(sender.ok());
-    std::mt19937 random(20261209);
     for (uint32_t i = 0; i < 10; ++i) ASSERT_TRUE(sender.send_to(p.port, wrong_length(i, 100)));
-    for (int i = 0; i < 100000; ++i) {
-        std::vector<uint8_t> d(44 + random() % 1400);
-        for (auto& b : d) b = static_cast<uint8_t>(random());
-        sender.send_to(p.port, d);
-    }
+    send_random(sender, p.port, 20261209);
     // A different kind of rejection a second later marks the end of the flood's processing.
     std::this_thread::sleep_for(1100ms);
     ASSERT_TRUE(sender.send_to(p.port, std::vector<uint8_t>(33, 1)));
@@ -121,12 +137,63 @@ TEST_P(FloodSystem, RandomDatagramsOnTheIntraBoardPort) {
                         "dropped (dwMsgId=4242)"));
     // Loopback may drop datagrams when the receiver falls behind; none is counted twice.
     EXPECT_LE(accounted(rejected), 100000 + 10 + 1);
-    EXPECT_TRUE(program.running());
+    EXPECT_TRUE(program_->running());
+}
+
+TEST_P(FloodSystem, DatagramsFromAnyOtherSourceAreDroppedUnread) {
+    const Program& p = GetParam();
+    const long before = start_program();
+
+    // A message the program answers at once, to the sender's port: a registration to qes_omp's
+    // sequencer, a power-on to the engine's notexist job (the engine never powers on alone). The
+    // sender names module 30, unit 0 (port 20300), where this probe listens.
+    UdpProbe stranger(20300);
+    ASSERT_TRUE(stranger.ok());
+    const bool omp = p.port == 20010;
+    T_CNMessageHead h{};
+    h.DestJID.dwJno = omp ? 1 : 0x00010001;
+    h.DestJID.wModule = omp ? 1 : 11;
+    h.DestJID.wUnit = 0xFFFF;
+    h.SrcJID.dwJno = 1;
+    h.SrcJID.dwDevId = 1;
+    h.SrcJID.wModule = 30;
+    h.dwMsgID = omp ? 1 : 6000;
+    std::vector<uint8_t> answerable(sizeof h);
+    std::memcpy(answerable.data(), &h, sizeof h);
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(stranger.send_to(p.port, answerable));
+    EXPECT_FALSE(stranger.receive(1s)) << "a datagram from 20300 was answered";
+    UdpProbe sender(0);
+    ASSERT_TRUE(sender.ok());
+    send_random(sender, p.port, 20261210);
+    std::this_thread::sleep_for(1100ms);
+    ASSERT_TRUE(sender.send_to(p.port, std::vector<uint8_t>(33, 1)));
+    ASSERT_TRUE(wait_for_text(p.log, "datagram of 33 bytes from 127.0.0.1:", 20s));
+
+    const std::string log = read_file(p.log);
+    EXPECT_LT(file_size(p.log) - before, kKilobytesAllowed * 1024) << p.name;
+    const std::string partner = "(127.0.0.1:" + std::to_string(p.partner) + ")";
+    const auto dropped = lines_with(log, " is not from the partner program " + partner);
+    ASSERT_GE(dropped.size(), 11u);
+    for (size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ("CNIntraMsgHandler: datagram of 44 bytes from 127.0.0.1:20300 is not from the partner program " +
+                      partner + ", dropped (" + std::to_string(i + 1) + " so far)",
+                  dropped[i]);
+    }
+    // Every datagram read is counted once, in the lines and in the running total of the last one.
+    unsigned long long total = 0;
+    const std::string& last = dropped.back();
+    ASSERT_EQ(1, std::sscanf(last.substr(last.rfind("dropped (")).c_str(), "dropped (%llu so far)", &total)) << last;
+    EXPECT_EQ(static_cast<unsigned long long>(accounted(dropped)), total);
+    EXPECT_LE(total, 100000u + 10 + 1);
+    EXPECT_EQ(log.find("announces dwMsgLen="), std::string::npos);  // none was looked at
+    EXPECT_TRUE(program_->running());
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, FloodSystem,
-                         testing::Values(Program{"qes_omp", QES_OMP_BIN, "/qvx/omp", "/qvx/omp/log/QES_OMP.log", 20010},
-                                         Program{"vorlen", VORLEN_BIN, "/qvx/zub", "/qvx/zub/log/uwb_zub.log", 20110}),
+                         testing::Values(Program{"qes_omp", QES_OMP_BIN, "/qvx/omp", "/qvx/omp/log/QES_OMP.log", 20010,
+                                                 20110},
+                                         Program{"vorlen", VORLEN_BIN, "/qvx/zub", "/qvx/zub/log/uwb_zub.log", 20110,
+                                                 20010}),
                          [](const testing::TestParamInfo<Program>& p) { return std::string(p.param.name); });
 
 class BackCommFlood : public SandboxTest {};

@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -50,6 +52,8 @@ const std::vector<uint8_t> kStartFrame = {0x57, 0x01};
 constexpr const char* kZubCfg = "<req type=\"zub cfg\"/>\n";
 constexpr const char* kZubCfgReply = "<ind type=\"zub cfg\">";
 constexpr uint16_t kReportPorts[] = {3335, 12345, 12346, 12347, 12301, 12302, 12303, 3336};
+constexpr const char* kAncStatistics = "/qvx/zub/log/anc_statistics.txt";
+constexpr const char* kTagTrace = "/qvx/zub/cfg/tag_trace.cfg";
 
 // The controller line as a datagram to the engine's control job, its body an address that
 // means nothing in the receiver.
@@ -324,6 +328,60 @@ protected:
         expect_sound(from);
     }
 
+    // 20,000 of each job message forged as a datagram from another local socket: none acts.
+    void forged_kinds_phase()
+    {
+        const double from = roadbench::now_s();
+        const long rss0 = roadbench::rss_kib(engine_->pid());
+        const uint64_t log0 = hostile::log_bytes("/qvx/zub/log/zub", "/qvx/zub/log/uwb_zub.log");
+        const std::string stats0 = vorlen::sandbox::read_file(kAncStatistics);
+        std::vector<uint64_t> sent;
+        std::thread sender([&] {
+            for (hostile::Forged kind : hostile::kForgedKinds) sent.push_back(hostile::send_forged(20110, kind, 20000));
+        });
+        collect(12.0, &records_);  // an 8-s check passes; a forged position would be here
+        sender.join();
+        EXPECT_EQ(sent, std::vector<uint64_t>(std::size(hostile::kForgedKinds), 20000));
+        EXPECT_TRUE(road::records_of(records_, hostile::kForgedTag).empty());
+        EXPECT_EQ(vorlen::sandbox::read_file(kAncStatistics), stats0);
+        const long grown = roadbench::rss_kib(engine_->pid()) - rss0;
+        EXPECT_LT(grown, kRssGrowthKib);
+        const uint64_t logged = hostile::log_bytes("/qvx/zub/log/zub", "/qvx/zub/log/uwb_zub.log") - log0;
+        EXPECT_LE(logged, kLogGrowthBytes);
+        EXPECT_NE(vorlen::sandbox::read_file("/qvx/zub/log/uwb_zub.log")
+                      .find("is not from the partner program (127.0.0.1:20010), dropped ("),
+                  std::string::npos);
+        std::printf("  120,000 forged datagrams, resident memory %+ld KiB, the engine's logs grew by %llu bytes\n",
+                    grown, static_cast<unsigned long long>(logged));
+        expect_sound(from);
+    }
+
+    // A FIFO nobody writes to, a link to /dev/zero and 20 MiB without a blank as the tag trace
+    // list, each through a re-reading or more.
+    void trace_files_phase()
+    {
+        const double from = roadbench::now_s();
+        const long rss0 = roadbench::rss_kib(engine_->pid());
+        long grown = 0;
+        for (hostile::TraceFile kind : {hostile::TraceFile::fifo, hostile::TraceFile::dev_zero,
+                                        hostile::TraceFile::no_blanks}) {
+            ASSERT_TRUE(hostile::place_trace_file(kTagTrace, kind, 20));
+            collect(6.0, &records_);
+            grown = std::max(grown, roadbench::rss_kib(engine_->pid()) - rss0);
+        }
+        ::unlink(kTagTrace);
+        EXPECT_LT(grown, kRssGrowthKib);
+        const std::string trace = vorlen::sandbox::read_file(road::kTrace);
+        for (const char* what : {"fifo", "character device"}) {
+            EXPECT_NE(trace.find(std::string("tag_trace.cfg is a ") + what +
+                                 ", not a regular file: its trace list is emptied"),
+                      std::string::npos)
+                << what;
+        }
+        std::printf("  resident memory at most %+ld KiB\n", grown);
+        expect_sound(from);
+    }
+
     hostile::RawAnchor anchor_;
     hostile::RawAnchor second_;
     uint64_t tag_ = 0;
@@ -377,6 +435,9 @@ TEST_F(HostileRoad, BothProgramsStayUpAnsweringAndBoundedPhaseAfterPhase)
              anchor_flood_phase(anchorsim::encode_frame({0x83, 0, 0, 0, 0, 0, 0x39, 0x30, 0, 0, 2, 0, 0, 0}),
                                 true, 10.0);
          }},
+        {"20,000 each of six job messages forged as datagrams", [&] { forged_kinds_phase(); }},
+        {"a FIFO, a link to /dev/zero and 20 MiB without a blank as the tag trace list",
+         [&] { trace_files_phase(); }},
     };
     for (const auto& phase : phases) {
         SCOPED_TRACE(phase.name);

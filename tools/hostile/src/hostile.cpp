@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <string>
 
 namespace hostile {
 
@@ -358,6 +360,137 @@ double least_gap_s(const std::vector<double>& times)
         if (least < 0 || gap < least) least = gap;
     }
     return least;
+}
+
+// ---- forged datagrams ---------------------------------------------------------------------
+
+namespace {
+
+void put(std::vector<uint8_t>& out, uint64_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+// A JID: job type and instance 1, bureau, module, unit; host (little-endian) order.
+void put_jid(std::vector<uint8_t>& out, uint16_t job_type, uint8_t bureau, uint16_t module)
+{
+    put(out, (uint64_t{job_type} << 16) | 1, 4);
+    put(out, (uint64_t{bureau} << 24) | 1, 4);
+    put(out, module, 2);
+    put(out, 0xFFFF, 2);
+    put(out, 0, 4);
+}
+
+}  // namespace
+
+const char* forged_name(Forged kind)
+{
+    switch (kind) {
+    case Forged::recon_start: return "0x20001 to the reconnection job";
+    case Forged::recon_link: return "0x20002 to the reconnection job";
+    case Forged::recon_rcvlen: return "event 4 to the reconnection job";
+    case Forged::socket_20k: return "20 KB to the socket job";
+    case Forged::display_position: return "0x70000 to the display job";
+    case Forged::control_range: return "event 3 with 0x84 to the control job";
+    }
+    return "?";
+}
+
+std::vector<uint8_t> forged_datagram(Forged kind)
+{
+    uint16_t job = 0;
+    uint32_t id = 0;
+    std::vector<uint8_t> body;
+    switch (kind) {
+    case Forged::recon_start:
+        job = 0x4007, id = 0x20001;
+        break;
+    case Forged::recon_link:
+        job = 0x4007, id = 0x20002;
+        put(body, 0, 2), put(body, 1, 2);  // local anchor 0 connected
+        break;
+    case Forged::recon_rcvlen:
+        job = 0x4007, id = 4;
+        put(body, 0, 2), put(body, 300, 2);
+        break;
+    case Forged::socket_20k:
+        job = 0x4004, id = 0x20003;
+        body.assign(20480 - 44, 0x5A);
+        break;
+    case Forged::display_position:
+        job = 0x4006, id = 0x70000;
+        put(body, 4, 1), put(body, kForgedTag, 8), put(body, 0, 8);
+        put(body, 1000, 4), put(body, 2000, 4), put(body, 0, 4);
+        break;
+    case Forged::control_range:
+        job = 0x4000, id = 3;
+        put(body, 0, 2), put(body, 14, 2);  // local anchor 0, 14 payload bytes
+        body.push_back(0x84);
+        body.resize(body.size() + 13, 0);
+        break;
+    }
+    std::vector<uint8_t> out;
+    put_jid(out, job, 1, 11);
+    put_jid(out, 0x0000, 0, 1);  // qes_omp's sequencer
+    put(out, id, 4);
+    put(out, body.size(), 4);
+    put(out, 0, 4);
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+uint64_t send_forged(uint16_t port, Forged kind, uint64_t count)
+{
+    constexpr size_t kPaceBytes = 128 * 1024;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::vector<uint8_t> d = forged_datagram(kind);
+    uint64_t sent = 0;
+    size_t since_pause = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        if (::sendto(fd, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
+            static_cast<ssize_t>(d.size())) {
+            ++sent;
+        }
+        // Paced below what a receiver that takes them can read, so that few are lost to a full
+        // socket buffer before the program sees them.
+        since_pause += d.size();
+        if (since_pause >= kPaceBytes) {
+            ::usleep(1000);
+            since_pause = 0;
+        }
+    }
+    ::close(fd);
+    return sent;
+}
+
+// ---- trace files ---------------------------------------------------------------------------
+
+bool place_trace_file(const std::string& path, TraceFile kind, uint64_t mib)
+{
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) ::mkdir(path.substr(0, slash).c_str(), 0755);
+    ::unlink(path.c_str());
+    ::rmdir(path.c_str());
+    switch (kind) {
+    case TraceFile::fifo:
+        return ::mkfifo(path.c_str(), 0644) == 0;
+    case TraceFile::dev_zero:
+        return ::symlink("/dev/zero", path.c_str()) == 0;
+    case TraceFile::no_blanks: {
+        FILE* f = std::fopen(path.c_str(), "w");
+        if (f == nullptr) return false;
+        const std::string block(1 << 20, 'a');
+        bool ok = true;
+        for (uint64_t i = 0; i < mib && ok; ++i) ok = std::fwrite(block.data(), 1, block.size(), f) == block.size();
+        return std::fclose(f) == 0 && ok;
+    }
+    }
+    return false;
 }
 
 }  // namespace hostile

@@ -20,8 +20,19 @@
 //                            the controllers' and the second anchor's longest wait, the start
 //                            frames (57 01) the flooding anchor read, the longest gap in the
 //                            first tag's positions and the growth of the engine's logs
+//   --forged KIND            --count (20000) job messages of one kind forged as datagrams to the
+//                            engine from another local socket (recon-start, recon-link,
+//                            recon-rcvlen, socket, position, control); prints the growth of the
+//                            anchor statistics file, of the logs and of resident memory, the
+//                            engine's processor time, whether the forged position reached the
+//                            tag-location port and the longest gap, over 16.5 s from the send
+//   --trace-file KIND        fifo, zero (a link to /dev/zero) or blanks:MB (MB without a blank)
+//                            as the tag trace list for 12 s; prints the engine's resident memory
+//                            before and at most, and the longest gap (a run whose engine grows
+//                            by 1 GiB is cut short: the engine is killed)
 // Runs only inside tools/sandbox (see run_hostile.sh). Exit status: 0 measured, 1 the road did
 // not come up, 2 bad arguments.
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,11 +58,11 @@ constexpr uint16_t kReportPorts[] = {3335, 12345, 12346, 12347, 12301, 12302, 12
 
 int usage(const char* why)
 {
-    std::fprintf(
-        stderr,
-        "hostilebench: %s\nusage: hostilebench --hall FILE (--flood none|slow|full [--seconds S] | "
-        "--garbage MB | --report-noise MB | --anchor-flood cfg|cfg-deaf|power|range [--seconds S])\n",
-        why);
+    std::fprintf(stderr,
+                 "hostilebench: %s\nusage: hostilebench --hall FILE (--flood none|slow|full [--seconds S] | "
+                 "--garbage MB | --report-noise MB | --anchor-flood cfg|cfg-deaf|power|range [--seconds S] | "
+                 "--forged KIND [--count N] | --trace-file fifo|zero|blanks:MB)\n",
+                 why);
     return 2;
 }
 
@@ -198,13 +209,111 @@ void run_noise(Road& road, bool anchor_link, uint64_t mib_each)
                 static_cast<double>(grown) / 1024.0, static_cast<double>(grown) / 1024.0 / took);
 }
 
+bool forged_kind(const std::string& name, hostile::Forged* kind)
+{
+    const std::pair<const char*, hostile::Forged> names[] = {
+        {"recon-start", hostile::Forged::recon_start},   {"recon-link", hostile::Forged::recon_link},
+        {"recon-rcvlen", hostile::Forged::recon_rcvlen}, {"socket", hostile::Forged::socket_20k},
+        {"position", hostile::Forged::display_position}, {"control", hostile::Forged::control_range},
+    };
+    for (const auto& [n, k] : names) {
+        if (name == n) {
+            *kind = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Processor seconds the process has used (user and system), from /proc.
+double cpu_s(pid_t pid)
+{
+    const std::string stat = roadbench::slurp("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return 0.0;
+    unsigned long utime = 0, stime = 0;
+    // After the name: state, then fields 4..13, then utime (14) and stime (15).
+    if (std::sscanf(stat.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime,
+                    &stime) != 2) {
+        return 0.0;
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+long file_bytes(const char* path)
+{
+    struct stat st {};
+    return ::stat(path, &st) == 0 ? static_cast<long>(st.st_size) : 0;
+}
+
+void run_forged(Road& road, pid_t engine, uint64_t tag, const std::string& name, hostile::Forged kind,
+                uint64_t count)
+{
+    const char* stats = "/qvx/zub/log/anc_statistics.txt";
+    const std::string dir = "/qvx/zub/log/zub";
+    const long rss0 = roadbench::rss_kib(engine);
+    const long stats0 = file_bytes(stats);
+    const uint64_t log0 = hostile::log_bytes(dir, kZubLog);
+    const double cpu0 = cpu_s(engine);
+    const double t0 = roadbench::now_s();
+    // Sent beside the reading of positions, whose times are taken as they are read.
+    uint64_t sent = 0;
+    std::thread sender([&] { sent = hostile::send_forged(20110, kind, count); });
+    road.collect_until(t0 + 16.5);
+    sender.join();
+    const double t1 = roadbench::now_s();
+    std::printf("forged %s sent %llu stats_growth_KiB %.1f log_growth_KiB %.1f rss_growth_MiB %.1f cpu_s %.2f "
+                "over_s %.1f forged_positions %zu longest_gap_s %.2f\n",
+                name.c_str(), static_cast<unsigned long long>(sent),
+                static_cast<double>(file_bytes(stats) - stats0) / 1024.0,
+                static_cast<double>(hostile::log_bytes(dir, kZubLog) - log0) / 1024.0,
+                mib(roadbench::rss_kib(engine) - rss0), cpu_s(engine) - cpu0, t1 - t0,
+                static_cast<size_t>(std::count_if(road.records.begin(), road.records.end(),
+                                                  [](const roadbench::PositionRecord& r) {
+                                                      return r.tag == hostile::kForgedTag;
+                                                  })),
+                hostile::longest_gap_s(road.records, tag, t0, t1));
+}
+
+void run_trace_file(Road& road, pid_t engine, uint64_t tag, const std::string& what)
+{
+    hostile::TraceFile kind = hostile::TraceFile::fifo;
+    uint64_t size_mib = 0;
+    if (what == "zero") {
+        kind = hostile::TraceFile::dev_zero;
+    } else if (what.rfind("blanks:", 0) == 0) {
+        kind = hostile::TraceFile::no_blanks;
+        size_mib = std::strtoull(what.c_str() + 7, nullptr, 10);
+    }
+    const char* path = "/qvx/zub/cfg/tag_trace.cfg";
+    const long rss0 = roadbench::rss_kib(engine);
+    long peak = rss0;
+    const double t0 = roadbench::now_s();
+    if (!hostile::place_trace_file(path, kind, size_mib)) {
+        std::fprintf(stderr, "hostilebench: cannot place %s\n", path);
+        return;
+    }
+    bool cut = false;
+    while (roadbench::now_s() < t0 + 12.0 && !cut) {
+        road.collect_until(roadbench::now_s() + 0.5);
+        peak = std::max(peak, roadbench::rss_kib(engine));
+        cut = peak - rss0 > (1L << 20);
+    }
+    const double t1 = roadbench::now_s();
+    if (cut) ::kill(engine, SIGKILL);  // the engine of this sandbox, before it takes the machine's memory
+    ::unlink(path);
+    std::printf("trace-file %s rss_before_MiB %.1f rss_peak_MiB %.1f growth_MiB %.1f over_s %.1f%s longest_gap_s %.2f\n",
+                what.c_str(), mib(rss0), mib(peak), mib(peak - rss0), t1 - t0, cut ? " cut_short" : "",
+                hostile::longest_gap_s(road.records, tag, t0, t1));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::string hall, flood, anchor_flood;
+    std::string hall, flood, anchor_flood, forged, trace_file;
     double seconds = 10.0;
-    uint64_t garbage = 0, report_noise = 0;
+    uint64_t garbage = 0, report_noise = 0, count = 20000;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         const std::string v = argv[i + 1];
@@ -213,12 +322,20 @@ int main(int argc, char** argv)
         else if (a == "--seconds") seconds = std::atof(v.c_str());
         else if (a == "--garbage") garbage = std::strtoull(v.c_str(), nullptr, 10);
         else if (a == "--report-noise") report_noise = std::strtoull(v.c_str(), nullptr, 10);
-        else if (a == "--anchor-flood")
-            anchor_flood = v;
+        else if (a == "--anchor-flood") anchor_flood = v;
+        else if (a == "--forged") forged = v;
+        else if (a == "--count") count = std::strtoull(v.c_str(), nullptr, 10);
+        else if (a == "--trace-file") trace_file = v;
         else return usage(("unknown option " + a).c_str());
     }
-    if (hall.empty() || (flood.empty() && garbage == 0 && report_noise == 0 && anchor_flood.empty())) {
+    if (hall.empty() || (flood.empty() && garbage == 0 && report_noise == 0 && anchor_flood.empty() &&
+                         forged.empty() && trace_file.empty())) {
         return usage("missing option");
+    }
+    hostile::Forged forged_as = hostile::Forged::recon_start;
+    if (!forged.empty() && !forged_kind(forged, &forged_as)) return usage("bad --forged");
+    if (!trace_file.empty() && trace_file != "fifo" && trace_file != "zero" && trace_file.rfind("blanks:", 0) != 0) {
+        return usage("bad --trace-file");
     }
     if (!flood.empty() && flood != "none" && flood != "slow" && flood != "full") return usage("bad --flood");
     std::vector<uint8_t> frame;
@@ -261,6 +378,8 @@ int main(int argc, char** argv)
         if (report_noise > 0) run_noise(road, false, report_noise);
         if (!anchor_flood.empty())
             run_anchor_flood(road, engine, site.tags.front().id, anchor_flood, seconds);
+        if (!forged.empty()) run_forged(road, engine, site.tags.front().id, forged, forged_as, count);
+        if (!trace_file.empty()) run_trace_file(road, engine, site.tags.front().id, trace_file);
     } else {
         std::fprintf(stderr, "hostilebench: the anchors were not configured\n");
     }

@@ -1,9 +1,10 @@
 // hostile.h - a misbehaving peer of the location engine, on loopback: a controller that floods
 // the control port with one request line (reading its replies slowly or never), a fake anchor
 // whose link carries whatever bytes are handed to it (valid frames or noise) and counts what the
-// engine sends it, a controller that stops reading and closing, a report client
-// that talks to a port that only sends, and the measures a run takes (resident memory, log
-// size, gaps in a tag's positions). Plain functions and one class; each object belongs to the
+// engine sends it, a controller that stops reading and closing, a report client that talks to a
+// port that only sends, another local process that forges job messages as datagrams, an operator
+// who leaves something odd at a trace file's path, and the measures a run takes (resident memory,
+// log size, gaps in a tag's positions). Plain functions and one class; each object belongs to the
 // thread that made it.
 #pragma once
 
@@ -107,5 +108,35 @@ AskResult ask_until(uint16_t port, const std::string& line, const std::string& n
 
 // The least time between two of `times` (in order); a negative number for fewer than two.
 double least_gap_s(const std::vector<double>& times);
+
+// Job messages forged as intra-board datagrams to the engine, each a kind that acted when any
+// local process could send it; the header names qes_omp's sequencer as the sender.
+enum class Forged {
+    recon_start,       // 0x20001 to the reconnection job: its start complete
+    recon_link,        // 0x20002 to the reconnection job: a link event of local anchor 0
+    recon_rcvlen,      // 4 to the reconnection job: a receive-length line of local anchor 0
+    socket_20k,        // a message of 20,436 bytes to the socket job, which never reads its queue
+    display_position,  // 0x70000 to the display job: a position of kForgedTag
+    control_range,     // 3 to the control job: a final range report (0x84) of local anchor 0
+};
+constexpr Forged kForgedKinds[] = {Forged::recon_start,  Forged::recon_link,       Forged::recon_rcvlen,
+                                   Forged::socket_20k,   Forged::display_position, Forged::control_range};
+constexpr uint64_t kForgedTag = 0x0f0f0f0f12345678;
+const char* forged_name(Forged kind);
+// Header and body of one datagram of the kind.
+std::vector<uint8_t> forged_datagram(Forged kind);
+// Sends `count` datagrams of the kind to 127.0.0.1:port from a socket of its own (an ephemeral
+// port), pausing 1 ms after every 128 KiB; the number sent.
+uint64_t send_forged(uint16_t port, Forged kind, uint64_t count);
+
+// What a careless operator may leave at a trace file's path.
+enum class TraceFile {
+    fifo,       // a FIFO nobody writes to
+    dev_zero,   // a symbolic link to /dev/zero
+    no_blanks,  // a regular file of `mib` MiB of hexadecimal digits without a blank
+};
+// Replaces whatever lies at `path` by the kind (its folder made when missing); false when it
+// cannot be made.
+bool place_trace_file(const std::string& path, TraceFile kind, uint64_t mib);
 
 }  // namespace hostile
