@@ -8,7 +8,18 @@
 
 #include "zub_public.h"
 
-TEST(engine_core_TraceList, ReplaceLooksUpAndCopies)
+// Each test starts from empty lists: the lists live in the one context, and an earlier test of
+// this binary may have left ids in them.
+class engine_core_TraceList : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        zub_trace_replace(zub_context()->tag_trace_cfg, nullptr, 0);
+        zub_trace_replace(zub_context()->anc_trace_cfg, nullptr, 0);
+    }
+};
+
+TEST_F(engine_core_TraceList, ReplaceLooksUpAndCopies)
 {
     context_t* c = zub_context();
     EXPECT_FALSE(tag_trace_cfg_check(0x12));
@@ -25,7 +36,7 @@ TEST(engine_core_TraceList, ReplaceLooksUpAndCopies)
     EXPECT_FALSE(tag_trace_cfg_check(0x12));
 }
 
-TEST(engine_core_TraceList, MoreThanTwoHundredIdsKeepTheFirstTwoHundred)
+TEST_F(engine_core_TraceList, MoreThanTwoHundredIdsKeepTheFirstTwoHundred)
 {
     context_t* c = zub_context();
     std::vector<WORD64> ids(250);
@@ -38,7 +49,7 @@ TEST(engine_core_TraceList, MoreThanTwoHundredIdsKeepTheFirstTwoHundred)
     EXPECT_FALSE(anc_trace_cfg_check(1200));
 }
 
-TEST(engine_core_TraceList, ReadersSeeTheOldListOrTheNewNeverAMixture)
+TEST_F(engine_core_TraceList, ReadersSeeTheOldListOrTheNewNeverAMixture)
 {
     context_t* c = zub_context();
     std::vector<WORD64> a(200), b(100);
