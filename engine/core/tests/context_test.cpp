@@ -1,8 +1,10 @@
 // The engine context: one record, built once, zero defaults, constructed members.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <unistd.h>
@@ -27,7 +29,38 @@ TEST(engine_core_Context, EveryCallerGetsTheSameRecordEvenWhenRacing)
     EXPECT_EQ(zub_context(), seen[0]);
 }
 
-TEST(engine_core_Context, ConfigurationStartsAtZero)
+namespace {
+
+// Runs `check` with its failures collected, writes them to stderr (which a death test's parent
+// shows) and exits 0 only when there were none.
+[[noreturn]] void run_and_exit(void (*check)())
+{
+    ::testing::TestPartResultArray results;
+    {
+        ::testing::ScopedFakeTestPartResultReporter collect(&results);
+        check();
+    }
+    int failed = 0;
+    for (int i = 0; i < results.size(); ++i) {
+        const ::testing::TestPartResult& r = results.GetTestPartResult(i);
+        if (r.failed()) {
+            ++failed;
+            std::fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(), r.message());
+        }
+    }
+    _exit(failed == 0 ? 0 : 1);
+}
+
+// Runs `check` in a fresh copy of this process (the test binary started again for this test
+// alone) and passes when it finds nothing wrong: the one context holds whatever the tests run
+// before left in it, so its state as built is seen only where nothing ran before.
+void expect_in_fresh_process(void (*check)())
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(run_and_exit(check), ::testing::ExitedWithCode(0), "");
+}
+
+void check_configuration_as_built()
 {
     const context_t* c = zub_context();
     EXPECT_EQ(c->anchorListenPort, 0);
@@ -60,7 +93,7 @@ TEST(engine_core_Context, ConfigurationStartsAtZero)
     EXPECT_EQ(c->areas.count, 0);
 }
 
-TEST(engine_core_Context, AnchorsAreBuiltInPlaceButNotInitialised)
+void check_anchors_as_built()
 {
     context_t* c = zub_context();
     for (unsigned i : {0u, 1u, 4999u, 9999u}) {
@@ -84,6 +117,18 @@ TEST(engine_core_Context, AnchorsAreBuiltInPlaceButNotInitialised)
     EXPECT_EQ(c->anchor_id_manager.mappings.count, 0u);
     EXPECT_EQ(c->anchor_id_manager.mappings.Root, (RBNode<unsigned long, anchor_id_t>::Nil()));
     EXPECT_FALSE(c->anchor_id_manager.used[0]);
+}
+
+}  // namespace
+
+TEST(engine_core_Context, ConfigurationStartsAtZero)
+{
+    expect_in_fresh_process(check_configuration_as_built);
+}
+
+TEST(engine_core_Context, AnchorsAreBuiltInPlaceButNotInitialised)
+{
+    expect_in_fresh_process(check_anchors_as_built);
 }
 
 TEST(engine_core_Context, RfConfigDefaults)
