@@ -47,6 +47,9 @@ protected:
     {
         CN_LogLimit::restart_all();
         zub_set_default_config();
+        // The defaults leave the anchors' debug logs as they were (the loader sets them from the
+        // site file): off, as a file without the attribute gives, whatever a test before chose.
+        zub_store(c->log_ctrl.diagnostics_log, BYTE{0});
         a = prepare(kA, true);
         b = prepare(kB, true);
         cc = prepare(kC, false);
