@@ -45,7 +45,8 @@ namespace {
         const ::testing::TestPartResult& r = results.GetTestPartResult(i);
         if (r.failed()) {
             ++failed;
-            std::fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(), r.message());
+            std::fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(),
+                         r.message());
         }
     }
     _exit(failed == 0 ? 0 : 1);
