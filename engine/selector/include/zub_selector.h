@@ -113,6 +113,13 @@ public:
     // silent long enough (the solve tick does this first).
     void free_requested_records();
     TagBudget& tag_budget() { return env_.tag_budget != nullptr ? *env_.tag_budget : own_budget_; }
+    // The entries of the open-round lists the ticks walk, TDoA and ranging (a tag listed twice
+    // counts twice): a forgotten tag must leave none behind, as its record is freed.
+    struct OpenRoundCounts {
+        size_t tdoa;
+        size_t ranging;
+    };
+    OpenRoundCounts open_round_counts() const { return {open_.size(), tof_open_.size()}; }
 
     // --- composition (the round's g_distance snapshot is taken by each call)
     int calculate_tdoa(Tag* tag);

@@ -13,17 +13,25 @@ namespace {
 constexpr unsigned kLimit = 3;
 constexpr WORD64 kSilence = 60000;
 
-// One arrival of `tag` from anchor `anchor`, `after_ms` after the previous one.
+// One arrival (or, ranging, one range) of `tag` from anchor `anchor`, `after_ms` after the
+// previous one.
 struct Report {
     WORD64 after_ms;
     WORD64 tag;
     BYTE seq;
     WORD16 anchor = 1;
+    bool ranging = false;
 };
 
 void report(Harness& h, const Report& r)
 {
     h.now += r.after_ms;
+    if (r.ranging) {
+        const std::vector<BYTE> m =
+            tof_msg(r.anchor, r.seq, static_cast<WORD16>(r.tag), static_cast<int32_t>(1000 + r.tag));
+        ASSERT_EQ(h.sel.recv_tof_report(m.data(), static_cast<WORD32>(m.size())), 0);
+        return;
+    }
     const std::vector<BYTE> m = toa_msg(0x32, r.anchor, r.seq, r.tag, 1000 + r.tag, 800 << 6);
     ASSERT_EQ(h.sel.recv_toa_report(m.data(), static_cast<WORD32>(m.size())), 0);
 }
@@ -72,9 +80,20 @@ TEST_F(SelectorTagBound, NewTagUnderAndAtTheBound)
         std::vector<std::string> lines;
         WORD64 fresh_tag;  // its round holds only the last report's arrival (0: none checked)
         BYTE fresh_seq;
+        // One entry per held tag whose round holds arrivals (TDoA) or ranges (ranging): none
+        // of a forgotten tag.
+        Selector::OpenRoundCounts open;
     };
     const Row rows[] = {
-        {"under the bound: a new record", {{0, 1, 1}, {0, 2, 1}, {1000, 3, 1}}, {1, 2, 3}, 0, 0, {}, 3, 1},
+        {"under the bound: a new record",
+         {{0, 1, 1}, {0, 2, 1}, {1000, 3, 1}},
+         {1, 2, 3},
+         0,
+         0,
+         {},
+         3,
+         1,
+         {3, 0}},
         {"at the bound, the oldest silent 60 s: its record taken over",
          {{0, 1, 1}, {0, 1, 1, 2}, {0, 2, 1}, {0, 3, 1}, {59000, 2, 2}, {0, 3, 2}, {1000, 4, 7}},
          {2, 3, 4},
@@ -82,7 +101,8 @@ TEST_F(SelectorTagBound, NewTagUnderAndAtTheBound)
          1,
          {"new tag 4 takes the record of tag 1, silent 60 s (1 taken over so far)"},
          4,
-         7},
+         7,
+         {3, 0}},
         {"at the bound, the oldest heard 59.999 s ago: dropped and counted",
          {{0, 1, 1}, {0, 2, 1}, {0, 3, 1}, {59999, 4, 1}, {0, 4, 1, 2}},
          {1, 2, 3},
@@ -91,7 +111,8 @@ TEST_F(SelectorTagBound, NewTagUnderAndAtTheBound)
          {"new tag 4 dropped: 3 tag records held (1 dropped so far)",
           "new tag 4 dropped: 3 tag records held (2 dropped so far)"},
          0,
-         0},
+         0,
+         {3, 0}},
         {"a forgotten tag comes back as a new tag",
          {{0, 1, 5}, {0, 1, 5, 2}, {0, 2, 1}, {0, 3, 1}, {60000, 4, 1}, {0, 1, 6}},
          {1, 3, 4},
@@ -100,7 +121,26 @@ TEST_F(SelectorTagBound, NewTagUnderAndAtTheBound)
          {"new tag 4 takes the record of tag 1, silent 60 s (1 taken over so far)",
           "new tag 1 takes the record of tag 2, silent 60 s (2 taken over so far)"},
          1,
-         6},
+         6,
+         {3, 0}},
+        {"a forgotten tag's open TDoA round goes with it (the new tag ranges)",
+         {{0, 1, 1}, {0, 2, 1}, {0, 3, 1}, {60000, 4, 1, 1, true}},
+         {2, 3, 4},
+         0,
+         1,
+         {"new tag 4 takes the record of tag 1, silent 60 s (1 taken over so far)"},
+         0,
+         0,
+         {2, 1}},
+        {"a forgotten tag's open ranging round goes with it",
+         {{0, 1, 1, 1, true}, {0, 2, 1}, {0, 3, 1}, {60000, 4, 1}},
+         {2, 3, 4},
+         0,
+         1,
+         {"new tag 4 takes the record of tag 1, silent 60 s (1 taken over so far)"},
+         4,
+         1,
+         {3, 0}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -116,6 +156,9 @@ TEST_F(SelectorTagBound, NewTagUnderAndAtTheBound)
         EXPECT_EQ(budget.refused(), r.refused);
         EXPECT_EQ(budget.taken_over(), r.taken_over);
         EXPECT_EQ(record_lines(), r.lines);
+        const Selector::OpenRoundCounts open = h.sel.open_round_counts();
+        EXPECT_EQ(open.tdoa, r.open.tdoa);
+        EXPECT_EQ(open.ranging, r.open.ranging);
         if (r.fresh_tag != 0) {
             const Tag* t = h.sel.tags.find_key(r.fresh_tag);
             ASSERT_NE(t, nullptr);
@@ -125,6 +168,7 @@ TEST_F(SelectorTagBound, NewTagUnderAndAtTheBound)
         }
         h.now += 1000;
         h.sel.recv_timer_periodic_calculate();  // the open rounds of forgotten tags are gone too
+        h.sel.recv_timer_periodic_calculate_tof();
     }
 }
 
