@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 #include <deque>
 #include <functional>
 #include <string>
@@ -14,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "CNPlatform.h"
 #include "block_allocator.h"
 #include "pool_cache.h"
 
@@ -125,13 +125,6 @@ TEST(PlatformKernelBlocks, BlocksPassedBetweenThreadsStayWholeWhenTheCachesRunDr
     EXPECT_EQ(released.load(), kThreads * kPerThread);
 }
 
-uint64_t coarse_ms()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-}
-
 TEST(PlatformKernelBlocks, PoolsABurstTookOnGoBackOnceWhollyUnusedForAWhile)
 {
     // Pools of 4 chunks, at most 3. Chunks come from the lowest pool with one free; a pool but
@@ -212,7 +205,7 @@ TEST(PlatformKernelBlocks, ADryCacheTakesOnMorePoolsBeforeTheHeapServes)
         std::vector<void*> alive{a.malloc(64)};
         const size_t heap_before = CN_BlockAllocator::heap_pieces();
         const size_t heap_bytes_before = CN_BlockAllocator::heap_bytes();
-        CN_BlockAllocator::trim(coarse_ms() + CN_BlockAllocator::kIdlePoolMs);
+        CN_BlockAllocator::trim(CN_CoarseMonotonicMs() + CN_BlockAllocator::kIdlePoolMs);
         const size_t pools_before = CN_BlockAllocator::pools_held();
         for (const Row& r : rows) {
             SCOPED_TRACE(r.alive);
@@ -228,7 +221,7 @@ TEST(PlatformKernelBlocks, ADryCacheTakesOnMorePoolsBeforeTheHeapServes)
         EXPECT_EQ(CN_BlockAllocator::pools_held() - pools_before, CN_BlockAllocator::kExtraPools);
         for (void* p : alive) a.free(p);
         EXPECT_EQ(CN_BlockAllocator::heap_bytes(), heap_bytes_before);
-        const uint64_t freed_at = coarse_ms();
+        const uint64_t freed_at = CN_CoarseMonotonicMs();
         EXPECT_EQ(CN_BlockAllocator::trim(freed_at), 0u);  // not idle long enough yet
         EXPECT_EQ(CN_BlockAllocator::trim(freed_at + CN_BlockAllocator::kIdlePoolMs + 10),
                   CN_BlockAllocator::kExtraPools * CN_BlockAllocator::pool_pieces(0) * 128);
