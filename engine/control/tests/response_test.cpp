@@ -1,8 +1,11 @@
 // Anchor replies, the reply wait and its timer.
 #include <cstdio>
+#include <mutex>
+#include <vector>
 
 #include "CNPlatLogLimit.h"
 #include "handler_fixture.h"
+#include "zub_anchor_id.h"
 #include "zub_shared_field.h"
 
 namespace {
@@ -10,7 +13,36 @@ namespace {
 using ctl::Bytes;
 using ctl::range_reply;
 
-class engine_control_Response : public ctl::HandlerTest {};
+class engine_control_Response : public ctl::HandlerTest {
+protected:
+    // The anchors of local ids 0..n-1, A, B and C first, the others prepared with a link. An id
+    // that a test before mapped keeps that test's hardware id; a free one is given a hardware id
+    // not mapped yet, which the map puts at the lowest free id.
+    std::vector<Anchor*> first_anchors(unsigned n)
+    {
+        std::vector<WORD64> mapped(n, 0);
+        {
+            std::lock_guard<std::mutex> lock(c->anchor_id_manager.lock);
+            for (auto it = c->anchor_id_manager.mappings.begin(); it; ++it) {
+                if (it->local_id < n) {
+                    mapped[it->local_id] = it->id;
+                }
+            }
+        }
+        std::vector<Anchor*> out = {a, b, cc};
+        WORD64 next_hw = 0x10;
+        for (unsigned i = static_cast<unsigned>(out.size()); i < n; ++i) {
+            if (mapped[i] == 0) {
+                while (zub_search_anchor_id(next_hw) != ZUB_INVALID_ANCHOR_ID) {
+                    ++next_hw;
+                }
+                mapped[i] = next_hw;
+            }
+            out.push_back(prepare(mapped[i], true));
+        }
+        return out;
+    }
+};
 
 // Result lines ride on the next reply, only while a test awaits them: a communication result
 // from a receiver that still owes one, a range result while a range pair or twr test waits for
@@ -24,9 +56,9 @@ TEST_F(engine_control_Response, ResultsOnTheNextReply)
         return std::string("<receiver addr=\"") + hw + "\" rx_data=\"7\" rx_others=\"0\" />";
     };
     // Forty anchors, every one a transmitter: each owes 39 results, 1560 in all.
-    std::vector<Anchor*> forty = {a, b, cc};
-    for (WORD64 hw = 0x10; forty.size() < 40; ++hw) {
-        forty.push_back(prepare(hw, true));
+    const std::vector<Anchor*> forty = first_anchors(40);
+    for (unsigned i = 0; i < forty.size(); ++i) {
+        ASSERT_EQ(forty[i]->id, i);
     }
     struct Row {
         const char* name;
