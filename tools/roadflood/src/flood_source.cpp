@@ -157,7 +157,10 @@ FloodSource::FloodSource(const FloodSpec& spec, const anchorsim::SiteModel& site
 
 double FloodSource::time_of(uint64_t n) const
 {
-    return start_ + static_cast<double>(n) / spec_.rate;
+    // The prepared rounds of a flood as fast as the links take it are stamped as if sent at a
+    // million frames a second.
+    const double rate = spec_.rate > 0.0 ? spec_.rate : 1e6;
+    return start_ + static_cast<double>(n) / rate;
 }
 
 FloodFrame FloodSource::frame(uint64_t n, const anchorsim::World& world) const
