@@ -5,7 +5,8 @@
 // within its bound, the controller is answered, the good tags' positions come back after each
 // flood, drops and refused tags are counted in the trace log, and after the arrival floods the
 // memory goes back. The quiet tag (its own record, one blink every 0.3 s, heard only by the
-// flood's anchors) keeps positions through the floods sent as fast as the links take them.
+// flood's anchors) has positions again after every flood and, in a release build, keeps them
+// through the floods sent as fast as the links take them.
 //
 // The bounds are the engine's; the deadlines are ones a loaded machine cannot break (the figures
 // themselves come from tools/roadflood). Under AddressSanitizer its shadow memory and the
@@ -29,9 +30,11 @@ namespace {
 #if defined(__SANITIZE_ADDRESS__)
 constexpr double kSanitizerQuarantineMiB = 256.0;
 constexpr double kSanitizerScale = 1.25;
+constexpr bool kSanitized = true;
 #else
 constexpr double kSanitizerQuarantineMiB = 0.0;
 constexpr double kSanitizerScale = 1.0;
+constexpr bool kSanitized = false;
 #endif
 
 double memory_bound(double mib) { return mib * kSanitizerScale + kSanitizerQuarantineMiB; }
@@ -41,8 +44,13 @@ constexpr double kAnswerDeadlineS = 20.0;  // the controller is answered at all
 constexpr double kResumeDeadlineS = 20.0;  // the good tags have positions again
 constexpr double kMemoryBackS = 8.0;       // after the flood, when the memory is looked at
 // The quiet tag blinks every 0.3 s; a flood that took its positions would leave it none for
-// the whole flood. Half the flood is a gap a loaded sanitizer build keeps.
+// the whole flood. Half the flood is a gap a loaded release build keeps. Under the sanitizers
+// the engine reads the links at a tenth of the rate, so what they hold while a flood is sent as
+// fast as they take it (some 17 MB) arrives seconds late, the flood anchors' calibration reports
+// miss their pairs and no tag on those anchors has a position until the links are read through:
+// there the quiet tag's positions are asserted to come back after the flood, as every tag's are.
 constexpr double kQuietGapS = kFloodS / 2;
+constexpr bool kQuietGapAsserted = !kSanitized;
 
 class OverloadSystem : public RoadTest {
 protected:
@@ -87,7 +95,8 @@ protected:
         double rss_before = 0, rss_peak = 0, rss_after = 0;
         double slowest_answer = 0;
         double resumed = -1;
-        double quiet_gap = 0;  // the quiet tag's longest gap in positions during the flood
+        double quiet_gap = 0;      // the quiet tag's longest gap in positions during the flood
+        double quiet_resumed = -1;  // its first position after the flood, seconds after its end
     };
 
     // One flood of `seconds`, then the wait for the good tags and, `after` seconds past the
@@ -113,9 +122,12 @@ protected:
         o.rss_after = watch_->rss_at(t2);
         o.slowest_answer = watch_->slowest_answer(t0, t2);
         o.quiet_gap = watch_->longest_gap_of(roadflood::kQuietTag, t0, t1);
+        o.quiet_resumed = watch_->resumed_after_of(roadflood::kQuietTag, t1);
+        const double drained = watch_->drained_after(t1, 64 << 10);
         std::printf("%s: RSS %.1f -> peak %.1f -> %.1f MiB, slowest answer %.2f s, positions back %.2f s after, "
-                    "quiet tag's longest gap %.2f s\n",
-                    text.c_str(), o.rss_before, o.rss_peak, o.rss_after, o.slowest_answer, o.resumed, o.quiet_gap);
+                    "quiet tag's longest gap %.2f s, back %.2f s after, the links read through %.2f s after\n",
+                    text.c_str(), o.rss_before, o.rss_peak, o.rss_after, o.slowest_answer, o.resumed, o.quiet_gap,
+                    o.quiet_resumed, drained < 0 ? -1.0 : drained - t1);
         return o;
     }
 
@@ -152,7 +164,9 @@ TEST_F(OverloadSystem, FloodsOfValidReports)
         EXPECT_LT(o.slowest_answer, kAnswerDeadlineS);
         EXPECT_GT(watch_->answers(), answers_before);
         EXPECT_GE(o.resumed, 0.0) << "no position of a good tag within " << kResumeDeadlineS << " s of the flood";
-        if (p.quiet_kept) {
+        EXPECT_GE(o.quiet_resumed, 0.0) << "no position of the quiet tag within " << kResumeDeadlineS
+                                        << " s of the flood";
+        if (p.quiet_kept && kQuietGapAsserted) {
             EXPECT_LE(o.quiet_gap, kQuietGapS) << "the quiet tag lost its positions to the flood";
         }
         if (p.memory_back) {
