@@ -21,10 +21,10 @@ build=$(cd "${1:-$root/build/release}" && pwd)
 shift || true
 sequence=()
 case "${1:-}" in
-  refused_then_flood) sequence=(--before 5 --flood new_tags:40000:1:20000/0.5/5 --flood arrivals:max:4:200:20000/15/10); shift ;;
-  flood_alone) sequence=(--before 5 --flood arrivals:max:4:200/15/10); shift ;;
-  twice) sequence=(--before 5 --flood arrivals:450000/15/10); shift ;;
-  five_times) sequence=(--before 5 --flood arrivals:1125000/15/10); shift ;;
+  refused_then_flood) sequence=(--before 3 --flood new_tags:40000:1:20000/0.5/5 --flood arrivals:max:4:200:20000/15/6); shift ;;
+  flood_alone) sequence=(--before 3 --flood arrivals:max:4:200/15/6); shift ;;
+  twice) sequence=(--before 3 --flood arrivals:450000/15/6); shift ;;
+  five_times) sequence=(--before 3 --flood arrivals:1125000/15/6); shift ;;
 esac
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
