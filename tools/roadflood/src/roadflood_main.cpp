@@ -19,7 +19,7 @@
 //     drained_s N quiet_back_s N dropped TAG/CLOCK/COPY causes REFUSED/BUSY/MARK refused_tags N
 //   unread SPEC AT_S:KiB ...   (the links' unread bytes from the flood's start, every second)
 //   gaps SPEC TAG:S ...        (each good tag's longest gap during the flood)
-// read/s: frames of 30 bytes (one arrival) the engine read from all links a second during the
+// read/s: frames of 24 bytes (one arrival) the engine read from all links a second during the
 // flood; drained_s: seconds after the flood's end until under 64 KiB were unread; quiet_back_s:
 // seconds after that until the quiet tag's next position (-1: none). The drop counts are the
 // engine's since start as its trace log last told them.
@@ -42,7 +42,7 @@
 namespace {
 
 constexpr char kTrace[] = "/qvx/zub/log/zub/division1.log";
-constexpr double kFrameBytes = 30.0;          // one arrival frame
+constexpr double kFrameBytes = 24.0;          // one arrival frame (18-byte payload)
 constexpr uint64_t kDrainedBytes = 64 << 10;  // the links count as read through below this
 
 struct Options {
