@@ -62,7 +62,10 @@ public:
     // thread; senders that may give up a message under load read it.
     size_t backlog_bytes() const
     {
-        return queued_bytes_.load(std::memory_order_relaxed) + taken_bytes_.load(std::memory_order_relaxed);
+        // Taken first: dequeue_all empties the queued count before it raises the taken one, so
+        // a batch on its way from one to the other is never counted twice.
+        const size_t taken = taken_bytes_.load(std::memory_order_acquire);
+        return taken + queued_bytes_.load(std::memory_order_relaxed);
     }
     // How often a receiver went to sleep for want of work (dumps, tests).
     size_t sleep_count() const { return sleeps_.load(std::memory_order_relaxed); }

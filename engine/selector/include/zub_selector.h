@@ -27,6 +27,7 @@
 #include "rb_tree.h"
 #include "zub_context.h"
 #include "zub_distance.h"
+#include "zub_road_shed.h"
 #include "zub_selector_records.h"
 #include "zub_tag.h"
 #include "zub_tag_budget.h"
@@ -79,6 +80,9 @@ struct SelectorEnv {
     // place in it, 0..TagBudget::kHolders-1. Set before the first report.
     TagBudget* tag_budget = nullptr;
     unsigned budget_holder = 0;
+    // Where a tag refused at the bound is marked for the frame router's gate, which then drops
+    // its reports under load before they cost a selector another refusal (null: nowhere).
+    RefusedTags* refused_tags = nullptr;
 };
 
 // A difference of two times of the wrapping device clock, brought into [-H, H).

@@ -61,6 +61,9 @@ Tag* Selector::admit_new_tag(WORD64 tag_id, WORD64 now_ms)
 void Selector::refuse_new_tag(WORD64 tag_id, WORD64 now_ms)
 {
     TagBudget& budget = tag_budget();
+    if (env_.refused_tags != nullptr) {
+        env_.refused_tags->note(tag_id, now_ms);
+    }
     budget.ask_to_free(env_.budget_holder, now_ms);
     const WORD64 refused = budget.count_refused();
     ZUB_PRINT_LIMITED_AT(&refused_log_, now_ms, ZUB_PRINT_EVENT,

@@ -122,6 +122,7 @@ SelectorEnv zub_selector_platform_env()
     env.now_ms = [] { return zub_cur_time_ms_get(); };
     env.steady_ms = [] { return CN_MonotonicMs(); };
     env.tag_budget = &selector_tag_budget;
+    env.refused_tags = &zub_refused_tags();
     env.send = [](WORD32 event, const void* data, WORD16 len) {
         zub_asyn_msg_send(event, static_cast<const BYTE*>(data), len, &zub_context()->jid_display);
     };

@@ -55,7 +55,7 @@ size_t LogCapture::count(const std::string& text) const
     return n;
 }
 
-Harness::Harness(TagBudget* budget, unsigned holder)
+Harness::Harness(TagBudget* budget, unsigned holder, RefusedTags* refused)
 {
     SelectorEnv env;
     env.now_ms = [this] { return now; };
@@ -66,6 +66,7 @@ Harness::Harness(TagBudget* budget, unsigned holder)
     env.ctx = zub_context();
     env.tag_budget = budget;
     env.budget_holder = holder;
+    env.refused_tags = refused;
     sel.set_env(std::move(env));
 }
 

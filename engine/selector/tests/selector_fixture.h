@@ -41,7 +41,7 @@ public:
 // A selector on a fake clock whose records land in `records`; its tags within `budget` as
 // holder `holder` (null: the selector's own budget).
 struct Harness {
-    explicit Harness(TagBudget* budget = nullptr, unsigned holder = 0);
+    explicit Harness(TagBudget* budget = nullptr, unsigned holder = 0, RefusedTags* refused = nullptr);
     WORD64 now = 1'000'000;
     std::vector<Record> records;
     Selector sel;

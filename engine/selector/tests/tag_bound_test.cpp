@@ -1,6 +1,7 @@
 // The bound on tag records: a new tag under the bound, at the bound with the longest-silent
 // tag silent long enough or not, a forgotten tag coming back, another selector freeing its
-// silent tag, and the rate limit of the lines that count refusals.
+// silent tag, the refused tag marked for the frame router's gate, and the rate limit of the
+// lines that count refusals.
 #include <set>
 #include <string>
 
@@ -83,6 +84,7 @@ TEST_F(SelectorTagBound, NewTagUnderAndAtTheBound)
         // One entry per held tag whose round holds arrivals (TDoA) or ranges (ranging): none
         // of a forgotten tag.
         Selector::OpenRoundCounts open;
+        std::set<WORD64> marked{};  // marked refused for the frame router's gate at the end
     };
     const Row rows[] = {
         {"under the bound: a new record",
@@ -112,7 +114,8 @@ TEST_F(SelectorTagBound, NewTagUnderAndAtTheBound)
           "new tag 4 dropped: 3 tag records held (2 dropped so far)"},
          0,
          0,
-         {3, 0}},
+         {3, 0},
+         {4}},
         {"a forgotten tag comes back as a new tag",
          {{0, 1, 5}, {0, 1, 5, 2}, {0, 2, 1}, {0, 3, 1}, {60000, 4, 1}, {0, 1, 6}},
          {1, 3, 4},
@@ -145,10 +148,14 @@ TEST_F(SelectorTagBound, NewTagUnderAndAtTheBound)
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         TagBudget budget(kLimit, kSilence);
-        Harness h(&budget);
+        RefusedTags marks;
+        Harness h(&budget, 0, &marks);
         LogCapture log;
         for (const Report& rep : r.reports) {
             report(h, rep);
+        }
+        for (WORD64 id = 1; id <= 4; ++id) {
+            EXPECT_EQ(marks.refused(id, h.now), r.marked.count(id) == 1) << "tag " << id;
         }
         EXPECT_EQ(held_tags(h.sel), r.held);
         EXPECT_EQ(h.sel.tags.count, r.held.size());

@@ -43,8 +43,11 @@ public:
     // Where the next read of this anchor's link goes and how many bytes it may take (an empty
     // buffer is cleared first).
     static BYTE* read_area(Anchor& anchor, size_t* room);
-    // `n` bytes have been read into read_area(): delivers every complete frame.
-    void received(Anchor& anchor, size_t n);
+    // `n` bytes have been read into read_area(), `unread` more wait on the link: delivers every
+    // complete frame.
+    void received(Anchor& anchor, size_t n, size_t unread = 0);
+    // The bytes left waiting on the link of the read being delivered (load for the road's gate).
+    size_t link_unread() const { return link_unread_; }
     // Delivers every complete frame in the anchor's buffer and keeps the rest.
     void analyse(Anchor& anchor);
 
@@ -56,6 +59,7 @@ private:
     SendFn send_;
     void* ctx_;
     BYTE manager_id_ = 0;
+    size_t link_unread_ = 0;
     sock_data_t out_{};
 };
 

@@ -30,11 +30,12 @@ void empty_buffer(tcp_sock_t& s)
     s.rcv_len = 0;
 }
 
-// Reports and the control job's anchor messages give way to a receiver that has fallen behind
-// (zub_road_shed.h).
-bool platform_send(WORD32 event, const BYTE* body, WORD16 len, const JID* dst, void* /*ctx*/)
+// Reports and the control job's anchor messages give way to a receiver that has fallen behind,
+// or while their link holds more than the socket job has read (zub_road_shed.h). `ctx` is the
+// router.
+bool platform_send(WORD32 event, const BYTE* body, WORD16 len, const JID* dst, void* ctx)
 {
-    return zub_road_report_send(event, body, len, dst);
+    return zub_road_report_send(event, body, len, dst, static_cast<const AnchorFrameRouter*>(ctx)->link_unread());
 }
 
 // Steps 1 to 3 of the read callback: a link nobody may read. Its event is detached before the
@@ -119,13 +120,15 @@ BYTE* AnchorFrameRouter::read_area(Anchor& anchor, size_t* room)
     return s.rcv_buff + s.rcv_len;
 }
 
-void AnchorFrameRouter::received(Anchor& anchor, size_t n)
+void AnchorFrameRouter::received(Anchor& anchor, size_t n, size_t unread)
 {
     if (n == 0) {
         return;
     }
     anchor.tcp_sock.rcv_len = static_cast<WORD16>(anchor.tcp_sock.rcv_len + n);
+    link_unread_ = unread;
     analyse(anchor);
+    link_unread_ = 0;
 }
 
 void AnchorFrameRouter::analyse(Anchor& anchor)
@@ -201,7 +204,7 @@ void AnchorFrameRouter::route(const Anchor& anchor, const BYTE* payload, WORD16 
 
 AnchorFrameRouter& zub_anchor_frame_router()
 {
-    static AnchorFrameRouter router(platform_send, nullptr);
+    static AnchorFrameRouter router(platform_send, &router);
     return router;
 }
 
@@ -236,7 +239,8 @@ void zub_socket_tcp_rcv_from_server(int sock, short /*what*/, void* arg)
     if (slot.link_socket() != static_cast<WORD32>(sock)) {
         return;  // taken by a closer that is about to detach it
     }
-    if (qk_socket_readable(sock) <= 0) {
+    const int waiting = qk_socket_readable(sock);
+    if (waiting <= 0) {
         ZUB_PRINT(ZUB_PRINT_EVENT, "close socket(%d) from anchor,because rcv 0 length buff", sock);
         zub_socket_anchor_close_link(&slot, static_cast<WORD32>(sock));
         return;
@@ -248,5 +252,6 @@ void zub_socket_tcp_rcv_from_server(int sock, short /*what*/, void* arg)
     if (got <= 0) {
         return;
     }
-    zub_anchor_frame_router().received(slot, static_cast<size_t>(got));
+    const size_t unread = static_cast<size_t>(waiting) > static_cast<size_t>(got) ? static_cast<size_t>(waiting - got) : 0;
+    zub_anchor_frame_router().received(slot, static_cast<size_t>(got), unread);
 }

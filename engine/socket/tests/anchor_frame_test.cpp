@@ -115,14 +115,15 @@ TEST(AnchorFrame, AFullReadOfFramesIsDeliveredInOrderAndOnlyItsUnfinishedTailSta
     struct Row {
         const char* name;
         unsigned frames;
-        size_t tail;  // bytes of one more frame at the end of the read
+        size_t tail;    // bytes of one more frame at the end of the read
+        size_t unread;  // bytes the link holds beyond the read: told with every send of its frames
     };
     const unsigned fill = (ZUB_ANCHOR_RCV_BUFF_LEN - 4) / 9;  // 9-byte frames in a full buffer, room for 4 more
     const Row rows[] = {
-        {"one frame and a header", 1, 3},
-        {"a full buffer, nothing left", fill, 0},
-        {"a full buffer but the last frame's ETX", fill, 8},
-        {"a full buffer and an STX", fill, 1},
+        {"one frame and a header", 1, 3, 0},
+        {"a full buffer, nothing left", fill, 0, 0},
+        {"a full buffer but the last frame's ETX", fill, 8, 70000},
+        {"a full buffer and an STX, the link far behind", fill, 1, 4u << 20},
     };
     auto payload = [](unsigned i) { return Bytes{0x32, static_cast<BYTE>(i), static_cast<BYTE>(i ^ 0x5A)}; };
     for (const Row& row : rows) {
@@ -136,14 +137,18 @@ TEST(AnchorFrame, AFullReadOfFramesIsDeliveredInOrderAndOnlyItsUnfinishedTailSta
         read.insert(read.end(), next.begin(), next.begin() + static_cast<long>(row.tail));
         ASSERT_LE(read.size(), ZUB_ANCHOR_RCV_BUFF_LEN);
         ft::RouterRig rig;
-        rig.read(read);
+        ASSERT_EQ(rig.read(read.data(), read.size(), row.unread), read.size());
         ASSERT_EQ(rig.routed.size(), row.frames);
         unsigned wrong = 0;
         for (unsigned i = 0; i < row.frames; ++i) {
             const WORD32 manager = ft::kManager0 + ((i % ZUB_MANAGER_NUM) << 16);
-            wrong += rig.routed[i].body != body(7, payload(i)) || rig.routed[i].dst != manager ? 1 : 0;
+            wrong += rig.routed[i].body != body(7, payload(i)) || rig.routed[i].dst != manager ||
+                             rig.routed[i].link_unread != row.unread
+                         ? 1
+                         : 0;
         }
         EXPECT_EQ(wrong, 0u);
+        EXPECT_EQ(rig.router().link_unread(), 0u);  // nothing left over for a later analyse
         const tcp_sock_t& s = rig.anchor().tcp_sock;
         ASSERT_EQ(s.rcv_len, row.tail);
         EXPECT_EQ(Bytes(s.rcv_buff, s.rcv_buff + row.tail), Bytes(next.begin(), next.begin() + static_cast<long>(row.tail)));

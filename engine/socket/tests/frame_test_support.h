@@ -58,6 +58,7 @@ struct Routed {
     WORD32 event;
     WORD32 dst;  // the destination JID's dwJno
     Bytes body;
+    size_t link_unread = 0;  // what the router said was left unread on the link at the send
 };
 
 class RouterRig {
@@ -79,13 +80,14 @@ public:
     }
 
     // One read event: takes as much of `bytes` as the buffer has room for; returns how many.
-    size_t read(const BYTE* bytes, size_t n)
+    // `unread`: what the link still holds after it.
+    size_t read(const BYTE* bytes, size_t n, size_t unread = 0)
     {
         size_t room = 0;
         BYTE* at = AnchorFrameRouter::read_area(*anchor_, &room);
         const size_t take = n < room ? n : room;
         std::memcpy(at, bytes, take);
-        router_.received(*anchor_, take);
+        router_.received(*anchor_, take, unread);
         return take;
     }
     // Bytes arriving in reads of at most `chunk` bytes (what does not fit waits for the next).
@@ -111,7 +113,7 @@ private:
     static bool capture(WORD32 event, const BYTE* body, WORD16 len, const JID* dst, void* ctx)
     {
         auto* self = static_cast<RouterRig*>(ctx);
-        self->routed.push_back({event, dst->dwJno, Bytes(body, body + len)});
+        self->routed.push_back({event, dst->dwJno, Bytes(body, body + len), self->router_.link_unread()});
         return true;
     }
 

@@ -272,6 +272,10 @@ int CNTaskQueue::dequeue_all(ACE_Message_Block*& pChain)
         return -1;
     }
     const size_t count = cur_count_;
+    // The batch leaves the queued count before it joins the taken one: backlog_bytes reads the
+    // taken count first, so a reader may miss the batch for a moment but never counts it twice.
+    queued_hint_.store(0, std::memory_order_relaxed);
+    queued_bytes_.store(0, std::memory_order_relaxed);
     const size_t taken = taken_bytes_.load(std::memory_order_relaxed) + cur_bytes_;
     taken_bytes_.store(taken, std::memory_order_seq_cst);
     taken_cap_ = taken;
@@ -281,8 +285,6 @@ int CNTaskQueue::dequeue_all(ACE_Message_Block*& pChain)
     cur_bytes_ = 0;
     cur_length_ = 0;
     cur_count_ = 0;
-    queued_hint_.store(0, std::memory_order_relaxed);
-    queued_bytes_.store(0, std::memory_order_relaxed);
     return static_cast<int>(count);
 }
 

@@ -83,16 +83,28 @@ bool RoadTest::start_simulator(const std::vector<anchorsim::Fault>& faults)
     options.commands_path = kCommands;
     options.sent_path = kSent;
     options.faults = faults;
+    if (!open_simulator(options)) return false;
+    run_simulator();
+    return true;
+}
+
+bool RoadTest::open_simulator(const anchorsim::SimulatorOptions& options)
+{
     sim_ = std::make_unique<anchorsim::Simulator>(site_, seed_, options);
     std::string error;
     if (!sim_->open(&error)) {
         ADD_FAILURE() << "simulator: " << error;
         return false;
     }
+    return true;
+}
+
+void RoadTest::run_simulator(std::function<void()> body)
+{
+    if (!body) body = [this] { sim_->run(0.0, sim_stop_); };
     sim_started_at_ = roadbench::now_s();
     sim_stop_ = false;
-    sim_thread_ = std::thread([this] { sim_->run(0.0, sim_stop_); });
-    return true;
+    sim_thread_ = std::thread(std::move(body));
 }
 
 void RoadTest::stop_simulator()

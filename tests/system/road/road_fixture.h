@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -44,8 +45,14 @@ protected:
     // Copies the example site into /qvx, starts qes_omp and vorlen and waits for every engine
     // job to have started. False (with a test failure) otherwise.
     bool start_programs();
-    // Runs the simulator on the hall site with the seed and faults given (run time 0 is now).
+    // Runs the simulator on the hall site with the seed and faults given (run time 0 is now),
+    // logging the truth, the commands and every report sent.
     bool start_simulator(const std::vector<anchorsim::Fault>& faults = {});
+    // The two halves of start_simulator: makes and opens the simulator with `options` (false,
+    // with a test failure, otherwise), then runs `body` on its thread, by default the
+    // simulator's own loop until sim_stop_ (stop_simulator() sets it and joins).
+    bool open_simulator(const anchorsim::SimulatorOptions& options);
+    void run_simulator(std::function<void()> body = {});
     // Stops the simulator and closes its files (the truth and command log are then complete).
     void stop_simulator();
     // Connects the controller and one tag-location client, configures every anchor ("anchor

@@ -173,6 +173,21 @@ bool AnchorServer::send_report(const Bytes& payload)
     return true;
 }
 
+bool AnchorServer::send_frames(const uint8_t* bytes, size_t n, uint64_t frames)
+{
+    if (conn_fd_ < 0 || !started_ || silent_ || out_.size() - out_head_ > kMaxBacklog) {
+        stats_.frames_dropped += frames;
+        return false;
+    }
+    if (out_head_ > 0 && out_head_ == out_.size()) {
+        out_.clear();
+        out_head_ = 0;
+    }
+    out_.insert(out_.end(), bytes, bytes + n);
+    stats_.frames_sent += frames;
+    return true;
+}
+
 void AnchorServer::queue_bytes(const Bytes& b)
 {
     if (conn_fd_ < 0) {

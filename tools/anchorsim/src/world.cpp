@@ -108,6 +108,9 @@ void World::blink(const Event& e, std::vector<Report>* reports, std::vector<Trut
     const uint8_t seq = tag_seq_[e.index]++;
     truth->push_back(Truth{e.t, tag.id, seq, pos});
     for (size_t a = 0; a < site_.anchors.size(); ++a) {
+        if (!tag.heard_by.empty() && std::find(tag.heard_by.begin(), tag.heard_by.end(), a) == tag.heard_by.end()) {
+            continue;
+        }
         const double d = distance(pos, site_.anchors[a].pos);
         const double noise = noise_s();
         Report r;

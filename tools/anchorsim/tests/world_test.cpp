@@ -261,3 +261,32 @@ TEST(anchorsim_World, SameSeedSameRunOtherSeedOtherRun)
     EXPECT_LE(std::fabs(w.clock(0).rate_ppm()), 20.0);
     EXPECT_LE(std::fabs(w.clock(1).rate_ppm()), 20.0);
 }
+
+// A tag heard by some anchors only: its blinks are reported by those, each once.
+TEST(anchorsim_World, TagHeardOnlyByItsAnchors)
+{
+    SiteModel site;
+    for (uint64_t id = 0xD1; id <= 0xD4; ++id) {
+        site.anchors.push_back(anchor(id, {static_cast<double>(id - 0xD1) * 10.0, 0, 0}, 0.0, 0.0));
+    }
+    struct Row {
+        std::vector<size_t> heard_by;
+        std::vector<size_t> reporting;
+    };
+    for (const Row& r : {Row{{}, {0, 1, 2, 3}}, Row{{1, 3}, {1, 3}}, Row{{2}, {2}}}) {
+        SCOPED_TRACE(r.heard_by.size());
+        TagSpec t = static_tag(0x99, {5, 5, 1}, 2.0);
+        t.heard_by = r.heard_by;
+        site.tags = {t};
+        World w(site, 5);
+        std::vector<Report> reports;
+        std::vector<Truth> truth;
+        w.advance(1.0, &reports, &truth);
+        ASSERT_EQ(truth.size(), 2u);
+        std::vector<size_t> anchors;
+        for (const Report& rep : reports) anchors.push_back(rep.anchor);
+        std::vector<size_t> want = r.reporting;
+        want.insert(want.end(), r.reporting.begin(), r.reporting.end());
+        EXPECT_EQ(anchors, want);
+    }
+}

@@ -261,10 +261,19 @@ size_t count_of(const std::string& text, const std::string& needle)
 RoadDrops parse_road_drops(const std::string& trace_text)
 {
     RoadDrops d;
-    const size_t at = trace_text.rfind("(since start ");
-    if (at != std::string::npos) {
-        std::sscanf(trace_text.c_str() + at, "(since start %llu, %llu, %llu, %llu)", &d.tag, &d.clock,
-                    &d.display, &d.replies);
+    const size_t line = trace_text.rfind("report road full: ");
+    if (line == std::string::npos) return d;
+    const size_t end = std::min(trace_text.find('\n', line), trace_text.size());
+    const std::string text = trace_text.substr(line, end - line);
+    const size_t kinds = text.find("(since start ");
+    if (kinds != std::string::npos) {
+        std::sscanf(text.c_str() + kinds, "(since start %llu, %llu, %llu, %llu)", &d.tag, &d.clock, &d.display,
+                    &d.replies);
+    }
+    const size_t causes = text.find("(since start ", text.find("at a hard mark"));
+    if (text.find("at a hard mark") != std::string::npos && causes != std::string::npos) {
+        std::sscanf(text.c_str() + causes, "(since start %llu, %llu, %llu)", &d.refused_tag, &d.busy_source,
+                    &d.hard_mark);
     }
     return d;
 }

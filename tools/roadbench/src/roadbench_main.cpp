@@ -27,6 +27,7 @@
 
 #include "anchorsim/simulator.h"
 #include "roadbench/road_client.h"
+#include "roadbench/tool_options.h"
 
 namespace {
 
@@ -51,16 +52,14 @@ int usage(const char* why)
 int main(int argc, char** argv)
 {
     Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string a = argv[i];
-        const std::string v = argv[i + 1];
-        if (a == "--hall") o.hall = v;
-        else if (a == "--tags") o.tags = std::atoi(v.c_str());
-        else if (a == "--rate") o.rate = std::atof(v.c_str());
-        else if (a == "--measure") o.measure = std::atof(v.c_str());
-        else if (a == "--solve-wait-ms") o.solve_wait_ms = std::atof(v.c_str());
-        else return usage(("unknown option " + a).c_str());
-    }
+    roadbench::ToolOptions options;
+    options.text("--hall", &o.hall);
+    options.integer("--tags", &o.tags);
+    options.number("--rate", &o.rate);
+    options.number("--measure", &o.measure);
+    options.number("--solve-wait-ms", &o.solve_wait_ms);
+    std::string why;
+    if (!options.parse(argc, argv, &why)) return usage(why.c_str());
     if (o.hall.empty() || o.tags <= 0 || o.rate <= 0) {
         return usage("missing option");
     }

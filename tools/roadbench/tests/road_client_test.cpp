@@ -176,19 +176,29 @@ TEST(RoadDropsLogged, TheLastLineCounts)
         "12/09 22:46:27.370 [SOCKET] [zub_road_shed.cpp 26 line]. report road full: dropped 0 tag reports, 0 "
         "clock "
         "reports, 0 display records, 52110 anchor replies in 1001 ms (since start 29848, 2, 1, 52110)\n";
+    const std::string with_causes =
+        "12/09 22:46:28.371 [SOCKET] [zub_road_shed.cpp 26 line]. report road full: dropped 700 tag reports, 0 "
+        "clock reports, 0 display records, 0 anchor replies in 1000 ms (since start 30548, 2, 1, 52110); of refused "
+        "tags 600, of busy sources 100, at a hard mark 0 (since start 600, 52210, 29850)\n";
     struct Row {
         std::string text;
         unsigned long long tag, clock, display, replies;
+        unsigned long long refused_tag = 0, busy_source = 0, hard_mark = 0;
     } rows[] = {{"", 0, 0, 0, 0},
                 {"Jobs init OK!\n", 0, 0, 0, 0},
                 {two_lines, 29848, 2, 1, 0},
-                {two_lines + with_replies, 29848, 2, 1, 52110}};
+                {two_lines + with_replies, 29848, 2, 1, 52110},
+                {two_lines + with_replies + with_causes, 30548, 2, 1, 52110, 600, 52210, 29850},
+                {with_causes + "later: tag 7 (since start 9, 9, 9)\n", 30548, 2, 1, 52110, 600, 52210, 29850}};
     for (const Row& r : rows) {
         const roadbench::RoadDrops d = roadbench::parse_road_drops(r.text);
         EXPECT_EQ(d.tag, r.tag);
         EXPECT_EQ(d.clock, r.clock);
         EXPECT_EQ(d.display, r.display);
         EXPECT_EQ(d.replies, r.replies);
+        EXPECT_EQ(d.refused_tag, r.refused_tag);
+        EXPECT_EQ(d.busy_source, r.busy_source);
+        EXPECT_EQ(d.hard_mark, r.hard_mark);
     }
 }
 

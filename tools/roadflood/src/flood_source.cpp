@@ -62,8 +62,8 @@ bool parse_flood(const std::string& text, const anchorsim::SiteModel& site, Floo
 {
     const std::vector<std::string> parts = split(text, ':');
     FloodSpec spec;
-    if (parts.size() < 2 || parts.size() > 4) {
-        *error = "flood " + text + ": expected KIND:RATE[:ANCHORS[:TAGS]]";
+    if (parts.size() < 2 || parts.size() > 5) {
+        *error = "flood " + text + ": expected KIND:RATE[:ANCHORS[:TAGS[:FIRST]]]";
         return false;
     }
     if (parts[0] == "arrivals") {
@@ -80,13 +80,18 @@ bool parse_flood(const std::string& text, const anchorsim::SiteModel& site, Floo
     }
     double anchors = spec.kind == FloodKind::NewTags ? 1 : 4;
     double tags = static_cast<double>(spec.tags);
-    if (!parse_count(parts[1], 1e7, &spec.rate) ||
+    const bool as_fast = parts[1] == "max" && spec.kind == FloodKind::Arrivals;
+    char* end = nullptr;
+    const unsigned long long first = parts.size() > 4 ? std::strtoull(parts[4].c_str(), &end, 16) : 0;
+    if ((!as_fast && !parse_count(parts[1], 1e7, &spec.rate)) ||
         (parts.size() > 2 && !parse_count(parts[2], static_cast<double>(site.anchors.size()) - 1, &anchors)) ||
-        (parts.size() > 3 && !parse_count(parts[3], 1e6, &tags))) {
+        (parts.size() > 3 && !parse_count(parts[3], 1e6, &tags)) ||
+        (parts.size() > 4 && (parts[4].empty() || *end != '\0' || first == 0))) {
         *error = "flood " + text + ": bad number";
         return false;
     }
     spec.tags = static_cast<size_t>(tags);
+    if (parts.size() > 4) spec.first_tag = first;
     // The first anchor stays out of the flood: on most sites it is the clock master.
     for (size_t i = 1; i <= static_cast<size_t>(anchors) && i < site.anchors.size(); ++i) {
         spec.anchors.push_back(i);
@@ -106,6 +111,26 @@ bool parse_flood(const std::string& text, const anchorsim::SiteModel& site, Floo
     }
     *out = spec;
     return true;
+}
+
+anchorsim::TagSpec quiet_tag(const anchorsim::SiteModel& site)
+{
+    anchorsim::TagSpec tag;
+    tag.id = kQuietTag;
+    tag.rate_hz = 1.0 / 0.3;
+    anchorsim::Vec3 mid{0.0, 0.0, kTagHeight};
+    size_t n = 0;
+    for (size_t i = 1; i <= 4 && i < site.anchors.size(); ++i, ++n) {
+        tag.heard_by.push_back(i);
+        mid[0] += site.anchors[i].pos[0];
+        mid[1] += site.anchors[i].pos[1];
+    }
+    if (n > 0) {
+        mid[0] /= static_cast<double>(n);
+        mid[1] /= static_cast<double>(n);
+    }
+    tag.path = {mid};
+    return tag;
 }
 
 void prepare_site(const FloodSpec& spec, anchorsim::SiteModel* site)
@@ -132,7 +157,10 @@ FloodSource::FloodSource(const FloodSpec& spec, const anchorsim::SiteModel& site
 
 double FloodSource::time_of(uint64_t n) const
 {
-    return start_ + static_cast<double>(n) / spec_.rate;
+    // The prepared rounds of a flood as fast as the links take it are stamped as if sent at a
+    // million frames a second.
+    const double rate = spec_.rate > 0.0 ? spec_.rate : 1e6;
+    return start_ + static_cast<double>(n) / rate;
 }
 
 FloodFrame FloodSource::frame(uint64_t n, const anchorsim::World& world) const
@@ -165,9 +193,48 @@ FloodFrame FloodSource::frame(uint64_t n, const anchorsim::World& world) const
     return f;
 }
 
+void FloodSource::prepare(const anchorsim::World& world)
+{
+    const size_t count = spec_.anchors.size();
+    prepared_.assign(count, {});
+    chunks_sent_.assign(count, 0);
+    for (size_t k = 0; k < count; ++k) {
+        for (size_t i = 0; i < kPreparedRounds + kChunkFrames; ++i) {
+            const size_t round = i % kPreparedRounds;
+            const anchorsim::Bytes bytes = anchorsim::encode_frame(frame(round * count + k, world).payload);
+            frame_bytes_ = bytes.size();  // every arrival frame has one size
+            prepared_[k].insert(prepared_[k].end(), bytes.begin(), bytes.end());
+        }
+    }
+}
+
+void FloodSource::emit_max(anchorsim::Simulator& sim)
+{
+    if (prepared_.empty()) {
+        prepare(sim.world());
+    }
+    const size_t chunk_bytes = kChunkFrames * frame_bytes_;
+    for (size_t k = 0; k < spec_.anchors.size(); ++k) {
+        anchorsim::AnchorServer& server = sim.server(spec_.anchors[k]);
+        if (server.backlog() >= chunk_bytes) {
+            continue;  // the link has not taken the last chunk yet
+        }
+        const size_t first = (chunks_sent_[k]++ * kChunkFrames) % kPreparedRounds;
+        if (server.send_frames(prepared_[k].data() + first * frame_bytes_, chunk_bytes, kChunkFrames)) {
+            next_ += kChunkFrames;
+        } else {
+            refused_ += kChunkFrames;
+        }
+    }
+}
+
 void FloodSource::emit(double now, anchorsim::Simulator& sim)
 {
     if (now < start_) {
+        return;
+    }
+    if (spec_.rate <= 0.0) {
+        emit_max(sim);
         return;
     }
     const auto due = static_cast<uint64_t>((now - start_) * spec_.rate);
@@ -195,7 +262,19 @@ void FloodDriver::run(const std::atomic<bool>& stop)
         }
         const double wait_s = flooding ? 0.0 : std::clamp(sim_.world().next_event_time() - now, 0.0, 0.001);
         sim_.step(now, static_cast<int>(std::ceil(wait_s * 1000.0)));
+        LinkBytes links;
+        for (size_t i = 0; i < sim_.world().site().anchors.size(); ++i) {
+            links.written += sim_.server(i).stats().bytes_written;
+        }
+        std::lock_guard<std::mutex> guard(lock_);
+        links_ = links;
     }
+}
+
+LinkBytes FloodDriver::link_bytes()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return links_;
 }
 
 void FloodDriver::start(const FloodSpec& spec)

@@ -4,6 +4,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -15,6 +16,37 @@ constexpr double kAskEvery = 0.5;
 constexpr double kSampleEvery = 0.25;
 const std::string kQuestion = "<req type=\"zub cfg\"/>\n";
 const std::string kAnswer = "<ind type=\"zub cfg\">";
+constexpr double kUnreadEvery = 0.1;
+constexpr unsigned kAnchorPort = 3000;
+
+// Bytes on their way through the anchor links of this network namespace: the receive queues
+// of the engine's ends (remote port 3000) and the send queues of the anchors' (local port
+// 3000), from /proc/net/tcp.
+uint64_t anchor_links_unread()
+{
+    FILE* f = std::fopen("/proc/net/tcp", "r");
+    if (f == nullptr) {
+        return 0;
+    }
+    char line[512];
+    uint64_t total = 0;
+    bool header = true;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        if (header) {
+            header = false;
+            continue;
+        }
+        unsigned local_port = 0, remote_port = 0;
+        unsigned long tx = 0, rx = 0;
+        if (std::sscanf(line, " %*d: %*8x:%4x %*8x:%4x %*2x %lx:%lx", &local_port, &remote_port, &tx, &rx) != 4) {
+            continue;
+        }
+        if (remote_port == kAnchorPort) total += rx;
+        if (local_port == kAnchorPort) total += tx;
+    }
+    std::fclose(f);
+    return total;
+}
 
 }  // namespace
 
@@ -66,6 +98,10 @@ void RoadWatch::watch(double seconds)
         if (now >= next_sample_) {
             rss_.emplace_back(now, static_cast<double>(roadbench::rss_kib(engine_)) / 1024.0);
             next_sample_ = now + kSampleEvery;
+        }
+        if (now >= next_unread_) {
+            unread_.emplace_back(now, anchor_links_unread());
+            next_unread_ = now + kUnreadEvery;
         }
         if (series_ != nullptr && now >= next_line_) {
             std::fprintf(series_, "%.2f %.1f %zu %zu\n", now, rss_.back().second, records_, answered_.size());
@@ -123,6 +159,71 @@ double RoadWatch::longest_gap(double from, double to) const
         worst = std::max(worst, to - prev);
     }
     return worst;
+}
+
+double RoadWatch::longest_gap_of(uint64_t tag, double from, double to) const
+{
+    const auto it = seen_.find(tag);
+    double worst = 0.0, prev = from;
+    if (it != seen_.end()) {
+        for (double t : it->second) {
+            if (t < from) continue;
+            if (t >= to) break;
+            worst = std::max(worst, t - prev);
+            prev = t;
+        }
+    }
+    return std::max(worst, to - prev);
+}
+
+double RoadWatch::resumed_after_of(uint64_t tag, double t) const
+{
+    const auto found = seen_.find(tag);
+    if (found == seen_.end()) return -1.0;
+    const auto it = std::upper_bound(found->second.begin(), found->second.end(), t);
+    return it == found->second.end() ? -1.0 : *it - t;
+}
+
+uint64_t RoadWatch::unread_at(double t) const
+{
+    uint64_t v = 0;
+    for (const auto& [at, bytes] : unread_) {
+        if (at > t) break;
+        v = bytes;
+    }
+    return v;
+}
+
+uint64_t RoadWatch::unread_peak(double from, double to) const
+{
+    uint64_t peak = 0;
+    for (const auto& [at, bytes] : unread_) {
+        if (at >= from && at < to) peak = std::max(peak, bytes);
+    }
+    return peak;
+}
+
+double RoadWatch::drained_after(double t, uint64_t bytes) const
+{
+    for (const auto& [at, unread] : unread_) {
+        if (at >= t && unread < bytes) return at;
+    }
+    return -1.0;
+}
+
+std::string RoadWatch::unread_series(double from, double to, double every) const
+{
+    std::string out;
+    double next = from;
+    for (const auto& [at, bytes] : unread_) {
+        if (at < next || at >= to) continue;
+        char item[48];
+        std::snprintf(item, sizeof item, "%s%.1f:%llu", out.empty() ? "" : " ", at - from,
+                      static_cast<unsigned long long>(bytes >> 10));
+        out += item;
+        next = at + every;
+    }
+    return out;
 }
 
 double RoadWatch::resumed_after(double t) const

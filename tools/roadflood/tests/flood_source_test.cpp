@@ -42,6 +42,8 @@ TEST(RoadFlood, FrameNOfEachKind)
         {"arrivals:1000", 4 * 199 + 2, 3, 0x32, 0, 0x20000 + 199},
         {"arrivals:1000", 4 * 200, 1, 0x32, 1, 0x20000},
         {"arrivals:1000:2:10", 5, 2, 0x32, 0, 0x20002},
+        {"arrivals:1000:4:200:40000", 5, 2, 0x32, 0, 0x40001},
+        {"arrivals:max", 4 * 200 + 3, 4, 0x32, 1, 0x20000},
         // The last anchor that is neither a clock master nor sending is the silent master.
         {"calibration:1000", 0, 1, 0x31, 0, 0xa0b1000000000008ull},
         {"calibration:1000", 5, 2, 0x31, 1, 0xa0b1000000000008ull},
@@ -50,6 +52,7 @@ TEST(RoadFlood, FrameNOfEachKind)
         {"new_tags:1000", 0, 1, 0x32, 0, 0x300000},
         {"new_tags:1000", 19999, 1, 0x32, 0, 0x300000 + 19999},
         {"new_tags:1000", 20001, 1, 0x32, 1, 0x300001},
+        {"new_tags:1000:1:20000:abc", 2, 1, 0x32, 0, 0xabc + 2},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.spec << " frame " << r.n);
@@ -69,7 +72,8 @@ TEST(RoadFlood, SpecsAndTheSiteTheyNeed)
 {
     anchorsim::SiteModel site = hall();
     for (const char* bad : {"arrivals", "bogus:100", "arrivals:0", "arrivals:-5", "arrivals:1:8", "new_tags:1:1:0",
-                            "arrivals:1:2:3:4"}) {
+                            "arrivals:1:2:3:4:5", "arrivals:1:2:3:zz", "arrivals:1:2:3:0", "calibration:max",
+                            "new_tags:max", "arrivals:max:9"}) {
         roadflood::FloodSpec spec;
         std::string error;
         EXPECT_FALSE(roadflood::parse_flood(bad, site, &spec, &error)) << bad;
@@ -86,6 +90,14 @@ TEST(RoadFlood, SpecsAndTheSiteTheyNeed)
     EXPECT_EQ(site.anchors[2].follows, (std::vector<uint64_t>{a1, a8}));
     EXPECT_EQ(site.anchors[3].follows, (std::vector<uint64_t>{a1}));
     EXPECT_EQ(site.anchors[7].follows, (std::vector<uint64_t>{a7}));
+    // The quiet tag: heard by the default flood anchors only, in the middle of them.
+    const anchorsim::TagSpec quiet = roadflood::quiet_tag(site);
+    EXPECT_EQ(quiet.id, roadflood::kQuietTag);
+    EXPECT_EQ(quiet.heard_by, (std::vector<size_t>{1, 2, 3, 4}));
+    EXPECT_DOUBLE_EQ(quiet.rate_hz, 1.0 / 0.3);
+    ASSERT_EQ(quiet.path.size(), 1u);
+    EXPECT_DOUBLE_EQ(quiet.path[0][0], (15.0 + 30.0 + 0.0 + 30.0) / 4);
+    EXPECT_DOUBLE_EQ(quiet.path[0][1], (0.0 + 0.0 + 10.0 + 10.0) / 4);
 }
 
 }  // namespace

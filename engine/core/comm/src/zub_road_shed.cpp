@@ -60,23 +60,34 @@ void print_line(const RoadShedLine& l)
     const auto n = [](WORD64 v) { return static_cast<unsigned long long>(v); };
     const auto& last = l.since_last;
     const auto& total = l.total;
+    const auto& why = l.cause_since_last;
+    const auto& why_total = l.cause_total;
     ZUB_PRINT(ZUB_PRINT_ERROR,
               "report road full: dropped %llu tag reports, %llu clock reports, %llu display records, "
-              "%llu anchor replies in %llu ms (since start %llu, %llu, %llu, %llu)",
+              "%llu anchor replies in %llu ms (since start %llu, %llu, %llu, %llu); of refused tags %llu, "
+              "of busy sources %llu, at a hard mark %llu (since start %llu, %llu, %llu)",
               n(last[0]), n(last[1]), n(last[2]), n(last[3]), n(l.ms_since_last), n(total[0]), n(total[1]),
-              n(total[2]), n(total[3]));
+              n(total[2]), n(total[3]), n(why[0]), n(why[1]), n(why[2]), n(why_total[0]), n(why_total[1]),
+              n(why_total[2]));
 }
 static_assert(static_cast<unsigned>(RoadLoad::tag_report) == 0 &&
                   static_cast<unsigned>(RoadLoad::anchor_reply) == 3,
               "the drop line names the kinds in their order");
+static_assert(static_cast<unsigned>(RoadDrop::refused_tag) == 1 &&
+                  static_cast<unsigned>(RoadDrop::hard_mark) == kRoadDropCauses,
+              "the drop line names the causes in their order");
 
-void count_drop(RoadLoad kind)
+void count_drop(RoadLoad kind, RoadDrop cause)
 {
     RoadShedLine line;
-    if (zub_road_shed().count(kind, CN_CoarseMonotonicMs(), &line)) {
+    if (zub_road_shed().count(kind, cause, CN_CoarseMonotonicMs(), &line)) {
         print_line(line);
     }
 }
+
+// A refused tag's mark: the high word a fingerprint of its id (never 0, so an empty slot marks
+// nothing), the low word the time of the refusal.
+WORD64 refusal_fingerprint(WORD64 tag_id) { return (mix(tag_id) >> 32) | 0x80000000ull; }
 
 }  // namespace
 
@@ -116,22 +127,61 @@ bool road_report_source(const BYTE* payload, WORD16 len, WORD16 anc_id, ReportSo
     return true;
 }
 
+unsigned RefusedTags::slot_of(WORD64 tag_id) { return static_cast<unsigned>(mix(tag_id) % kSlots); }
+
+void RefusedTags::note(WORD64 tag_id, WORD64 now_ms)
+{
+    const WORD64 mark = refusal_fingerprint(tag_id) << 32 | (now_ms & 0xFFFFFFFFull);
+    slots_[slot_of(tag_id)].store(mark, std::memory_order_relaxed);
+}
+
+bool RefusedTags::refused(WORD64 tag_id, WORD64 now_ms) const
+{
+    const WORD64 mark = slots_[slot_of(tag_id)].load(std::memory_order_relaxed);
+    if (mark >> 32 != refusal_fingerprint(tag_id)) {
+        return false;
+    }
+    // The age modulo 2^32 ms; a refusal stamped a little after now_ms (another thread's later
+    // clock read) comes out huge and counts as old, which only lets a report through.
+    const auto age = static_cast<WORD32>(static_cast<WORD32>(now_ms) - static_cast<WORD32>(mark));
+    return age < kHoldMs;
+}
+
+RefusedTags& zub_refused_tags()
+{
+    static RefusedTags table;
+    return table;
+}
+
 void ReportGate::roll(WORD64 now_ms)
 {
-    if (now_ms - window_start_ >= kWindowMs || now_ms < window_start_) {
-        for (auto& row : counts_) {
+    if (now_ms - window_start_ < kWindowMs && now_ms >= window_start_) {
+        return;
+    }
+    // The window just ended is the one before only when the new one follows it directly.
+    if (now_ms >= window_start_ && now_ms - window_start_ < 2 * kWindowMs) {
+        last_counts_ = counts_;
+    } else {
+        for (auto& row : last_counts_) {
             row.fill(0);
         }
-        window_start_ = now_ms;
     }
+    for (auto& row : counts_) {
+        row.fill(0);
+    }
+    window_start_ = now_ms;
 }
 
-unsigned ReportGate::count_of(const ReportSource& source) const
+unsigned ReportGate::count_in(const Counts& counts, const ReportSource& source)
 {
-    return std::min(counts_[0][slot(source, 0)], counts_[1][slot(source, 1)]);
+    return std::min(counts[0][slot(source, 0)], counts[1][slot(source, 1)]);
 }
 
-bool ReportGate::admit(const ReportSource& source, size_t backlog, WORD64 now_ms)
+unsigned ReportGate::count_of(const ReportSource& source) const { return count_in(counts_, source); }
+
+unsigned ReportGate::last_count_of(const ReportSource& source) const { return count_in(last_counts_, source); }
+
+RoadDrop ReportGate::admit(const ReportSource& source, const GateLoad& load, WORD64 now_ms)
 {
     roll(now_ms);
     for (unsigned row = 0; row < 2; ++row) {
@@ -140,21 +190,31 @@ bool ReportGate::admit(const ReportSource& source, size_t backlog, WORD64 now_ms
             ++c;
         }
     }
-    if (backlog >= road_hard_mark(source.kind)) {
-        return false;
+    if (load.queue >= road_hard_mark(source.kind)) {
+        return RoadDrop::hard_mark;
     }
-    if (backlog < kRoadSoftMarkBytes) {
-        return true;
+    // Bytes unread on the link are load too, but only for the sources that give way first:
+    // dropping everything would not read the link any faster.
+    const size_t loaded = std::max(load.queue, load.link);
+    if (load.refused_tag && source.kind == RoadLoad::tag_report && loaded >= kRoadRefusedMarkBytes) {
+        return RoadDrop::refused_tag;
+    }
+    if (loaded < kRoadSoftMarkBytes) {
+        return RoadDrop::none;
     }
     const unsigned limit = source.kind == RoadLoad::calibration_report ? kCalibrationLimit
                            : source.kind == RoadLoad::anchor_reply     ? kAnchorReplyLimit
                                                                        : kTagLimit;
-    return count_of(source) <= limit;
+    const bool busy = count_of(source) > limit || last_count_of(source) > limit;
+    return busy ? RoadDrop::busy_source : RoadDrop::none;
 }
 
-bool RoadShedCounter::count(RoadLoad kind, WORD64 now_ms, RoadShedLine* line)
+bool RoadShedCounter::count(RoadLoad kind, RoadDrop cause, WORD64 now_ms, RoadShedLine* line)
 {
     total_[static_cast<unsigned>(kind)].fetch_add(1, std::memory_order_relaxed);
+    if (cause != RoadDrop::none) {
+        cause_total_[static_cast<unsigned>(cause) - 1].fetch_add(1, std::memory_order_relaxed);
+    }
     if (now_ms < next_line_ms_.load(std::memory_order_relaxed) || writing_.exchange(true, std::memory_order_acquire)) {
         return false;
     }
@@ -165,6 +225,11 @@ bool RoadShedCounter::count(RoadLoad kind, WORD64 now_ms, RoadShedLine* line)
             line->total[k] = total_[k].load(std::memory_order_relaxed);
             line->since_last[k] = line->total[k] - at_last_line_[k];
             at_last_line_[k] = line->total[k];
+        }
+        for (unsigned k = 0; k < kRoadDropCauses; ++k) {
+            line->cause_total[k] = cause_total_[k].load(std::memory_order_relaxed);
+            line->cause_since_last[k] = line->cause_total[k] - cause_at_last_line_[k];
+            cause_at_last_line_[k] = line->cause_total[k];
         }
         line->ms_since_last = any_line_ ? now_ms - last_line_ms_ : 0;
         any_line_ = true;
@@ -180,13 +245,18 @@ WORD64 RoadShedCounter::total(RoadLoad kind) const
     return total_[static_cast<unsigned>(kind)].load(std::memory_order_relaxed);
 }
 
+WORD64 RoadShedCounter::total(RoadDrop cause) const
+{
+    return cause == RoadDrop::none ? 0 : cause_total_[static_cast<unsigned>(cause) - 1].load(std::memory_order_relaxed);
+}
+
 RoadShedCounter& zub_road_shed()
 {
     static RoadShedCounter counter;
     return counter;
 }
 
-bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID* dst)
+bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID* dst, size_t link_backlog)
 {
     static ReportGate gate;  // the socket job's thread only
     ReportSource source;
@@ -195,14 +265,17 @@ bool zub_road_report_send(WORD32 msg_id, const BYTE* body, WORD16 len, const JID
                             static_cast<WORD16>(body[0] | body[1] << 8), &source)) {
         return zub_asyn_msg_send(msg_id, body, len, dst);
     }
-    size_t backlog = backlog_of(*dst);
+    const WORD64 now_ms = CN_CoarseMonotonicMs();
+    GateLoad load{backlog_of(*dst), link_backlog, false};
     if (source.kind == RoadLoad::tag_report) {
-        backlog = std::max(backlog, backlog_of(zub_context()->jid_selector[source.selector]));
+        load.queue = std::max(load.queue, backlog_of(zub_context()->jid_selector[source.selector]));
+        load.refused_tag = zub_refused_tags().refused(source.key, now_ms);
     }
-    if (gate.admit(source, backlog, CN_CoarseMonotonicMs())) {
+    const RoadDrop verdict = gate.admit(source, load, now_ms);
+    if (verdict == RoadDrop::none) {
         return zub_asyn_msg_send(msg_id, body, len, dst);
     }
-    count_drop(source.kind);
+    count_drop(source.kind, verdict);
     return false;
 }
 
@@ -210,7 +283,7 @@ bool zub_road_send(RoadLoad kind, WORD32 msg_id, const BYTE* buf, WORD16 len, co
 {
     const zub_send_result sent = zub_asyn_msg_send_under_mark(msg_id, buf, len, dst, road_hard_mark(kind));
     if (sent == zub_send_result::shed) {
-        count_drop(kind);
+        count_drop(kind, RoadDrop::hard_mark);
     }
     return sent == zub_send_result::sent;
 }

@@ -64,8 +64,13 @@ public:
     // calibration report ('0' or '1') also needs the clock reports on, and goes out before the
     // start command too when they are set to.
     bool send_report(const Bytes& payload);
+    // Queues `n` bytes of whole report frames (`frames` of them, encoded, no clock reports) as
+    // send_report would each.
+    bool send_frames(const uint8_t* bytes, size_t n, uint64_t frames);
     // Writes what the link can take now.
     void flush();
+    // Bytes queued and not yet taken by the link.
+    size_t backlog() const { return out_.size() - out_head_; }
 
     const std::vector<ReceivedCommand>& commands() const { return commands_; }
     const ServerStats& stats() const { return stats_; }

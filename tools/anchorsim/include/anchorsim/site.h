@@ -50,6 +50,7 @@ struct TagSpec {
     bool ranging = false;    // a ranging tag: anchors report ranges (0x83)
     uint16_t short_id = 0;   // the ranging short id; the low 16 bits of id when not given
     double start_s = 0.0;    // switched on at this run time: the first blink within one period after
+    std::vector<size_t> heard_by;  // site indexes of the anchors that hear it (empty: all)
 };
 
 struct SiteModel {

@@ -107,6 +107,8 @@ size_t count_of(const std::string& text, const std::string& needle);
 // from an engine whose line does not count them).
 struct RoadDrops {
     unsigned long long tag = 0, clock = 0, display = 0, replies = 0;
+    // Since start, by cause (lines that name them): a refused tag's, a busy source's, at a mark.
+    unsigned long long refused_tag = 0, busy_source = 0, hard_mark = 0;
 };
 RoadDrops parse_road_drops(const std::string& trace_text);
 RoadDrops road_drops_logged(const std::string& trace_path);
