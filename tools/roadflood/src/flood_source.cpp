@@ -117,7 +117,7 @@ anchorsim::TagSpec quiet_tag(const anchorsim::SiteModel& site)
 {
     anchorsim::TagSpec tag;
     tag.id = kQuietTag;
-    tag.rate_hz = 1.0 / 0.3;
+    tag.rate_hz = 1.0 / kQuietRoundS;
     anchorsim::Vec3 mid{0.0, 0.0, kTagHeight};
     size_t n = 0;
     for (size_t i = 1; i <= 4 && i < site.anchors.size(); ++i, ++n) {

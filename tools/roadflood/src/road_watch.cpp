@@ -273,10 +273,18 @@ double RoadWatch::rss_peak(double from, double to) const
 size_t RoadWatch::records(double from, double to) const
 {
     size_t n = 0;
-    for (const auto& [tag, times] : seen_) {
-        n += static_cast<size_t>(std::count_if(times.begin(), times.end(), [&](double t) { return t >= from && t < to; }));
+    for (const auto& entry : seen_) {
+        n += records_of(entry.first, from, to);
     }
     return n;
+}
+
+size_t RoadWatch::records_of(uint64_t tag, double from, double to) const
+{
+    const auto it = seen_.find(tag);
+    if (it == seen_.end()) return 0;
+    const std::vector<double>& times = it->second;
+    return static_cast<size_t>(std::count_if(times.begin(), times.end(), [&](double t) { return t >= from && t < to; }));
 }
 
 }  // namespace roadflood

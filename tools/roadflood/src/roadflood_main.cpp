@@ -13,16 +13,19 @@
 //
 // --before is the wait before the first flood; each flood lasts its DURING_S (else --during)
 // and is followed by its AFTER_S (else --after) before the next. Runs only inside
-// tools/sandbox with the programs up (run_flood.sh). Two lines per flood:
+// tools/sandbox with the programs up (run_flood.sh). Four lines per flood:
 //   flood SPEC offered/s N read/s N rss_before_MiB N peak_MiB N after_MiB N growth_MiB N
 //     answer_max_s N gap_max_s N resume_s N records_during N quiet_gap_s N unread_end_KiB N
 //     drained_s N quiet_back_s N dropped TAG/CLOCK/COPY causes REFUSED/BUSY/MARK refused_tags N
 //   unread SPEC AT_S:KiB ...   (the links' unread bytes from the flood's start, every second)
 //   gaps SPEC TAG:S ...        (each good tag's longest gap during the flood)
+//   quiet SPEC rounds N positions N lost N
 // read/s: frames of 24 bytes (one arrival) the engine read from all links a second during the
 // flood; drained_s: seconds after the flood's end until under 64 KiB were unread; quiet_back_s:
 // seconds after that until the quiet tag's next position (-1: none). The drop counts are the
-// engine's since start as its trace log last told them.
+// engine's since start as its trace log last told them. quiet: the quiet tag's rounds during
+// the flood (its blinks, one each 0.3 s of the simulator's clock, so within one of the count),
+// its positions in that time and the rounds without one; why they went the drop causes tell.
 // --series 1 writes "at_s rss_MiB records answers" once a second to standard error.
 // Exit status: 0 measured, 1 the road did not come up, 2 bad arguments.
 
@@ -199,6 +202,10 @@ int main(int argc, char** argv)
         std::printf("gaps %s", f.text.c_str());
         for (uint64_t tag : good) std::printf(" %llx:%.2f", static_cast<unsigned long long>(tag), watch.longest_gap_of(tag, t0, t1));
         std::printf("\n");
+        const auto rounds = static_cast<size_t>((t1 - t0) / roadflood::kQuietRoundS);
+        const size_t positions = watch.records_of(roadflood::kQuietTag, t0, t1);
+        std::printf("quiet %s rounds %zu positions %zu lost %zu\n", f.text.c_str(), rounds, positions,
+                    rounds > positions ? rounds - positions : 0);
         std::fflush(stdout);
     }
     stop = true;

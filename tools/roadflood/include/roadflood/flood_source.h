@@ -53,6 +53,7 @@ bool parse_flood(const std::string& text, const anchorsim::SiteModel& site, Floo
 // The quiet tag: its own record, one blink every 0.3 s, heard only by the site's second to
 // fifth anchors (the default flood anchors), in the middle of them.
 constexpr uint64_t kQuietTag = 0x9001;
+constexpr double kQuietRoundS = 0.3;
 anchorsim::TagSpec quiet_tag(const anchorsim::SiteModel& site);
 
 // Makes the site fit the flood before the anchors are configured: a calibration flood's

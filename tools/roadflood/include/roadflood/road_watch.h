@@ -56,6 +56,8 @@ public:
     double rss_peak(double from, double to) const;
     // Records of the good tags in [from, to).
     size_t records(double from, double to) const;
+    // The same for one good tag.
+    size_t records_of(uint64_t tag, double from, double to) const;
 
 private:
     void ask(double now);
