@@ -7,10 +7,35 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace roadflood {
 
 namespace {
+
+// A series of samples (time, value) in time order: the value of the last sample at or before
+// `t` (`before_first` when there is none), and the largest value sampled in [from, to).
+template <typename V>
+V sample_at(const std::vector<std::pair<double, V>>& series, double t, V before_first)
+{
+    V v = before_first;
+    for (const auto& [at, value] : series) {
+        if (at > t) break;
+        v = value;
+    }
+    return v;
+}
+
+template <typename V>
+V sample_peak(const std::vector<std::pair<double, V>>& series, double from, double to)
+{
+    V peak{};
+    for (const auto& [at, value] : series) {
+        if (at >= from && at < to) peak = std::max(peak, value);
+    }
+    return peak;
+}
 
 constexpr double kAskEvery = 0.5;
 constexpr double kSampleEvery = 0.25;
@@ -186,21 +211,12 @@ double RoadWatch::resumed_after_of(uint64_t tag, double t) const
 
 uint64_t RoadWatch::unread_at(double t) const
 {
-    uint64_t v = 0;
-    for (const auto& [at, bytes] : unread_) {
-        if (at > t) break;
-        v = bytes;
-    }
-    return v;
+    return sample_at(unread_, t, uint64_t{0});
 }
 
 uint64_t RoadWatch::unread_peak(double from, double to) const
 {
-    uint64_t peak = 0;
-    for (const auto& [at, bytes] : unread_) {
-        if (at >= from && at < to) peak = std::max(peak, bytes);
-    }
-    return peak;
+    return sample_peak(unread_, from, to);
 }
 
 double RoadWatch::drained_after(double t, uint64_t bytes) const
@@ -253,21 +269,12 @@ double RoadWatch::slowest_answer(double from, double to) const
 
 double RoadWatch::rss_at(double t) const
 {
-    double v = rss_.empty() ? 0.0 : rss_.front().second;
-    for (const auto& [at, mib] : rss_) {
-        if (at > t) break;
-        v = mib;
-    }
-    return v;
+    return sample_at(rss_, t, rss_.empty() ? 0.0 : rss_.front().second);
 }
 
 double RoadWatch::rss_peak(double from, double to) const
 {
-    double peak = 0.0;
-    for (const auto& [at, mib] : rss_) {
-        if (at >= from && at < to) peak = std::max(peak, mib);
-    }
-    return peak;
+    return sample_peak(rss_, from, to);
 }
 
 size_t RoadWatch::records(double from, double to) const
