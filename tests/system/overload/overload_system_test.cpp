@@ -6,7 +6,7 @@
 // flood, drops and refused tags are counted in the trace log, and after the arrival floods the
 // memory goes back. The quiet tag (its own record, one blink every 0.3 s, heard only by the
 // flood's anchors) has positions again after every flood and, in a release build, keeps them
-// through the floods sent as fast as the links take them.
+// through every flood.
 //
 // The bounds are the engine's; the deadlines are ones a loaded machine cannot break (the figures
 // themselves come from tools/roadflood). Under AddressSanitizer its shadow memory and the
@@ -41,14 +41,17 @@ double memory_bound(double mib) { return mib * kSanitizerScale + kSanitizerQuara
 
 constexpr double kFloodS = 8.0;
 constexpr double kAnswerDeadlineS = 20.0;  // the controller is answered at all
-constexpr double kResumeDeadlineS = 20.0;  // the good tags have positions again
+// The good tags have positions again: a site tag that blinks once a second needs eight solved
+// rounds after the links are read through, as a new tag does (every round the flood spoiled
+// counts against it), so some 9 s on a quiet machine.
+constexpr double kResumeDeadlineS = 20.0;
 constexpr double kMemoryBackS = 8.0;       // after the flood, when the memory is looked at
 // The quiet tag blinks every 0.3 s; a flood that took its positions would leave it none for
 // the whole flood. Half the flood is a gap a loaded release build keeps. Under the sanitizers
 // the engine reads the links at a tenth of the rate, so what they hold while a flood is sent as
 // fast as they take it (some 17 MB) arrives seconds late, the flood anchors' calibration reports
 // miss their pairs and no tag on those anchors has a position until the links are read through:
-// there the quiet tag's positions are asserted to come back after the flood, as every tag's are.
+// there the quiet tag's positions are asserted to come back after each flood, as every tag's are.
 constexpr double kQuietGapS = kFloodS / 2;
 constexpr bool kQuietGapAsserted = !kSanitized;
 
@@ -144,17 +147,14 @@ TEST_F(OverloadSystem, FloodsOfValidReports)
         const char* flood;
         double growth_mib;  // over the memory before the flood
         bool memory_back;   // within 50 MiB of it again kMemoryBackS after the flood
-        // The quiet tag keeps positions through the flood: a flood sent as fast as the links
-        // take it, so no frame of the quiet tag waits behind a backlog of the simulator's own.
-        bool quiet_kept = false;
     } phases[] = {
         {"arrivals of 200 tags from four anchors, twice what the road handles", "arrivals:450000", 300, true},
         {"the same, five times what the road handles", "arrivals:1125000", 300, true},
-        {"the same, as fast as the links take them", "arrivals:max", 300, true, true},
+        {"the same, as fast as the links take them", "arrivals:max", 300, true},
         {"calibration reports naming a master that never transmits", "calibration:817000", 50, false},
         {"20,000 new tag ids from one anchor", "new_tags:40000", 700, false},
         {"200 tags more, refused at the bound on tag records, as fast as the links take them",
-         "arrivals:max:4:200:40000", 50, false, true},
+         "arrivals:max:4:200:40000", 50, false},
     };
     for (const Phase& p : phases) {
         SCOPED_TRACE(p.name);
@@ -166,7 +166,7 @@ TEST_F(OverloadSystem, FloodsOfValidReports)
         EXPECT_GE(o.resumed, 0.0) << "no position of a good tag within " << kResumeDeadlineS << " s of the flood";
         EXPECT_GE(o.quiet_resumed, 0.0) << "no position of the quiet tag within " << kResumeDeadlineS
                                         << " s of the flood";
-        if (p.quiet_kept && kQuietGapAsserted) {
+        if (kQuietGapAsserted) {
             EXPECT_LE(o.quiet_gap, kQuietGapS) << "the quiet tag lost its positions to the flood";
         }
         if (p.memory_back) {

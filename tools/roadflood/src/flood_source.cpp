@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 namespace roadflood {
 
@@ -239,8 +240,12 @@ void FloodSource::emit(double now, anchorsim::Simulator& sim)
     }
     const auto due = static_cast<uint64_t>((now - start_) * spec_.rate);
     for (; next_ < due; ++next_) {
-        const FloodFrame f = frame(next_, sim.world());
-        if (!sim.server(f.anchor).send_report(f.payload)) {
+        anchorsim::AnchorServer& server = sim.server(spec_.anchors[next_ % spec_.anchors.size()]);
+        if (server.backlog() >= kLinkBacklogBytes) {
+            ++refused_;
+            continue;
+        }
+        if (!server.send_report(frame(next_, sim.world()).payload)) {
             ++refused_;
         }
     }
@@ -253,6 +258,7 @@ void FloodDriver::run(const std::atomic<bool>& stop)
         const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         bool flooding = false;
         {
+            let_callers_in();
             std::lock_guard<std::mutex> guard(lock_);
             now_ = now;
             if (source_) {
@@ -266,26 +272,42 @@ void FloodDriver::run(const std::atomic<bool>& stop)
         for (size_t i = 0; i < sim_.world().site().anchors.size(); ++i) {
             links.written += sim_.server(i).stats().bytes_written;
         }
+        let_callers_in();
         std::lock_guard<std::mutex> guard(lock_);
         links_ = links;
     }
 }
 
+void FloodDriver::let_callers_in() const
+{
+    while (callers_.load() != 0) {
+        std::this_thread::yield();
+    }
+}
+
+std::unique_lock<std::mutex> FloodDriver::caller_lock()
+{
+    callers_.fetch_add(1);
+    std::unique_lock<std::mutex> guard(lock_);
+    callers_.fetch_sub(1);
+    return guard;
+}
+
 LinkBytes FloodDriver::link_bytes()
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    const auto guard = caller_lock();
     return links_;
 }
 
 void FloodDriver::start(const FloodSpec& spec)
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    const auto guard = caller_lock();
     source_.emplace(spec, sim_.world().site(), now_);
 }
 
 FloodCounts FloodDriver::stop()
 {
-    std::lock_guard<std::mutex> guard(lock_);
+    const auto guard = caller_lock();
     FloodCounts c;
     if (source_) {
         c.offered = source_->offered();

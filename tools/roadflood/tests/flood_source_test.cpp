@@ -2,6 +2,11 @@
 // sequence number and source id; and the flood specs the tool accepts.
 #include "roadflood/flood_source.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -98,6 +103,43 @@ TEST(RoadFlood, SpecsAndTheSiteTheyNeed)
     ASSERT_EQ(quiet.path.size(), 1u);
     EXPECT_DOUBLE_EQ(quiet.path[0][0], (15.0 + 30.0 + 0.0 + 30.0) / 4);
     EXPECT_DOUBLE_EQ(quiet.path[0][1], (0.0 + 0.0 + 10.0 + 10.0) / 4);
+}
+
+// A rated flood beyond what a link takes: an anchor whose engine end reads nothing keeps at
+// most kLinkBacklogBytes of it queued (behind what the socket holds) and refuses the rest, so
+// nothing stale is left to send once the flood ends.
+TEST(RoadFlood, RatedFloodsQueueLittleBeyondTheLink)
+{
+    for (const char* text : {"arrivals:10000000:1", "calibration:10000000:1"}) {
+        SCOPED_TRACE(text);
+        anchorsim::SiteModel site = hall();
+        roadflood::FloodSpec spec;
+        std::string error;
+        ASSERT_TRUE(roadflood::parse_flood(text, site, &spec, &error)) << error;
+        anchorsim::SimulatorOptions options;
+        options.port_override = 0;
+        anchorsim::Simulator sim(site, 1, options);
+        ASSERT_TRUE(sim.open(&error)) << error;
+        anchorsim::AnchorServer& anchor = sim.server(spec.anchors[0]);
+        const int engine = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(anchor.port());
+        ::inet_pton(AF_INET, site.anchors[spec.anchors[0]].ip.c_str(), &to.sin_addr);
+        ASSERT_EQ(::connect(engine, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        const uint8_t start[] = {0x57, 0x01};
+        for (int turn = 0; turn < 200 && !anchor.started(); ++turn) {
+            if (anchor.connected() && turn % 20 == 0) ::send(engine, start, sizeof start, MSG_NOSIGNAL);
+            sim.step(0.0, 5);
+        }
+        ASSERT_TRUE(anchor.started());
+        roadflood::FloodSource flood(spec, site, 0.0);
+        flood.emit(1.0, sim);  // ten million frames due at once
+        EXPECT_EQ(flood.offered(), 10000000u);
+        EXPECT_LE(anchor.backlog(), roadflood::FloodSource::kLinkBacklogBytes + 64);
+        EXPECT_GT(flood.refused(), 9000000u);
+        ::close(engine);
+    }
 }
 
 }  // namespace

@@ -77,8 +77,8 @@ public:
     // Run time of frame n.
     double time_of(uint64_t n) const;
 
-    // Sends the frames due by run time `now`; frames the links do not take (not started,
-    // backlog full) are counted, not retried.
+    // Sends the frames due by run time `now`; frames the links do not take (not started, or
+    // kLinkBacklogBytes already waiting) are counted, not retried.
     void emit(double now, anchorsim::Simulator& sim);
 
     uint64_t offered() const { return next_; }
@@ -86,6 +86,10 @@ public:
 
     static constexpr size_t kPreparedRounds = 256;
     static constexpr size_t kChunkFrames = 680;
+    // What a rated flood leaves waiting in an anchor's own queue, beyond what its link's socket
+    // holds: a real anchor whose link does not take its reports loses them, it does not keep
+    // seconds of them to send after the flood.
+    static constexpr size_t kLinkBacklogBytes = size_t{64} << 10;
 
 private:
     // The "max" flood: the prepared rounds' frames per flood anchor, encoded, repeated so that
@@ -129,7 +133,13 @@ public:
     LinkBytes link_bytes();
 
 private:
+    // The loop takes lock_ again at once after each turn and a mutex is not fair: a call from
+    // another thread says it waits, and the loop lets it have the lock first.
+    std::unique_lock<std::mutex> caller_lock();
+    void let_callers_in() const;
+
     anchorsim::Simulator& sim_;
+    std::atomic<unsigned> callers_{0};  // calls waiting for lock_
     std::mutex lock_;
     std::optional<FloodSource> source_;  // under lock_
     double now_ = 0.0;                   // the loop's run time, under lock_
