@@ -2,14 +2,13 @@
 // sequence number and source id; and the flood specs the tool accepts.
 #include "roadflood/flood_source.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "roadbench/road_client.h"
 
 namespace {
 
@@ -121,17 +120,11 @@ TEST(RoadFlood, RatedFloodsQueueLittleBeyondTheLink)
         anchorsim::Simulator sim(site, 1, options);
         ASSERT_TRUE(sim.open(&error)) << error;
         anchorsim::AnchorServer& anchor = sim.server(spec.anchors[0]);
-        const int engine = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(anchor.port());
-        ::inet_pton(AF_INET, site.anchors[spec.anchors[0]].ip.c_str(), &to.sin_addr);
-        ASSERT_EQ(::connect(engine, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-        const uint8_t start[] = {0x57, 0x01};
-        for (int turn = 0; turn < 200 && !anchor.started(); ++turn) {
-            if (anchor.connected() && turn % 20 == 0) ::send(engine, start, sizeof start, MSG_NOSIGNAL);
-            sim.step(0.0, 5);
-        }
+        const int engine = roadbench::tcp_connect(site.anchors[spec.anchors[0]].ip, anchor.port(), 1000);
+        ASSERT_GE(engine, 0);
+        for (int turn = 0; turn < 200 && !anchor.connected(); ++turn) sim.step(0.0, 5);
+        ASSERT_TRUE(roadbench::send_all(engine, std::string("\x57\x01", 2)));  // start
+        for (int turn = 0; turn < 200 && !anchor.started(); ++turn) sim.step(0.0, 5);
         ASSERT_TRUE(anchor.started());
         roadflood::FloodSource flood(spec, site, 0.0);
         flood.emit(1.0, sim);  // ten million frames due at once
