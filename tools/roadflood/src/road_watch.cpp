@@ -37,6 +37,12 @@ V sample_peak(const std::vector<std::pair<double, V>>& series, double from, doub
     return peak;
 }
 
+// Times in [from, to).
+size_t count_within(const std::vector<double>& times, double from, double to)
+{
+    return static_cast<size_t>(std::count_if(times.begin(), times.end(), [&](double t) { return t >= from && t < to; }));
+}
+
 constexpr double kAskEvery = 0.5;
 constexpr double kSampleEvery = 0.25;
 const std::string kQuestion = "<req type=\"zub cfg\"/>\n";
@@ -280,8 +286,8 @@ double RoadWatch::rss_peak(double from, double to) const
 size_t RoadWatch::records(double from, double to) const
 {
     size_t n = 0;
-    for (const auto& entry : seen_) {
-        n += records_of(entry.first, from, to);
+    for (const auto& [tag, times] : seen_) {
+        n += count_within(times, from, to);
     }
     return n;
 }
@@ -289,9 +295,7 @@ size_t RoadWatch::records(double from, double to) const
 size_t RoadWatch::records_of(uint64_t tag, double from, double to) const
 {
     const auto it = seen_.find(tag);
-    if (it == seen_.end()) return 0;
-    const std::vector<double>& times = it->second;
-    return static_cast<size_t>(std::count_if(times.begin(), times.end(), [&](double t) { return t >= from && t < to; }));
+    return it == seen_.end() ? 0 : count_within(it->second, from, to);
 }
 
 }  // namespace roadflood
